@@ -1,0 +1,258 @@
+#include "app/KestrixWindow.h"
+
+#include "about/AboutUnit.h"
+#include "settings/KestrixOptionsUnit.h"
+#include "ui/Exception.h"
+#include "wizard/AfterScreenShotWindowUnit.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ui;
+
+TKestrixWnd* KestrixWnd = nullptr;
+
+namespace {
+
+const FormLayout kLayout = {
+    "TKestrixWnd", "KestrixWnd", 294, 202, 563, 342, bsNone, fsStayOnTop, poDesigned,
+    {"MS Sans Serif", -11}, CLR_INVALID,
+};
+
+// Creates a dialog into its slot, runs it modally and destroys it whatever
+// happens, trimming the working set afterwards.
+template <class T>
+void RunDialog(T*& slot) {
+    std::unique_ptr<T> form(new T());
+    slot = form.get();
+    struct Cleanup {
+        std::unique_ptr<T>& form;
+        T*& slot;
+        ~Cleanup() {
+            form.reset();
+            slot = nullptr;
+            TrimWorkingSet();
+        }
+    } cleanup{form, slot};
+    form->ShowModal();
+}
+
+}  // namespace
+
+TKestrixWnd::TKestrixWnd()
+    : TForm(kLayout), Image(*this, 0, 0, 563, 342) {
+    Image.Align = alClient;
+    Image.Stretch = true;
+    AddControl(&Image);
+    Image.OnMouseDown = [this](TControl* s, TMouseButton b, TShiftState sh, int x, int y) {
+        ImageMouseDown(s, b, sh, x, y);
+    };
+    Image.OnMouseMove = [this](TControl* s, TShiftState sh, int x, int y) {
+        ImageMouseMove(s, sh, x, y);
+    };
+    Image.OnMouseUp = [this](TControl* s, TMouseButton b, TShiftState sh, int x, int y) {
+        ImageMouseUp(s, b, sh, x, y);
+    };
+    OnKeyPress = [this](char& key) { FormKeyPress(key); };
+
+    GetScreenshot1 = &TrayMenu.Add({"Get Screenshot!", [this] { GetScreenshot1Click(); }, true});
+    N1 = &TrayMenu.Add({"-"});
+    Options1 = &TrayMenu.Add({"Options...", [this] { Options1Click(); }});
+    About1 = &TrayMenu.Add({"About...", [this] { About1Click(); }});
+    Exit1 = &TrayMenu.Add({"Exit", [this] { Exit1Click(); }});
+
+    DoCreate([this] { FormCreate(); });
+}
+
+TKestrixWnd::~TKestrixWnd() { DoDestroy([this] { FormDestroy(); }); }
+
+void TKestrixWnd::FormCreate() {
+    FIconData.cbSize = sizeof(FIconData);
+    FIconData.hWnd = AllocateHWnd([this](TMessage& m) { TrayWndProc(m); });
+    FIconData.uID = 0;
+    FIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    FIconData.uCallbackMessage = WM_TRAYICON;
+    FIconData.hIcon = Application.Icon();
+    lstrcpynA(FIconData.szTip, Application.Title().c_str(), sizeof(FIconData.szTip));
+    taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
+    NotifyIcon(NIM_ADD);
+    FScreenBitmap.reset();
+    TrimWorkingSet();
+}
+
+void TKestrixWnd::FormDestroy() {
+    NotifyIcon(NIM_DELETE);
+    if (FIconData.hWnd) DeallocateHWnd(FIconData.hWnd);
+    FIconData.hWnd = nullptr;
+}
+
+void TKestrixWnd::NotifyIcon(DWORD action) {
+    // The outcome is not examined: without an icon the program runs on.
+    ::Shell_NotifyIconA(action, reinterpret_cast<NOTIFYICONDATAA*>(&FIconData));
+}
+
+void TKestrixWnd::TrayWndProc(TMessage& Message) {
+    if (Message.Msg == WM_TRAYICON) {
+        switch (Message.LParam) {
+            case WM_LBUTTONDBLCLK:
+                if (!BringOpenDialogForward()) TakeScreenshot();
+                break;
+            case WM_RBUTTONUP: {
+                POINT pt{};
+                ::GetCursorPos(&pt);
+                TrayMenu.Popup(pt.x, pt.y);
+                break;
+            }
+            default:
+                break;
+        }
+        return;
+    }
+    if (taskbarCreated_ && Message.Msg == taskbarCreated_) {
+        // Explorer restarted and forgot the icon.
+        NotifyIcon(NIM_ADD);
+        return;
+    }
+    Message.Result = ::DefWindowProcA(FIconData.hWnd, Message.Msg, Message.WParam, Message.LParam);
+}
+
+bool TKestrixWnd::BringOpenDialogForward() {
+    TForm* open = nullptr;
+    if (AfterScreenShotWindow) open = AfterScreenShotWindow;
+    else if (KestrixOptions) open = KestrixOptions;
+    else if (AboutWindow) open = AboutWindow;
+    if (!open) return false;
+    ::SetForegroundWindow(open->Handle());
+    return true;
+}
+
+void TKestrixWnd::GetScreenshot1Click() {
+    if (!BringOpenDialogForward()) TakeScreenshot();
+}
+
+void TKestrixWnd::Options1Click() {
+    if (!BringOpenDialogForward()) RunDialog(KestrixOptions);
+}
+
+void TKestrixWnd::About1Click() {
+    if (!BringOpenDialogForward()) RunDialog(AboutWindow);
+}
+
+void TKestrixWnd::Exit1Click() { Close(); }
+
+// ---- capture ----
+
+void TKestrixWnd::TakeScreenshot() {
+    FScreenBitmap.reset();
+    const int w = Screen.Width(), h = Screen.Height();
+    FScreenBitmap = std::make_unique<TBitmap>(w, h);
+    {
+        WindowDc screen(nullptr);
+        if (!screen) RaiseLastOSError();
+        {
+            TCanvas::Lease dest(FScreenBitmap->Canvas());
+            ::BitBlt(dest.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY);
+        }
+        SetBounds(0, 0, w, h);
+        FSelecting = false;
+        Show();
+        Image.Picture.Bitmap().Assign(*FScreenBitmap);
+        // Paint now, so that the frozen copy covers the screen at once.
+        ::RedrawWindow(Image.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        Screen.SetCursor(crCross);
+    }
+}
+
+RECT TKestrixWnd::SelectionRect() const {
+    return RECT{std::min(FStartX, FCurX), std::min(FStartY, FCurY), std::max(FStartX, FCurX),
+                std::max(FStartY, FCurY)};
+}
+
+void TKestrixWnd::ImageMouseDown(TControl*, TMouseButton, TShiftState, int X, int Y) {
+    if (!FScreenBitmap) return;
+    FStartX = FCurX = X;
+    FStartY = FCurY = Y;
+    FSelecting = true;
+    DrawSelection();
+}
+
+void TKestrixWnd::ImageMouseMove(TControl*, TShiftState, int X, int Y) {
+    if (!FSelecting) return;
+    EraseSelection();
+    FCurX = X;
+    FCurY = Y;
+    DrawSelection();
+}
+
+void TKestrixWnd::ImageMouseUp(TControl*, TMouseButton, TShiftState, int, int) {
+    // A release without a press of this capture (or after it ended) has no
+    // rectangle to hand over.
+    if (!FSelecting || !FScreenBitmap) return;
+    EraseSelection();
+    FSelecting = false;
+    HandOver(SelectionRect());
+}
+
+void TKestrixWnd::HandOver(const RECT& sel) {
+    std::unique_ptr<TAfterScreenShotWindow> wizard(new TAfterScreenShotWindow());
+    AfterScreenShotWindow = wizard.get();
+    struct Cleanup {
+        std::unique_ptr<TAfterScreenShotWindow>& wizard;
+        ~Cleanup() {
+            wizard.reset();
+            AfterScreenShotWindow = nullptr;
+            TrimWorkingSet();
+        }
+    } cleanup{wizard};
+
+    const int w = sel.right - sel.left, h = sel.bottom - sel.top;
+    FScreenBitmap->SetSize(w, h);
+    if (w > 0 && h > 0) {
+        TCanvas::Lease dest(FScreenBitmap->Canvas());
+        TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas());
+        ::BitBlt(dest.get(), 0, 0, w, h, frozen.get(), sel.left, sel.top, SRCCOPY);
+    }
+    wizard->ScreenShot.Picture.Bitmap().Assign(*FScreenBitmap);
+    wizard->ScreenShot.Invalidate();
+    // Hiding ends the capture; FScreenBitmap is gone after this.
+    Hide();
+    wizard->ShowModal();
+}
+
+void TKestrixWnd::DrawSelection() { Canvas().DrawFocusRect(SelectionRect()); }
+
+void TKestrixWnd::EraseSelection() {
+    RECT r = SelectionRect();
+    ::InflateRect(&r, 1, 1);
+    Canvas().CopyRect(r, Image.Picture.Bitmap().Canvas(), r);
+}
+
+void TKestrixWnd::FormKeyPress(char& Key) {
+    if (Key == 27) Hide();
+}
+
+void TKestrixWnd::EndCapture() {
+    Screen.SetCursor(crDefault);
+    Hide();
+    if (::GetCapture() == Image.Handle()) ::ReleaseCapture();
+    FSelecting = false;
+    Image.Picture.Bitmap().FreeImage();
+    if (FScreenBitmap) FScreenBitmap->FreeImage();
+    FScreenBitmap.reset();
+}
+
+bool TKestrixWnd::WndProc(TMessage& msg) {
+    if (msg.Msg == WM_ACTIVATE && LOWORD(msg.WParam) == WA_INACTIVE) {
+        EndCapture();
+        return false;
+    }
+    if (msg.Msg == WM_SHOWWINDOW && msg.WParam == FALSE && FScreenBitmap) {
+        // Hidden without ever having been active (the system may refuse the
+        // foreground): the capture ends all the same.
+        ::PostMessageA(Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
+        return false;
+    }
+    return TForm::WndProc(msg);
+}

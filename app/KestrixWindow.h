@@ -1,0 +1,82 @@
+// The main form: the notification-area icon with its menu, and the
+// full-screen surface on which a region of the frozen screen is selected.
+#pragma once
+
+#include "ui/Forms.h"
+#include "ui/Menus.h"
+
+#include <memory>
+
+// The callback message of the notification icon, in the private range.
+constexpr UINT WM_TRAYICON = 45140;
+
+// NOTIFYICONDATA in its first, 88-byte layout: the one every shell accepts.
+struct NotifyIconData88 {
+    DWORD cbSize;
+    HWND hWnd;
+    UINT uID;
+    UINT uFlags;
+    UINT uCallbackMessage;
+    HICON hIcon;
+    CHAR szTip[64];
+};
+static_assert(sizeof(NotifyIconData88) == 88, "the shell expects the 88-byte record");
+
+class TKestrixWnd : public ui::TForm {
+public:
+    TKestrixWnd();
+    ~TKestrixWnd() override;
+
+    ui::TImage Image;
+    ui::TPopupMenu TrayMenu;
+    ui::TMenuItem* GetScreenshot1;
+    ui::TMenuItem* N1;
+    ui::TMenuItem* Options1;
+    ui::TMenuItem* About1;
+    ui::TMenuItem* Exit1;
+
+    void FormCreate();
+    void FormDestroy();
+    void FormKeyPress(char& Key);
+    void ImageMouseDown(ui::TControl* Sender, ui::TMouseButton Button, ui::TShiftState Shift,
+                        int X, int Y);
+    void ImageMouseMove(ui::TControl* Sender, ui::TShiftState Shift, int X, int Y);
+    void ImageMouseUp(ui::TControl* Sender, ui::TMouseButton Button, ui::TShiftState Shift,
+                      int X, int Y);
+    void GetScreenshot1Click();
+    void Options1Click();
+    void About1Click();
+    void Exit1Click();
+
+    void TakeScreenshot();
+    void DrawSelection();
+    void EraseSelection();
+    void EndCapture();
+
+    // What tests look at.
+    const NotifyIconData88& IconData() const { return FIconData; }
+    bool Capturing() const { return FScreenBitmap != nullptr; }
+    bool Selecting() const { return FSelecting; }
+    RECT SelectionRect() const;
+
+protected:
+    bool WndProc(ui::TMessage& msg) override;
+
+private:
+    void NotifyIcon(DWORD action);
+    void TrayWndProc(ui::TMessage& Message);
+    void HandOver(const RECT& selection);
+    // While a dialog runs, tray requests bring it forward instead.
+    bool BringOpenDialogForward();
+
+    NotifyIconData88 FIconData{};
+    std::unique_ptr<ui::TBitmap> FScreenBitmap;
+    int FStartX = 0;
+    int FStartY = 0;
+    int FCurX = 0;
+    int FCurY = 0;
+    bool FSelecting = false;
+    UINT taskbarCreated_ = 0;
+};
+
+extern TKestrixWnd* KestrixWnd;

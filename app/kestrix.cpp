@@ -1,0 +1,21 @@
+// The program main.
+#include "app/KestrixWindow.h"
+
+#include <objbase.h>
+
+using namespace ui;
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    try {
+        Application.Initialize();
+        Application.SetTitle("Kestrix");
+        Application.ShowMainForm = false;
+        Application.CreateForm(KestrixWnd);
+        Application.Run();
+    } catch (...) {
+        Application.HandleException();
+        Application.DestroyForms();
+        return 1;
+    }
+    return 0;
+}

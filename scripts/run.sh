@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds and starts Kestrix under Wine, installing what is missing first.
+# With a DISPLAY the program appears there; without one it runs on a private
+# Xvfb display, and the script says how to look at it. Ends when the program
+# does (tray menu "Exit", or Ctrl+C here).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+source scripts/wine-env.sh
+trap kestrix_stop EXIT
+kestrix_build
+if [ -z "${DISPLAY:-}" ]; then
+  kestrix_start_xvfb 1280x1024x24
+  cat >&2 <<MSG
+kestrix: no DISPLAY, so Kestrix runs on the private display $DISPLAY.
+  Take a picture of that display:   xwd -root -display $DISPLAY | convert xwd:- shot.png
+  Drive it (tray icon at the top left): DISPLAY=$DISPLAY xdotool mousemove 10 10 click --repeat 2 1
+MSG
+fi
+kestrix_start_wine
+wine "$BUILD/bin/kestrix.exe" "$@"

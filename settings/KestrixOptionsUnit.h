@@ -1,0 +1,16 @@
+// The settings dialog.
+#pragma once
+
+#include "ui/Forms.h"
+
+class TKestrixOptions : public ui::TForm {
+public:
+    TKestrixOptions();
+    ~TKestrixOptions() override;
+
+    ui::TButton btnClose;
+
+    void btnCloseClick();
+};
+
+extern TKestrixOptions* KestrixOptions;

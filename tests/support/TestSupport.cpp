@@ -1,0 +1,160 @@
+#include "tests/support/TestSupport.h"
+
+#include <memory>
+
+using namespace ui;
+
+namespace testing_support {
+
+void Pump(DWORD ms) {
+    DWORD start = ::GetTickCount();
+    PumpUntil([&] { return ::GetTickCount() - start >= ms; }, ms + 1000);
+}
+
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        if (cond()) return true;
+        if (::GetTickCount() - start > timeoutMs) return false;
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+                return cond();
+            }
+            if (TForm* f = TForm::FromHandle(msg.hwnd))
+                if (f->PreTranslate(msg)) continue;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+std::vector<std::string>& RecordedErrors() {
+    static std::vector<std::string> errors;
+    return errors;
+}
+
+namespace {
+struct Waiter {
+    std::function<bool()> cond;
+    std::function<void()> fn;
+    DWORD deadline;
+    UINT_PTR timer;
+};
+std::unique_ptr<Waiter>& CurrentWaiter() {
+    static std::unique_ptr<Waiter> w;
+    return w;
+}
+void CALLBACK WaiterTick(HWND, UINT, UINT_PTR, DWORD) {
+    auto& w = CurrentWaiter();
+    if (!w) return;
+    bool ready = false;
+    try {
+        ready = w->cond();
+    } catch (...) {
+    }
+    if (!ready && static_cast<int>(::GetTickCount() - w->deadline) < 0) return;
+    ::KillTimer(nullptr, w->timer);
+    std::unique_ptr<Waiter> mine = std::move(w);
+    if (ready) Guarded([&] { mine->fn(); });
+}
+}  // namespace
+
+void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs) {
+    auto w = std::make_unique<Waiter>();
+    w->cond = std::move(cond);
+    w->fn = std::move(fn);
+    w->deadline = ::GetTickCount() + timeoutMs;
+    w->timer = ::SetTimer(nullptr, 0, 10, WaiterTick);
+    CurrentWaiter() = std::move(w);
+}
+
+bool PendingWhenReady() { return CurrentWaiter() != nullptr; }
+
+COLORREF PatternColor(int x, int y, int variant) {
+    int r = x & 0xFF;
+    int g = y & 0xFF;
+    int b = (((x >> 8) & 0x0F) << 4) | ((y >> 8) & 0x0F);
+    if (variant) b ^= 0xFF, r ^= 0x55;
+    return RGB(r, g, b);
+}
+
+COLORREF ScreenPixel(int x, int y) {
+    WindowDc dc(nullptr);
+    return ::GetPixel(dc.get(), x, y);
+}
+
+PatternWindow::PatternWindow(int variant, int top, bool topmost) : variant_(variant), top_(top) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.lpszClassName = "KestrixTestPattern";
+        ::RegisterClassA(&wc);
+        registered = true;
+    }
+    int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN) - top;
+    wnd_ = ::CreateWindowExA(topmost ? WS_EX_TOPMOST : 0, "KestrixTestPattern", "pattern",
+                             WS_POPUP, 0, top, w, h, nullptr, nullptr,
+                             ::GetModuleHandleA(nullptr), this);
+    ::SetWindowLongPtrA(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetVariant(variant);
+    ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
+    WaitShown();
+}
+
+PatternWindow::~PatternWindow() {
+    ::DestroyWindow(wnd_);
+    Pump(50);
+}
+
+void PatternWindow::SetVariant(int variant) {
+    variant_ = variant;
+    RECT rc;
+    ::GetClientRect(wnd_, &rc);
+    TBitmap bmp(rc.right, rc.bottom, pf32bit);
+    ::GdiFlush();
+    auto* px = reinterpret_cast<uint32_t*>(bmp.Bits());
+    for (int y = 0; y < rc.bottom; ++y)
+        for (int x = 0; x < rc.right; ++x) {
+            COLORREF c = PatternColor(x, y + top_, variant_);
+            px[(rc.bottom - 1 - y) * rc.right + x] =
+                (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+        }
+    bitmap_.reset(::CopyImage(bmp.Handle(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ::InvalidateRect(wnd_, nullptr, FALSE);
+    if (::IsWindowVisible(wnd_)) WaitShown();
+}
+
+void PatternWindow::WaitShown() {
+    ::UpdateWindow(wnd_);
+    int w = ::GetSystemMetrics(SM_CXSCREEN);
+    PumpUntil([&] {
+        return ScreenPixel(w / 2, top_ + 300) == PatternColor(w / 2, top_ + 300, variant_) &&
+               ScreenPixel(3, top_ + 3) == PatternColor(3, top_ + 3, variant_);
+    }, 5000);
+}
+
+LRESULT CALLBACK PatternWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<PatternWindow*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+    if (msg == WM_ERASEBKGND) return 1;
+    if (msg == WM_PAINT && self) {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(wnd, &ps);
+        MemDc mem(::CreateCompatibleDC(dc));
+        if (self->bitmap_) {
+            SelectGuard sel(mem.get(), self->bitmap_.get());
+            RECT rc;
+            ::GetClientRect(wnd, &rc);
+            ::BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.get(), 0, 0, SRCCOPY);
+        }
+        ::EndPaint(wnd, &ps);
+        return 0;
+    }
+    return ::DefWindowProcA(wnd, msg, wp, lp);
+}
+
+}  // namespace testing_support

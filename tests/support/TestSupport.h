@@ -1,0 +1,50 @@
+// Helpers shared by the in-process tests: pumping messages with a time-out,
+// a window that shows a known pattern, and a hook into modal loops.
+#pragma once
+
+#include "ui/Forms.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Processes messages until cond() holds or the time runs out.
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs = 5000);
+void Pump(DWORD ms);
+
+// Messages that reached the application's exception handler.
+std::vector<std::string>& RecordedErrors();
+
+// Runs fn once, from the message loop, as soon as cond() holds; works inside
+// modal loops and menus, which dispatch timer messages.
+void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs = 10000);
+bool PendingWhenReady();
+
+// The colour the pattern shows at a screen point, distinct for every pixel
+// of a 4096 x 4096 area (with 24-bit colour).
+COLORREF PatternColor(int x, int y, int variant = 0);
+
+// A borderless window over the screen from (left, top) down that shows the
+// pattern; waits until the pattern is on the screen.
+class PatternWindow {
+public:
+    explicit PatternWindow(int variant = 0, int top = 0, bool topmost = true);
+    ~PatternWindow();
+    void SetVariant(int variant);
+    HWND Handle() const { return wnd_; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+    void WaitShown();
+    HWND wnd_ = nullptr;
+    ui::GdiObject bitmap_;
+    int variant_;
+    int top_;
+};
+
+// Pixel of the screen as it is now.
+COLORREF ScreenPixel(int x, int y);
+
+}  // namespace testing_support

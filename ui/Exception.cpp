@@ -1,0 +1,60 @@
+#include "ui/Exception.h"
+
+#include "ui/Handles.h"
+
+#include <cstdio>
+
+namespace ui {
+
+std::string SysErrorMessage(DWORD code) {
+    char* text = nullptr;
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                   FORMAT_MESSAGE_IGNORE_INSERTS,
+                               nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result;
+    if (n && text) {
+        result.assign(text, n);
+        while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
+                                   result.back() == ' ' || result.back() == '.'))
+            result.pop_back();
+    }
+    if (text) ::LocalFree(text);
+    if (result.empty()) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "Error 0x%08lX", static_cast<unsigned long>(code));
+        result = buf;
+    }
+    return result;
+}
+
+namespace {
+std::string ErrorInfoText() {
+    ComPtr<IErrorInfo> info;
+    if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+    Bstr desc;
+    if (FAILED(info->GetDescription(desc.put())) || !desc.get()) return {};
+    int n = ::WideCharToMultiByte(CP_ACP, 0, desc.get(), static_cast<int>(desc.Length()), nullptr,
+                                  0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, desc.get(), static_cast<int>(desc.Length()), s.data(), n,
+                          nullptr, nullptr);
+    return s;
+}
+}  // namespace
+
+HRESULT OleCheck(HRESULT hr) {
+    if (FAILED(hr)) {
+        std::string text = ErrorInfoText();
+        if (text.empty()) text = SysErrorMessage(static_cast<DWORD>(hr));
+        throw EOleSysError(text, hr);
+    }
+    return hr;
+}
+
+void RaiseLastOSError() {
+    DWORD code = ::GetLastError();
+    throw Exception("System Error.  Code: " + std::to_string(code) + ".\r\n" +
+                    SysErrorMessage(code));
+}
+
+}  // namespace ui

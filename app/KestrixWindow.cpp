@@ -145,6 +145,8 @@ void TKestrixWnd::Exit1Click() { Close(); }
 // ---- capture ----
 
 void TKestrixWnd::TakeScreenshot() {
+    // A capture already up stays as it is: a second copy would contain it.
+    if (Visible()) return;
     FScreenBitmap.reset();
     const int w = Screen.Width(), h = Screen.Height();
     FScreenBitmap = std::make_unique<TBitmap>(w, h);

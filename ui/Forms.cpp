@@ -135,9 +135,12 @@ TForm::~TForm() {
     if (HWND wnd = wnd_.get()) ::RemovePropA(wnd, kFormProp);
 }
 
+std::function<void(TForm&)> TForm::CreationHook;
+
 void TForm::DoCreate(const std::function<void()>& handler) {
     Realign();
     if (handler) handler();
+    if (CreationHook) CreationHook(*this);
 }
 
 void TForm::DoDestroy(const std::function<void()>& handler) {
@@ -282,8 +285,10 @@ bool TForm::PreTranslate(MSG& msg) {
             msg.wParam = static_cast<unsigned char>(key);
         }
     }
-    // Tab and arrow navigation between the controls.
-    if (!controls_.empty() && ::IsDialogMessageA(wnd_.get(), &msg)) return true;
+    // Tab navigation between the controls; Enter and Esc were handled above.
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_TAB &&
+        ::IsDialogMessageA(wnd_.get(), &msg))
+        return true;
     return false;
 }
 

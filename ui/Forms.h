@@ -86,6 +86,10 @@ public:
     TButton* DefaultButton = nullptr;
     TButton* CancelButton = nullptr;
 
+    // Called for every form once it is created; lets tests reach forms that
+    // the program creates and runs modally itself.
+    static std::function<void(TForm&)> CreationHook;
+
     // The form owning a window (the window itself or one of its children).
     static TForm* FromHandle(HWND wnd);
     // Key preview and dialog keys; true when the message was consumed.

@@ -1,5 +1,8 @@
 #include "tests/support/TestSupport.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 using namespace ui;
@@ -81,6 +84,17 @@ COLORREF PatternColor(int x, int y, int variant) {
     return RGB(r, g, b);
 }
 
+long ProcessRssKb() {
+    FileHandle f(::CreateFileA("Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+    if (!f) return -1;
+    char buf[8192] = {};
+    DWORD n = 0;
+    ::ReadFile(f.get(), buf, sizeof buf - 1, &n, nullptr);
+    const char* p = std::strstr(buf, "RssAnon:");
+    return p ? std::strtol(p + 8, nullptr, 10) : -1;
+}
+
 COLORREF ScreenPixel(int x, int y) {
     WindowDc dc(nullptr);
     return ::GetPixel(dc.get(), x, y);
@@ -129,13 +143,22 @@ void PatternWindow::SetVariant(int variant) {
     if (::IsWindowVisible(wnd_)) WaitShown();
 }
 
-void PatternWindow::WaitShown() {
-    ::UpdateWindow(wnd_);
-    int w = ::GetSystemMetrics(SM_CXSCREEN);
-    PumpUntil([&] {
-        return ScreenPixel(w / 2, top_ + 300) == PatternColor(w / 2, top_ + 300, variant_) &&
-               ScreenPixel(3, top_ + 3) == PatternColor(3, top_ + 3, variant_);
+bool PatternWindow::WaitShown() {
+    ::RedrawWindow(wnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
+    const POINT probes[] = {{250, top_ + 3}, {260, top_ + 70}, {w / 2, (top_ + h) / 2},
+                            {w - 5, h - 5}, {w / 3, h - 40}};
+    bool ok = PumpUntil([&] {
+        for (POINT p : probes)
+            if (ScreenPixel(p.x, p.y) != PatternColor(p.x, p.y, variant_)) return false;
+        return true;
     }, 5000);
+    if (!ok)
+        for (POINT p : probes)
+            if (ScreenPixel(p.x, p.y) != PatternColor(p.x, p.y, variant_))
+                std::printf("pattern not shown at (%ld, %ld): %06lx\n", p.x, p.y,
+                            ScreenPixel(p.x, p.y));
+    return ok;
 }
 
 LRESULT CALLBACK PatternWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -34,15 +34,21 @@ public:
     ~PatternWindow();
     void SetVariant(int variant);
     HWND Handle() const { return wnd_; }
+    // Waits until the pattern is on the screen again, after a window over it
+    // has gone.
+    bool WaitShown();
 
 private:
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
-    void WaitShown();
     HWND wnd_ = nullptr;
     ui::GdiObject bitmap_;
     int variant_;
     int top_;
 };
+
+// Resident anonymous memory of this process in KiB, as the host system
+// reports it under Wine; -1 where it cannot be read.
+long ProcessRssKb();
 
 // Pixel of the screen as it is now.
 COLORREF ScreenPixel(int x, int y);

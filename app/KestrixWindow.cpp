@@ -256,5 +256,11 @@ bool TKestrixWnd::WndProc(TMessage& msg) {
         ::PostMessageA(Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
         return false;
     }
+    if (msg.Msg == WM_ERASEBKGND) {
+        // The image covers the whole client area: filling it first would
+        // only cost time on every capture.
+        msg.Result = 1;
+        return true;
+    }
     return TForm::WndProc(msg);
 }

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark in bench/ on a private display; each prints
+# its ratios.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+source scripts/wine-env.sh
+trap kestrix_stop EXIT
+kestrix_build
+kestrix_start_xvfb 3840x2160x24
+kestrix_start_wine
+for b in "$BUILD"/bin/bench_*.exe; do
+  echo "== $(basename "$b")"
+  wine "$b" </dev/null
+done

@@ -1,15 +1,28 @@
-// The about window.
+// The about window: banner, the program's file version and a link to the
+// maker's home page.
 #pragma once
 
+#include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
+
+// The maker's home page, where more plug-ins can be downloaded.
+extern const char kHomePage[];
 
 class TAboutWindow : public ui::TForm {
 public:
     TAboutWindow();
     ~TAboutWindow() override;
 
+    ui::TImage Image;
+    ui::TBevel Bevel1;
+    ui::TLabel Label1;
+    ui::TLabel lbVersion;
+    ui::TLabel Label2;
+    ui::TLabel Label3;
     ui::TButton btnClose;
 
+    void FormCreate();
+    void Label3Click();
     void btnCloseClick();
 };
 

@@ -52,6 +52,13 @@ kestrix_start_wine() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -w
   fi
+  # Wine's own MS Sans Serif and Tahoma, metric-compatible with the fonts the
+  # forms' pixel layouts are made for; this Wine does not look for them where
+  # the package puts them, so they go into the prefix's font folder.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] && [ ! -e "$fonts/sserife.fon" ]; then
+    cp /usr/share/wine/fonts/* "$fonts/"
+  fi
   wineserver -p
   # Start the background processes now, with no pipe to hold on to.
   wine rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 </dev/null || true

@@ -194,6 +194,40 @@ void TBitmap::Assign(const TBitmap& source) {
     }
 }
 
+bool TBitmap::LoadFromResourceName(HINSTANCE instance, const char* name) {
+    GdiObject loaded(::LoadImageA(instance, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!loaded) return false;
+    DIBSECTION ds{};
+    if (::GetObjectA(loaded.get(), sizeof ds, &ds) != sizeof ds) return false;
+    TPixelFormat format = pf24bit;
+    switch (ds.dsBmih.biBitCount) {
+        case 1: format = pf1bit; break;
+        case 4: format = pf4bit; break;
+        case 8: format = pf8bit; break;
+        case 16:
+            format = ds.dsBmih.biCompression == BI_BITFIELDS && ds.dsBitfields[1] == 0x07E0
+                         ? pf16bit
+                         : pf15bit;
+            break;
+        case 32: format = pf32bit; break;
+        default: break;
+    }
+    const int w = ds.dsBm.bmWidth, h = ds.dsBm.bmHeight;
+    Recreate(w, h, format, false);
+    if (!bits_) return true;
+    DibHeader info;
+    FillDibHeader(info, w, h, BitsPerPixel(format));
+    MemDc dc(::CreateCompatibleDC(nullptr));
+    // Same depth: the bits come over as they are, with the resource's colours.
+    ::GetDIBits(dc.get(), static_cast<HBITMAP>(loaded.get()), 0, static_cast<UINT>(h), bits_,
+                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    if (BitsPerPixel(format) <= 8) {
+        TCanvas::Lease d(canvas_);
+        ::SetDIBColorTable(d.get(), 0, 1u << BitsPerPixel(format), info.colors);
+    }
+    return true;
+}
+
 void TBitmap::FreeImage() { Recreate(0, 0, format_, false); }
 
 COLORREF TBitmap::PixelColor(int x, int y) { return canvas_.Pixel(x, y); }

@@ -9,6 +9,11 @@
 
 namespace ui {
 
+// Colours under their library names.
+constexpr COLORREF clBlack = RGB(0, 0, 0);
+constexpr COLORREF clWhite = RGB(255, 255, 255);
+constexpr COLORREF clBlue = RGB(0, 0, 255);
+
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
 
 // Bits per pixel of a format; pfDevice is the screen's depth.
@@ -106,6 +111,9 @@ public:
     int Stride() const;
 
     void Assign(const TBitmap& source);
+    // Takes the pixel format, colours and pixels of a bitmap resource;
+    // false (and unchanged) when the module has no such bitmap.
+    bool LoadFromResourceName(HINSTANCE instance, const char* name);
     // Drops the pixel data; the bitmap is empty afterwards.
     void FreeImage();
 

@@ -1,0 +1,36 @@
+// Reads string entries of a file's version resource, from the string table
+// of its first translation.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+class TVersionInfo {
+public:
+    // Loads the version data once; a file without any just reads as empty.
+    explicit TVersionInfo(const std::string& FileName);
+    virtual ~TVersionInfo();
+    TVersionInfo(const TVersionInfo&) = delete;
+    TVersionInfo& operator=(const TVersionInfo&) = delete;
+
+    // The first language / code-page pair; false when there is none.
+    bool GetTranslation(WORD& Language, WORD& CodePage) const;
+    // That pair as eight upper-case hex digits ("040904E4"), or "".
+    std::string GetTranslationCode() const;
+    // The entry Key of the first translation's string table, or "".
+    std::string GetValue(const std::string& Key) const;
+    std::string GetFileVersion() const { return GetValue("FileVersion"); }
+
+    bool Loaded() const { return FLoaded; }
+
+private:
+    void ReadVersionInfo();
+
+    std::unique_ptr<char[]> FPath;
+    bool FLoaded = false;
+    DWORD FInfoSize = 0;
+    std::unique_ptr<BYTE[]> FInfoData;
+    DWORD FInfoHandle = 0;
+};

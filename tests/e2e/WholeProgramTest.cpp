@@ -1,5 +1,6 @@
 // The whole program, started as a user starts it and driven through the
 // real notification icon with real mouse input.
+#include "tests/support/Input.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,19 +19,9 @@ std::string ProgramPath() {
     return p.substr(0, p.find_last_of('\\') + 1) + "kestrix.exe";
 }
 
-void Input(DWORD flags, int x = 0, int y = 0) {
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    if (flags & MOUSEEVENTF_ABSOLUTE) {
-        in.mi.dx = x * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
-        in.mi.dy = y * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
-    }
-    ::SendInput(1, &in, sizeof in);
-}
-
+// Moves the real pointer and waits until the system has it there.
 void MoveTo(int x, int y) {
-    Input(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y);
+    MouseMoveTo(x, y);
     PumpUntil([&] {
         POINT p;
         ::GetCursorPos(&p);
@@ -38,11 +29,11 @@ void MoveTo(int x, int y) {
     }, 2000);
 }
 
-void Click(int x, int y, DWORD down = MOUSEEVENTF_LEFTDOWN, DWORD up = MOUSEEVENTF_LEFTUP) {
-    MoveTo(x, y);
-    Input(down);
-    Pump(30);
-    Input(up);
+void Button(DWORD flags) {
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    ::SendInput(1, &in, sizeof in);
 }
 
 HWND VisibleWindow(const char* cls, const char* title = nullptr) {
@@ -89,13 +80,6 @@ protected:
         ::EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&p));
         return p.visible;
     }
-    // The first icon's centre, on the screen.
-    POINT IconPoint() {
-        HWND tray = TrayWindow();
-        POINT p{10, 10};
-        ::ClientToScreen(tray, &p);
-        return p;
-    }
 
     PROCESS_INFORMATION pi_ = {};
     KernelHandle process_, thread_;
@@ -106,12 +90,13 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     ASSERT_TRUE(PumpUntil([] { return TrayWindow() != nullptr; }, 20000));
     Pump(300);
     EXPECT_EQ(VisibleWindowsOfProgram(), 0);
-    POINT icon = IconPoint();
+    POINT icon;
+    ASSERT_TRUE(TrayIconPoint(icon));
 
     // Double-click the icon: the frozen screen comes up.
-    Click(icon.x, icon.y);
+    MouseClick(icon.x, icon.y);
     Pump(60);
-    Click(icon.x, icon.y);
+    MouseClick(icon.x, icon.y);
     HWND capture = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return (capture = VisibleWindow("TKestrixWnd")) != nullptr; },
                           10000));
@@ -123,13 +108,13 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
 
     // Drag out 200 x 150 pixels from (300, 300), ending somewhere else.
     MoveTo(300, 300);
-    Input(MOUSEEVENTF_LEFTDOWN);
+    Button(MOUSEEVENTF_LEFTDOWN);
     Pump(50);
     MoveTo(350, 330);
     MoveTo(600, 500);
     MoveTo(500, 450);
     Pump(50);
-    Input(MOUSEEVENTF_LEFTUP);
+    Button(MOUSEEVENTF_LEFTUP);
     HWND wizard = nullptr;
     ASSERT_TRUE(PumpUntil(
         [&] { return (wizard = VisibleWindow("TAfterScreenShotWindow")) != nullptr; }, 10000));
@@ -156,22 +141,21 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     // Close it with its button.
     HWND close = ::FindWindowExA(wizard, nullptr, "Button", "Close");
     ASSERT_NE(close, nullptr);
-    ::GetWindowRect(close, &rc);
-    Click((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    ClickWindow(close);
     ASSERT_TRUE(PumpUntil([] { return ::FindWindowA("TAfterScreenShotWindow", nullptr) == nullptr; },
                           5000));
     Pump(200);
     EXPECT_EQ(VisibleWindowsOfProgram(), 0);
 
     // Right-click the icon and choose "Exit", the menu's last item.
-    Click(icon.x, icon.y, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+    MouseClick(icon.x, icon.y, mbRight);
     HWND menu = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return (menu = VisibleWindow("#32768")) != nullptr; }, 5000));
     ::GetWindowRect(menu, &rc);
     EXPECT_EQ(rc.left, icon.x);
     EXPECT_EQ(rc.top, icon.y);
     Pump(100);
-    Click(rc.left + 20, rc.bottom - 10);
+    MouseClick(rc.left + 20, rc.bottom - 10);
     EXPECT_EQ(::WaitForSingleObject(process_.get(), 10000), WAIT_OBJECT_0);
     DWORD code = 1;
     ::GetExitCodeProcess(process_.get(), &code);

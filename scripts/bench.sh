@@ -3,10 +3,8 @@
 # its ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
 source scripts/wine-env.sh
-trap kestrix_stop EXIT
-kestrix_build
+kestrix_prepare
 kestrix_start_xvfb 3840x2160x24
 kestrix_start_wine
 for b in "$BUILD"/bin/bench_*.exe; do

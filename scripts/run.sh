@@ -5,10 +5,8 @@
 # does (tray menu "Exit", or Ctrl+C here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
 source scripts/wine-env.sh
-trap kestrix_stop EXIT
-kestrix_build
+kestrix_prepare
 if [ -z "${DISPLAY:-}" ]; then
   kestrix_start_xvfb 1280x1024x24
   cat >&2 <<MSG

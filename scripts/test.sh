@@ -3,10 +3,8 @@
 # display, installing what is missing first. Extra arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
 source scripts/wine-env.sh
-trap kestrix_stop EXIT
-kestrix_build
+kestrix_prepare
 kestrix_start_xvfb 1280x1024x24
 kestrix_start_wine
 cd "$BUILD"

@@ -14,6 +14,14 @@ export WINEPREFIX="${KESTRIX_WINEPREFIX:-$BUILD/wineprefix}"
 KESTRIX_XVFB_PID=""
 KESTRIX_IDLE_PID=""
 
+# Installs what is missing, arranges for everything started here to end
+# with the calling script, and builds.
+kestrix_prepare() {
+  bash "$ROOT/scripts/setup.sh"
+  trap kestrix_stop EXIT
+  kestrix_build
+}
+
 kestrix_build() {
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$BUILD"

@@ -9,21 +9,20 @@ namespace ui {
 
 namespace {
 const char kControlProp[] = "KestrixControl";
-const char kImageClass[] = "TImage";
 
 TControl* ControlOf(HWND wnd) { return static_cast<TControl*>(::GetPropA(wnd, kControlProp)); }
 
-void RegisterImageClass() {
-    static bool done = false;
-    if (done) return;
+const char* RegisterCustomClass(const char* name) {
     WNDCLASSA wc = {};
-    wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = ::DefWindowProcA;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.lpszClassName = kImageClass;
-    ::RegisterClassA(&wc);
-    done = true;
+    if (!::GetClassInfoA(::GetModuleHandleA(nullptr), name, &wc)) {
+        wc.style = CS_DBLCLKS;
+        wc.lpfnWndProc = ::DefWindowProcA;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+        wc.lpszClassName = name;
+        if (!::RegisterClassA(&wc)) RaiseLastOSError();
+    }
+    return name;
 }
 }  // namespace
 
@@ -147,10 +146,37 @@ std::string TControl::Caption() const {
 
 // ---- TImage ----
 
-TImage::TImage(TForm& parent, int left, int top, int width, int height)
-    : TControl((RegisterImageClass(), parent), kImageClass, "", 0, 0, left, top, width, height) {
+TCustomControl::TCustomControl(TForm& parent, const char* className, int left, int top,
+                               int width, int height)
+    : TControl(parent, RegisterCustomClass(className), "", 0, 0, left, top, width, height) {
     Subclass();
 }
+
+bool TCustomControl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    switch (msg) {
+        case WM_ERASEBKGND:
+            // Paint covers everything.
+            result = 1;
+            return true;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = ::BeginPaint(wnd_, &ps);
+            struct End {
+                HWND w;
+                PAINTSTRUCT& ps;
+                ~End() { ::EndPaint(w, &ps); }
+            } end{wnd_, ps};
+            Paint(dc);
+            result = 0;
+            return true;
+        }
+        default:
+            return TControl::HandleMessage(msg, wp, lp, result);
+    }
+}
+
+TImage::TImage(TForm& parent, int left, int top, int width, int height)
+    : TCustomControl(parent, "TImage", left, top, width, height) {}
 
 void TImage::Invalidate() {
     if (AutoSize && !Picture.Bitmap().Empty()) {
@@ -184,29 +210,6 @@ void TImage::Paint(HDC dc) {
         GdiObject a(outside), b(pic);
         ::CombineRgn(outside, outside, pic, RGN_DIFF);
         ::FillRgn(dc, outside, ::GetSysColorBrush(COLOR_BTNFACE));
-    }
-}
-
-bool TImage::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    switch (msg) {
-        case WM_ERASEBKGND:
-            result = 1;
-            return true;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = ::BeginPaint(wnd_, &ps);
-            try {
-                Paint(dc);
-            } catch (...) {
-                ::EndPaint(wnd_, &ps);
-                throw;
-            }
-            ::EndPaint(wnd_, &ps);
-            result = 0;
-            return true;
-        }
-        default:
-            return TControl::HandleMessage(msg, wp, lp, result);
     }
 }
 

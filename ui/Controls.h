@@ -71,8 +71,21 @@ private:
     TBitmap bitmap_;
 };
 
+// A window of our own window class that paints itself; derived controls
+// draw in Paint.
+class TCustomControl : public TControl {
+public:
+    bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+protected:
+    // Registers the window class on first use.
+    TCustomControl(TForm& parent, const char* className, int left, int top, int width,
+                   int height);
+    virtual void Paint(HDC dc) = 0;
+};
+
 // A window that shows a picture, stretched to its size or at its top-left.
-class TImage : public TControl {
+class TImage : public TCustomControl {
 public:
     TImage(TForm& parent, int left, int top, int width, int height);
     TPicture Picture;
@@ -82,10 +95,9 @@ public:
     TCanvas& Canvas() { return Picture.Bitmap().Canvas(); }
     // Shows the picture's current contents.
     void Invalidate();
-    bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 
-private:
-    void Paint(HDC dc);
+protected:
+    void Paint(HDC dc) override;
 };
 
 class TButton : public TControl {

@@ -3,22 +3,6 @@
 namespace ui {
 
 namespace {
-const char kBevelClass[] = "TBevel";
-
-const char* RegisterBevelClass() {
-    static bool done = false;
-    if (!done) {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = ::DefWindowProcA;
-        wc.hInstance = ::GetModuleHandleA(nullptr);
-        wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = kBevelClass;
-        ::RegisterClassA(&wc);
-        done = true;
-    }
-    return kBevelClass;
-}
-
 void Line(HDC dc, int x0, int y0, int x1, int y1, int sysColor) {
     RECT r{x0, y0, x1, y1};
     ::FillRect(dc, &r, ::GetSysColorBrush(sysColor));
@@ -27,11 +11,7 @@ void Line(HDC dc, int x0, int y0, int x1, int y1, int sysColor) {
 
 TBevel::TBevel(TForm& parent, int left, int top, int width, int height, TBevelShape shape,
                TBevelStyle style)
-    : TControl(parent, RegisterBevelClass(), "", 0, 0, left, top, width, height),
-      Shape(shape),
-      Style(style) {
-    Subclass();
-}
+    : TCustomControl(parent, "TBevel", left, top, width, height), Shape(shape), Style(style) {}
 
 void TBevel::Paint(HDC dc) {
     RECT rc;
@@ -74,28 +54,6 @@ void TBevel::Paint(HDC dc) {
         }
         case bsSpacer:
             break;
-    }
-}
-
-bool TBevel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    switch (msg) {
-        case WM_ERASEBKGND:
-            result = 1;
-            return true;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = ::BeginPaint(wnd_, &ps);
-            struct End {
-                HWND w;
-                PAINTSTRUCT& ps;
-                ~End() { ::EndPaint(w, &ps); }
-            } end{wnd_, ps};
-            Paint(dc);
-            result = 0;
-            return true;
-        }
-        default:
-            return TControl::HandleMessage(msg, wp, lp, result);
     }
 }
 

@@ -8,16 +8,15 @@ namespace ui {
 enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
 enum TBevelStyle { bsLowered, bsRaised };
 
-class TBevel : public TControl {
+class TBevel : public TCustomControl {
 public:
     TBevel(TForm& parent, int left, int top, int width, int height,
            TBevelShape shape = bsBox, TBevelStyle style = bsLowered);
     TBevelShape Shape;
     TBevelStyle Style;
-    bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 
-private:
-    void Paint(HDC dc);
+protected:
+    void Paint(HDC dc) override;
 };
 
 }  // namespace ui

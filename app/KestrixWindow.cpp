@@ -213,7 +213,7 @@ void TKestrixWnd::HandOver(const RECT& sel) {
     FScreenBitmap->SetSize(w, h);
     if (w > 0 && h > 0) {
         TCanvas::Lease dest(FScreenBitmap->Canvas());
-        TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas());
+        TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas(), true);
         ::BitBlt(dest.get(), 0, 0, w, h, frozen.get(), sel.left, sel.top, SRCCOPY);
     }
     wizard->ScreenShot.Picture.Bitmap().Assign(*FScreenBitmap);

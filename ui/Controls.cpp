@@ -195,7 +195,7 @@ void TImage::Paint(HDC dc) {
         ::FillRect(dc, &rc, ::GetSysColorBrush(COLOR_BTNFACE));
         return;
     }
-    TCanvas::Lease src(bmp.Canvas());
+    TCanvas::Lease src(bmp.Canvas(), true);
     if (Stretch) {
         if (rc.right == bmp.Width() && rc.bottom == bmp.Height())
             ::BitBlt(dc, 0, 0, rc.right, rc.bottom, src.get(), 0, 0, SRCCOPY);

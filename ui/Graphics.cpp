@@ -75,7 +75,7 @@ void FillDibHeader(DibHeader& info, int width, int height, int bpp) {
 
 void TCanvas::CopyRect(const RECT& dest, TCanvas& source, const RECT& src) {
     Lease d(*this);
-    Lease s(source);
+    Lease s(source, true);
     if (!d.get() || !s.get()) return;
     int dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     int sw = src.right - src.left, sh = src.bottom - src.top;
@@ -94,31 +94,45 @@ void TCanvas::DrawFocusRect(const RECT& rect) {
 void TCanvas::Draw(int x, int y, TBitmap& bitmap) {
     if (bitmap.Empty()) return;
     Lease d(*this);
-    Lease s(bitmap.Canvas());
+    Lease s(bitmap.Canvas(), true);
     if (d.get() && s.get())
         ::BitBlt(d.get(), x, y, bitmap.Width(), bitmap.Height(), s.get(), 0, 0, SRCCOPY);
 }
 
 COLORREF TCanvas::Pixel(int x, int y) {
-    Lease d(*this);
+    Lease d(*this, true);
     return d.get() ? ::GetPixel(d.get(), x, y) : CLR_INVALID;
 }
 
 // ---- TBitmapCanvas ----
 
-HDC TBitmapCanvas::Acquire() {
-    if (!dc_) {
-        dc_.reset(::CreateCompatibleDC(nullptr));
-        if (!dc_) throw Exception("Out of system resources");
+HDC TBitmapCanvas::AcquireForRead() {
+    if (owner_.image_) return owner_.image_->Dc();
+    if (!emptyDc_) {
+        emptyDc_.reset(::CreateCompatibleDC(nullptr));
+        if (!emptyDc_) throw Exception("Out of system resources");
     }
-    if (!oldBitmap_ && owner_.Handle()) oldBitmap_ = ::SelectObject(dc_.get(), owner_.Handle());
-    return dc_.get();
+    return emptyDc_.get();
 }
 
-void TBitmapCanvas::Detach() {
-    if (dc_ && oldBitmap_) ::SelectObject(dc_.get(), oldBitmap_);
-    oldBitmap_ = nullptr;
-    dc_.reset();
+HDC TBitmapCanvas::Acquire() {
+    owner_.Unshare();
+    return AcquireForRead();
+}
+
+// ---- TBitmapImage ----
+
+TBitmapImage::~TBitmapImage() {
+    if (dc && old) ::SelectObject(dc.get(), old);
+}
+
+HDC TBitmapImage::Dc() {
+    if (!dc) {
+        dc.reset(::CreateCompatibleDC(nullptr));
+        if (!dc) throw Exception("Out of system resources");
+        old = ::SelectObject(dc.get(), dib.get());
+    }
+    return dc.get();
 }
 
 // ---- TBitmap ----
@@ -129,7 +143,12 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format) : canvas_(*this) {
     Recreate(width, height, format, false);
 }
 
-TBitmap::~TBitmap() { canvas_.Detach(); }
+TBitmap::~TBitmap() = default;
+
+uint8_t* TBitmap::Bits() {
+    Unshare();
+    return image_ ? image_->bits : nullptr;
+}
 
 int TBitmap::Stride() const {
     int bpp = BitsPerPixel(format_);
@@ -140,30 +159,37 @@ int TBitmap::Stride() const {
 void TBitmap::Recreate(int w, int h, TPixelFormat format, bool keep) {
     w = std::max(w, 0);
     h = std::max(h, 0);
-    GdiObject fresh;
-    uint8_t* bits = nullptr;
+    std::shared_ptr<TBitmapImage> fresh;
     if (w > 0 && h > 0) {
+        fresh = std::make_shared<TBitmapImage>();
         DibHeader info;
         FillDibHeader(info, w, h, BitsPerPixel(format));
         void* p = nullptr;
-        fresh.reset(::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info),
-                                       DIB_RGB_COLORS, &p, nullptr, 0));
-        if (!fresh) throw Exception("Out of system resources");
-        bits = static_cast<uint8_t*>(p);
-        if (keep && dib_) {
-            MemDc dc(::CreateCompatibleDC(nullptr));
-            SelectGuard sel(dc.get(), fresh.get());
-            TCanvas::Lease src(canvas_);
-            ::BitBlt(dc.get(), 0, 0, std::min(w, width_), std::min(h, height_), src.get(), 0, 0,
-                     SRCCOPY);
-        }
+        fresh->dib.reset(::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info),
+                                            DIB_RGB_COLORS, &p, nullptr, 0));
+        if (!fresh->dib) throw Exception("Out of system resources");
+        fresh->bits = static_cast<uint8_t*>(p);
+        if (keep && image_)
+            ::BitBlt(fresh->Dc(), 0, 0, std::min(w, width_), std::min(h, height_), image_->Dc(),
+                     0, 0, SRCCOPY);
     }
-    canvas_.Detach();
-    dib_ = std::move(fresh);
-    bits_ = bits;
+    image_ = std::move(fresh);
     width_ = w;
     height_ = h;
     format_ = format;
+}
+
+void TBitmap::Unshare() {
+    if (!image_ || image_.use_count() == 1) return;
+    std::shared_ptr<TBitmapImage> shared = image_;
+    Recreate(width_, height_, format_, false);
+    ::GdiFlush();
+    std::memcpy(image_->bits, shared->bits, static_cast<size_t>(Stride()) * height_);
+    if (BitsPerPixel(format_) <= 8) {
+        RGBQUAD colors[256];
+        UINT n = ::GetDIBColorTable(shared->Dc(), 0, 256, colors);
+        if (n) ::SetDIBColorTable(image_->Dc(), 0, n, colors);
+    }
 }
 
 void TBitmap::SetSize(int w, int h) {
@@ -178,20 +204,11 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 
 void TBitmap::Assign(const TBitmap& source) {
     if (&source == this) return;
-    Recreate(source.width_, source.height_, source.format_, false);
-    if (bits_ && source.bits_) {
-        ::GdiFlush();
-        std::memcpy(bits_, source.bits_, static_cast<size_t>(Stride()) * height_);
-        int bpp = BitsPerPixel(format_);
-        if (bpp <= 8) {
-            // Palettes may have been changed on the source.
-            RGBQUAD colors[256];
-            TCanvas::Lease s(const_cast<TBitmap&>(source).canvas_);
-            UINT n = ::GetDIBColorTable(s.get(), 0, 256, colors);
-            TCanvas::Lease d(canvas_);
-            if (n) ::SetDIBColorTable(d.get(), 0, n, colors);
-        }
-    }
+    ::GdiFlush();
+    image_ = source.image_;
+    width_ = source.width_;
+    height_ = source.height_;
+    format_ = source.format_;
 }
 
 bool TBitmap::LoadFromResourceName(HINSTANCE instance, const char* name) {
@@ -214,12 +231,12 @@ bool TBitmap::LoadFromResourceName(HINSTANCE instance, const char* name) {
     }
     const int w = ds.dsBm.bmWidth, h = ds.dsBm.bmHeight;
     Recreate(w, h, format, false);
-    if (!bits_) return true;
+    if (!image_) return true;
     DibHeader info;
     FillDibHeader(info, w, h, BitsPerPixel(format));
     MemDc dc(::CreateCompatibleDC(nullptr));
     // Same depth: the bits come over as they are, with the resource's colours.
-    ::GetDIBits(dc.get(), static_cast<HBITMAP>(loaded.get()), 0, static_cast<UINT>(h), bits_,
+    ::GetDIBits(dc.get(), static_cast<HBITMAP>(loaded.get()), 0, static_cast<UINT>(h), image_->bits,
                 reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     if (BitsPerPixel(format) <= 8) {
         TCanvas::Lease d(canvas_);

@@ -5,6 +5,7 @@
 #include "ui/Handles.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace ui {
@@ -31,10 +32,12 @@ public:
     void Draw(int x, int y, class TBitmap& bitmap);
     COLORREF Pixel(int x, int y);
 
-    // The DC for one operation; released by the lease.
+    // The DC for one operation; released by the lease. A lease for reading
+    // only (the source of a copy) leaves pictures shared.
     class Lease {
     public:
-        explicit Lease(TCanvas& c) : c_(c), dc_(c.Acquire()) {}
+        explicit Lease(TCanvas& c, bool readOnly = false)
+            : c_(c), dc_(readOnly ? c.AcquireForRead() : c.Acquire()) {}
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         ~Lease() { c_.Unacquire(dc_); }
@@ -47,6 +50,7 @@ public:
 
 protected:
     virtual HDC Acquire() = 0;
+    virtual HDC AcquireForRead() { return Acquire(); }
     virtual void Unacquire(HDC) {}
 };
 
@@ -67,22 +71,34 @@ private:
 
 class TBitmap;
 
-// Canvas of a bitmap: one memory DC with the bitmap selected, made on first use.
+// Canvas of a bitmap: the memory DC of the bitmap's pixels.
 class TBitmapCanvas : public TCanvas {
 public:
     explicit TBitmapCanvas(TBitmap& owner) : owner_(owner) {}
-    ~TBitmapCanvas() override { Detach(); }
-    // Drops the DC, putting the DC's own bitmap back first.
-    void Detach();
 
 protected:
     HDC Acquire() override;
+    HDC AcquireForRead() override;
 
 private:
-    friend class TBitmap;
     TBitmap& owner_;
-    MemDc dc_;
-    HGDIOBJ oldBitmap_ = nullptr;
+    MemDc emptyDc_;  // drawing on an empty bitmap does nothing
+};
+
+// The pixels of one or more bitmaps assigned from each other, with the
+// memory DC they are selected into; a bitmap about to change gets pixels of
+// its own first, so assigning a screen-sized picture costs no copy.
+struct TBitmapImage {
+    TBitmapImage() = default;
+    TBitmapImage(const TBitmapImage&) = delete;
+    TBitmapImage& operator=(const TBitmapImage&) = delete;
+    ~TBitmapImage();
+    HDC Dc();
+
+    GdiObject dib;
+    uint8_t* bits = nullptr;
+    MemDc dc;
+    HGDIOBJ old = nullptr;
 };
 
 class TBitmap {
@@ -105,9 +121,11 @@ public:
     void SetPixelFormat(TPixelFormat format);
 
     TCanvas& Canvas() { return canvas_; }
-    HBITMAP Handle() const { return static_cast<HBITMAP>(dib_.get()); }
-    // Pixel rows, bottom-up as in a DIB; null when empty.
-    uint8_t* Bits() const { return bits_; }
+    HBITMAP Handle() const { return image_ ? static_cast<HBITMAP>(image_->dib.get()) : nullptr; }
+    // Pixel rows, bottom-up as in a DIB, to change them; null when empty.
+    uint8_t* Bits();
+    // The same, to read them.
+    const uint8_t* ConstBits() const { return image_ ? image_->bits : nullptr; }
     int Stride() const;
 
     void Assign(const TBitmap& source);
@@ -123,12 +141,13 @@ public:
 private:
     friend class TBitmapCanvas;
     void Recreate(int w, int h, TPixelFormat format, bool keep);
+    // Gives this bitmap pixels of its own before they change.
+    void Unshare();
 
     int width_ = 0;
     int height_ = 0;
     TPixelFormat format_ = pfDevice;
-    GdiObject dib_;
-    uint8_t* bits_ = nullptr;
+    std::shared_ptr<TBitmapImage> image_;
     TBitmapCanvas canvas_;
 };
 

@@ -228,7 +228,17 @@ void TKestrixWnd::DrawSelection() { Canvas().DrawFocusRect(SelectionRect()); }
 void TKestrixWnd::EraseSelection() {
     RECT r = SelectionRect();
     ::InflateRect(&r, 1, 1);
-    Canvas().CopyRect(r, Image.Picture.Bitmap().Canvas(), r);
+    // The band lies on the rectangle's edges only: restoring the four edge
+    // strips of the grown rectangle looks the same as restoring all of it
+    // and costs the perimeter instead of the area.
+    const RECT strips[] = {
+        {r.left, r.top, r.right, std::min(r.top + 3, r.bottom)},
+        {r.left, std::max(r.bottom - 3, r.top), r.right, r.bottom},
+        {r.left, r.top, std::min(r.left + 3, r.right), r.bottom},
+        {std::max(r.right - 3, r.left), r.top, r.right, r.bottom},
+    };
+    TCanvas& frozen = Image.Picture.Bitmap().Canvas();
+    for (const RECT& s : strips) Canvas().CopyRect(s, frozen, s);
 }
 
 void TKestrixWnd::FormKeyPress(char& Key) {

@@ -390,6 +390,9 @@ void TApplication::Terminate() {
 }
 
 bool TApplication::ProcessMessage(MSG& msg) {
+    struct FreeDcs {
+        ~FreeDcs() { TWindowCanvas::FreeDeviceContexts(); }
+    } freeDcs;
     if (TForm* form = TForm::FromHandle(msg.hwnd)) {
         if (form->PreTranslate(msg)) return true;
     }

@@ -104,6 +104,42 @@ COLORREF TCanvas::Pixel(int x, int y) {
     return d.get() ? ::GetPixel(d.get(), x, y) : CLR_INVALID;
 }
 
+// ---- TWindowCanvas ----
+
+namespace {
+std::vector<TWindowCanvas*>& HeldCanvases() {
+    static std::vector<TWindowCanvas*> held;
+    return held;
+}
+}  // namespace
+
+TWindowCanvas::~TWindowCanvas() { FreeHandle(); }
+
+void TWindowCanvas::SetWindow(HWND wnd) {
+    FreeHandle();
+    wnd_ = wnd;
+}
+
+HDC TWindowCanvas::Acquire() {
+    if (!dc_) {
+        dc_ = ::GetDC(wnd_);
+        if (dc_) HeldCanvases().push_back(this);
+    }
+    return dc_;
+}
+
+void TWindowCanvas::FreeHandle() {
+    if (!dc_) return;
+    ::ReleaseDC(wnd_, dc_);
+    dc_ = nullptr;
+    auto& held = HeldCanvases();
+    held.erase(std::remove(held.begin(), held.end(), this), held.end());
+}
+
+void TWindowCanvas::FreeDeviceContexts() {
+    while (!HeldCanvases().empty()) HeldCanvases().back()->FreeHandle();
+}
+
 // ---- TBitmapCanvas ----
 
 HDC TBitmapCanvas::AcquireForRead() {

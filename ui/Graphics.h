@@ -54,19 +54,24 @@ protected:
     virtual void Unacquire(HDC) {}
 };
 
-// Canvas of a window: a fresh window DC per operation, so nothing is held
-// while idle.
+// Canvas of a window. The window DC is kept between operations, since a
+// rubber band step is two of them and taking a DC costs more than drawing,
+// and given back after each message the application dispatches.
 class TWindowCanvas : public TCanvas {
 public:
     explicit TWindowCanvas(HWND wnd = nullptr) : wnd_(wnd) {}
-    void SetWindow(HWND wnd) { wnd_ = wnd; }
+    ~TWindowCanvas() override;
+    void SetWindow(HWND wnd);
+    void FreeHandle();
+    // Gives back every window canvas's DC.
+    static void FreeDeviceContexts();
 
 protected:
-    HDC Acquire() override { return ::GetDC(wnd_); }
-    void Unacquire(HDC dc) override { if (dc) ::ReleaseDC(wnd_, dc); }
+    HDC Acquire() override;
 
 private:
     HWND wnd_;
+    HDC dc_ = nullptr;
 };
 
 class TBitmap;

@@ -215,6 +215,13 @@ TEST_F(KestrixWindowTest, DragInEveryDirectionHandsOverTheSameRectangle) {
                 if (ScreenPixel(x, 220) != PatternColor(x, 220)) ++banded;
             return banded > 20;
         }, 3000));
+        // ...and the band of the move before is gone without a trace.
+        EXPECT_TRUE(PumpUntil([] {
+            for (int y = 280; y <= 402; ++y)
+                for (int x = 298; x <= 302; ++x)
+                    if (ScreenPixel(x, y) != PatternColor(x, y)) return false;
+            return true;
+        }, 3000));
         // ...but not in the picture; the release point does not count.
         Handed h = Release(WM_LBUTTONUP, 900, 900);
         ASSERT_TRUE(h.opened);

@@ -29,6 +29,7 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
                 if (f->PreTranslate(msg)) continue;
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
+            TWindowCanvas::FreeDeviceContexts();
         }
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }

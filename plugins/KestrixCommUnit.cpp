@@ -149,6 +149,11 @@ void WriteCheckedPlugins(const std::string& path, const std::vector<CLSID>& plug
     auto fail = [&](DWORD error) {
         throw Exception("Cannot write file \"" + path + "\". " + SysErrorMessage(error));
     };
+    // A list the user made read-only stays as it is (a rename would not ask).
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        fail(ERROR_ACCESS_DENIED);
+
     size_t slash = path.find_last_of('\\');
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     char temp[MAX_PATH + 16] = {};

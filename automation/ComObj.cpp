@@ -178,8 +178,8 @@ void* TTypedComObject::GetInterface(REFIID iid) {
 // ------------------------------------------------------------------------
 
 namespace {
-
 const char kTypeLibMarshaler[] = "{00020424-0000-0000-C000-000000000046}";
+}  // namespace
 
 // Class registration under HKEY_CLASSES_ROOT, or, once that is refused (a
 // standard user on Windows), under the user's own HKCU\Software\Classes for
@@ -220,6 +220,8 @@ private:
     bool perUser_ = false;
     RegKey userClasses_;
 };
+
+namespace {
 
 // Removes a registration wherever it was written; a key that is not there
 // is no error.
@@ -331,22 +333,28 @@ void TComObjectFactory::UpdateRegistry(bool Register) {
     if (instancing_ == ciInternal) return;
     std::string classKey = "CLSID\\" + GuidToString(classId_);
     std::string progId = ProgID();
-    std::string serverKey = server_.ServerKeyName();
     if (Register) {
         ClassesWriter classes;
-        classes.Write(classKey, nullptr, description_);
-        classes.Write(classKey + "\\" + serverKey, nullptr, QuotedPath(server_.ServerFilePath()));
-        if (const char* model = ThreadingModelName(threading_))
-            if (serverKey == "InprocServer32")
-                classes.Write(classKey + "\\" + serverKey, "ThreadingModel", model);
-        if (!progId.empty()) {
-            classes.Write(progId, nullptr, description_);
-            classes.Write(progId + "\\CLSID", nullptr, GuidToString(classId_));
-            classes.Write(classKey + "\\ProgID", nullptr, progId);
-        }
+        WriteClassKeys(classes);
     } else {
         if (!progId.empty()) DeleteClassesKey(progId);
         DeleteClassesKey(classKey);
+    }
+}
+
+void TComObjectFactory::WriteClassKeys(ClassesWriter& classes) {
+    std::string classKey = "CLSID\\" + GuidToString(classId_);
+    std::string progId = ProgID();
+    std::string serverKey = server_.ServerKeyName();
+    classes.Write(classKey, nullptr, description_);
+    classes.Write(classKey + "\\" + serverKey, nullptr, QuotedPath(server_.ServerFilePath()));
+    if (const char* model = ThreadingModelName(threading_))
+        if (serverKey == "InprocServer32")
+            classes.Write(classKey + "\\" + serverKey, "ThreadingModel", model);
+    if (!progId.empty()) {
+        classes.Write(progId, nullptr, description_);
+        classes.Write(progId + "\\CLSID", nullptr, GuidToString(classId_));
+        classes.Write(classKey + "\\ProgID", nullptr, progId);
     }
 }
 
@@ -436,8 +444,8 @@ void TTypedComObjectFactory::UpdateRegistry(bool Register) {
     std::vector<ComPtr<ITypeInfo>> interfaces = NonAutomationInterfaces(info.get());
     std::string classKey = "CLSID\\" + GuidToString(ClassID());
     if (Register) {
-        TComObjectFactory::UpdateRegistry(true);
         ClassesWriter classes;
+        WriteClassKeys(classes);
         classes.Write(classKey + "\\TypeLib", nullptr, libId);
         for (auto& itf : interfaces) {
             TypeAttr attr(itf.get());

@@ -65,6 +65,8 @@ enum TClassInstancing { ciInternal, ciSingleInstance, ciMultiInstance };
 enum TThreadingModel { tmSingle, tmApartment, tmFree, tmBoth, tmNeutral };
 
 class TComObjectFactory;
+// Where a registration writes: HKEY_CLASSES_ROOT, or the user's classes.
+class ClassesWriter;
 
 // ------------------------------------------------------------------------
 // Objects.
@@ -213,6 +215,10 @@ public:
     TThreadingModel ThreadingModel() const { return threading_; }
 
 protected:
+    // The class's own keys, through the writer of the whole registration, so
+    // that all of it lands in one place.
+    void WriteClassKeys(ClassesWriter& classes);
+
     std::string className_;
     std::string description_;
 

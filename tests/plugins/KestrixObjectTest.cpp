@@ -306,6 +306,28 @@ TEST_F(KestrixObjectTest, CreatorFindsTheProgramsOwnFactory) {
     EXPECT_EQ(before, automation::ComServer->ObjectCount());
 }
 
+TEST_F(KestrixObjectTest, CreatorRefusesAnObjectThatIsNoDirectory) {
+    // Some other class answering under the directory's identifier.
+    ComPtr<IClassFactory> other;
+    ASSERT_EQ(S_OK, ::CoGetClassObject(test_plugin::CLSID_TestNotAPlugin, CLSCTX_INPROC_SERVER,
+                                       nullptr, IID_IClassFactory, other.put_void()));
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, ::CoRegisterClassObject(CLSID_KestrixObject, other.get(),
+                                            CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                            REGCLS_MULTIPLEUSE, &cookie));
+    struct Revoke {
+        DWORD cookie;
+        ~Revoke() { ::CoRevokeClassObject(cookie); }
+    } revoke{cookie};
+    try {
+        CoKestrixObject::Create();
+        ADD_FAILURE() << "no error";
+    } catch (const ui::EOleSysError& e) {
+        EXPECT_EQ("Interface not supported", e.Message());
+        EXPECT_EQ(E_NOINTERFACE, e.ErrorCode);
+    }
+}
+
 TEST_F(KestrixObjectTest, FactoryDescribesItsClass) {
     auto& factory = KestrixObjectFactory();
     EXPECT_EQ(CLSID_KestrixObject, factory.ClassID());

@@ -1,0 +1,275 @@
+// Base classes of the program's COM objects and class factories, the server
+// interface they report to, and the helpers that carry errors across COM.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+#include <oaidl.h>
+#include <ocidl.h>
+
+#include "ui/Exception.h"
+#include "ui/Handles.h"
+
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace automation {
+
+// Flags for CoInitializeEx at start-up; -1 (none chosen) initialises OLE in
+// a single-threaded apartment, which embedding options pages needs.
+extern int CoInitFlags;
+
+// Text in the program's 8-bit code page to and from UTF-16.
+std::wstring WideString(const std::string& s);
+std::string AnsiString(const wchar_t* s, int length);
+std::string AnsiString(BSTR s);
+// A class identifier in canonical form: braces, upper-case hexadecimal.
+std::string GuidToString(const GUID& guid);
+
+// ------------------------------------------------------------------------
+// Errors across COM.
+
+// Inside a catch block: records the current exception as the thread's error
+// information (for iid, naming source) and returns the status to hand out.
+HRESULT HandleSafeCallException(REFIID iid, const std::string& source) noexcept;
+
+// For a caller of a method of ours through iid: a failure for which the
+// callee set error information was raised by it, and is raised here again
+// as EOleSysError; any other status is returned.
+HRESULT RaiseCalleeError(HRESULT hr, IUnknown* callee, REFIID iid);
+
+// Raises every failure, with the callee's error information when it set any
+// and the system's text for the status otherwise.
+HRESULT OleCheckCall(HRESULT hr, IUnknown* callee, REFIID iid);
+
+// ------------------------------------------------------------------------
+// The server of a module, as factories and objects see it.
+
+class TComServerObject {
+public:
+    virtual ~TComServerObject() = default;
+    virtual int AdjustObjectCount(bool Created) = 0;
+    virtual int AdjustFactoryCount(bool Created) = 0;
+    virtual std::string GetHelpFile() = 0;
+    virtual std::string ServerFilePath() = 0;
+    virtual std::string ServerKeyName() = 0;
+    virtual std::string ServerName() = 0;
+    virtual bool IsStartSuspended() = 0;
+    virtual ui::ComPtr<ITypeLib> GetTypeLibrary() = 0;
+    virtual void SetHelpFile(const std::string& Value) = 0;
+};
+
+enum TClassInstancing { ciInternal, ciSingleInstance, ciMultiInstance };
+enum TThreadingModel { tmSingle, tmApartment, tmFree, tmBoth, tmNeutral };
+
+class TComObjectFactory;
+// Where a registration writes: HKEY_CLASSES_ROOT, or the user's classes.
+class ClassesWriter;
+
+// ------------------------------------------------------------------------
+// Objects.
+
+// Reference counting (interlocked), ISupportErrorInfo, and the server's
+// object count for the object's life.
+class TComObject : public ISupportErrorInfo {
+public:
+    explicit TComObject(TComObjectFactory& Factory);
+    TComObject(const TComObject&) = delete;
+    TComObject& operator=(const TComObject&) = delete;
+    virtual ~TComObject();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+    HRESULT ObjQueryInterface(REFIID iid, void** out);
+    ULONG ObjAddRef();
+    ULONG ObjRelease();
+    TComObjectFactory& Factory() const { return factory_; }
+
+protected:
+    // The pointer that answers iid, or null; derived classes add theirs and
+    // fall back to their base.
+    virtual void* GetInterface(REFIID iid);
+
+    // Runs a method's body so that no exception leaves it: a raised error
+    // becomes the returned status, with error information set. Error
+    // information left from an earlier call is cleared first, so a status
+    // returned without it is known to be a plain status.
+    template <class F>
+    HRESULT SafeCall(REFIID iid, F&& body) noexcept {
+        ::SetErrorInfo(0, nullptr);
+        try {
+            return body();
+        } catch (...) {
+            return SafeCallException(iid);
+        }
+    }
+    HRESULT SafeCallException(REFIID iid) noexcept;
+
+private:
+    TComObjectFactory& factory_;
+    volatile LONG refCount_ = 0;
+};
+
+// Adds IProvideClassInfo, from the type library of the factory.
+class TTypedComObject : public TComObject, public IProvideClassInfo {
+public:
+    using TComObject::TComObject;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** TypeInfo) override;
+
+protected:
+    void* GetInterface(REFIID iid) override;
+};
+
+// A concrete object class: Base (TComObject or TTypedComObject) plus the
+// interfaces it implements, which QueryInterface then answers (and
+// IDispatch, through the first of them that derives from it).
+template <class Base, class... Interfaces>
+class TComImpl : public Base, public Interfaces... {
+public:
+    using Base::Base;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        return this->ObjQueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return this->ObjAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return this->ObjRelease(); }
+
+protected:
+    void* GetInterface(REFIID iid) override {
+        void* found = nullptr;
+        ((found = found ? found : Match<Interfaces>(iid)), ...);
+        return found ? found : Base::GetInterface(iid);
+    }
+
+private:
+    template <class I>
+    void* Match(REFIID iid) {
+        if (iid == __uuidof(I)) return static_cast<I*>(this);
+        if constexpr (std::is_base_of_v<IDispatch, I>)
+            if (iid == IID_IDispatch) return static_cast<IDispatch*>(static_cast<I*>(this));
+        return nullptr;
+    }
+};
+
+// ------------------------------------------------------------------------
+// Factories.
+
+using TComObjectCreator = TComObject* (*)(TComObjectFactory& Factory);
+template <class T>
+TComObject* CreateComObjectOf(TComObjectFactory& Factory) {
+    return new T(Factory);
+}
+
+// The class factory of one class of objects, owned by the class manager
+// until its server destroys it. Its own reference count is the server's
+// factory count.
+class TComObjectFactory : public IClassFactory {
+public:
+    TComObjectFactory(TComServerObject& ComServer, TComObjectCreator Creator, REFCLSID ClassID,
+                      const std::string& ClassName, const std::string& Description,
+                      TClassInstancing Instancing, TThreadingModel ThreadingModel = tmSingle);
+    TComObjectFactory(const TComObjectFactory&) = delete;
+    TComObjectFactory& operator=(const TComObjectFactory&) = delete;
+    // Withdraws the class object from the system.
+    virtual ~TComObjectFactory();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+
+    // Makes the class creatable by every client of the system
+    // (REGCLS_MULTIPLEUSE for ciMultiInstance), suspended when the server
+    // starts suspended; ciInternal classes stay private.
+    void RegisterClassObject();
+    // Takes the class object back (a server that is about to quit).
+    void RevokeClassObject();
+    bool ClassObjectRegistered() const { return registration_ != 0; }
+
+    // Writes (true) or removes (false) the class's registration: the CLSID
+    // key, the ProgID and the server key with the server's path. Writes go
+    // to HKEY_CLASSES_ROOT, or to HKCU\Software\Classes where that is
+    // refused; a failure raises EOleRegistrationError.
+    virtual void UpdateRegistry(bool Register);
+
+    // A new object of the class, not yet referenced.
+    virtual TComObject* CreateComObject();
+
+    TComServerObject& ComServer() const { return server_; }
+    const CLSID& ClassID() const { return classId_; }
+    const std::string& ClassName() const { return className_; }
+    const std::string& Description() const { return description_; }
+    // ServerName.ClassName, or empty for a class without a name.
+    std::string ProgID() const;
+    TClassInstancing Instancing() const { return instancing_; }
+    TThreadingModel ThreadingModel() const { return threading_; }
+
+protected:
+    // The class's own keys, through the writer of the whole registration, so
+    // that all of it lands in one place.
+    void WriteClassKeys(ClassesWriter& classes);
+
+    std::string className_;
+    std::string description_;
+
+private:
+    TComServerObject& server_;
+    TComObjectCreator creator_;
+    CLSID classId_;
+    TClassInstancing instancing_;
+    TThreadingModel threading_;
+    DWORD registration_ = 0;
+};
+
+// Takes the class's name and description from the server's type library,
+// and registers the type library's identifier with the class, and the
+// type-library marshaler for the class's interfaces that the library's own
+// registration does not cover (those that are not automation interfaces).
+class TTypedComObjectFactory : public TComObjectFactory {
+public:
+    TTypedComObjectFactory(TComServerObject& ComServer, TComObjectCreator Creator,
+                           REFCLSID ClassID, TClassInstancing Instancing,
+                           TThreadingModel ThreadingModel = tmSingle);
+
+    // The class's type information; raises when the type library does not
+    // describe the class.
+    ui::ComPtr<ITypeInfo> ClassInfo();
+    void UpdateRegistry(bool Register) override;
+
+private:
+    ui::ComPtr<ITypeInfo> classInfo_;
+};
+
+// ------------------------------------------------------------------------
+// The factories of the module.
+
+class TComClassManager {
+public:
+    void AddObjectFactory(TComObjectFactory* Factory);
+    void RemoveObjectFactory(TComObjectFactory* Factory);
+    // Calls FactoryProc for each factory of ComServer; the procedure may
+    // destroy the factory it is given.
+    void ForEachFactory(TComServerObject* ComServer,
+                        const std::function<void(TComObjectFactory&)>& FactoryProc);
+    TComObjectFactory* GetFactoryFromClassID(REFCLSID ClassID) const;
+
+private:
+    std::vector<TComObjectFactory*> factories_;
+};
+TComClassManager& ComClassManager();
+
+// Installs the COM initialisation into the application's init hook chain;
+// the server unit calls it first so that its own hook runs after it.
+void InitComObjUnit();
+
+}  // namespace automation

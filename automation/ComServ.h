@@ -1,0 +1,81 @@
+// The program as a COM server: its type library, the registration of the
+// type library and of its classes at every start, and the publishing of its
+// class factories from Application.Initialize.
+#pragma once
+
+#include "automation/ComObj.h"
+
+#include <functional>
+#include <string>
+
+namespace automation {
+
+enum TServerStartMode : unsigned char { ssNormal = 0, ssAutomation = 1, ssRegister = 2, ssUnregister = 3 };
+
+using TLastReleaseEvent = std::function<void(bool& Shutdown)>;
+
+class TComServer : public TComServerObject {
+public:
+    TComServer();
+    // Destroys the factories of this server first.
+    ~TComServer() override;
+
+    int AdjustObjectCount(bool Created) override;
+    int AdjustFactoryCount(bool Created) override;
+    std::string GetHelpFile() override { return HelpFile; }
+    std::string ServerFilePath() override;
+    std::string ServerKeyName() override;
+    std::string ServerName() override;
+    bool IsStartSuspended() override { return Suspended; }
+    ui::ComPtr<ITypeLib> GetTypeLibrary() override;
+    void SetHelpFile(const std::string& Value) override { HelpFile = Value; }
+
+    // Brings the registration up to date and publishes every factory.
+    void StartServer();
+    // Loads the program's type library once; raises when it cannot.
+    void EnsureTypeLibrary();
+    // Registers (true) or unregisters the type library and every factory.
+    void UpdateRegistration(bool Register);
+    // The shutdown decision when the last object has gone.
+    void HandleLastRelease();
+
+    int ObjectCount() const { return ActiveObjects; }
+    int FactoryCount() const { return LiveFactories; }
+    TServerStartMode StartMode() const { return Mode; }
+    bool IsInprocServer() const { return InProcess; }
+
+    TLastReleaseEvent OnLastObjectReleased;
+
+private:
+    friend void ServerInitHook();
+    volatile LONG ActiveObjects = 0;
+    volatile LONG LiveFactories = 0;
+    ITypeLib* volatile TypeLibrary = nullptr;
+    std::string ServerNameOverride;
+    std::string HelpFile;
+    bool InProcess = false;
+    TServerStartMode Mode = ssNormal;
+    bool Suspended = false;
+    bool Registering = false;
+    bool Interactive = true;
+};
+
+// The one server of the process, made before the program main runs.
+extern TComServer* ComServer;
+
+// The application's init hook: COM first (the hook before it), then the
+// server's start.
+void ServerInitHook();
+
+std::string ModuleFilePath();
+std::string ModuleBaseName();
+ui::ComPtr<ITypeLib> LoadTypeLibraryFile(const std::string& path);
+void RegisterTypeLibraryFile(ITypeLib* library, const std::string& path);
+void UnregisterTypeLibraryEntry(ITypeLib* library);
+std::string TypeLibraryName(ITypeLib* library);
+
+// Makes the server and installs its hook, once; units whose factories need
+// the server call it before making them.
+void InitComServUnit();
+
+}  // namespace automation

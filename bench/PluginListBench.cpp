@@ -1,0 +1,97 @@
+// Listing time per installed plug-in: the directory's GetPluginList (and the
+// split of its text) against a bare enumeration of the same registry key.
+// HKEY_CURRENT_USER is redirected to a scratch key for the run.
+#include "automation/ComObj.h"
+#include "plugins/KestrixCommUnit.h"
+#include "plugins/KestrixObjectUnit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+using ui::ComPtr;
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    ::QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Seconds per run of fn over one batch.
+template <class F>
+double Time(int repeat, F&& fn) {
+    double start = Now();
+    for (int i = 0; i < repeat; ++i) fn();
+    return (Now() - start) / repeat;
+}
+
+size_t BareEnumeration() {
+    ui::RegKey key;
+    if (::RegOpenKeyA(HKEY_CURRENT_USER, kPluginsKey, key.put()) != ERROR_SUCCESS) return 0;
+    char name[261];
+    size_t total = 0;
+    for (DWORD i = 0; ::RegEnumKeyA(key.get(), i, name, sizeof name) == ERROR_SUCCESS; ++i)
+        total += strlen(name);
+    return total;
+}
+
+}  // namespace
+
+int main() {
+    ::OleInitialize(nullptr);
+    const std::string scratch =
+        "Software\\KestrixBench\\list-" + std::to_string(::GetCurrentProcessId());
+    ui::RegKey root;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      root.put(), nullptr);
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, root.get());
+
+    ComPtr<IKestrixObject> directory;
+    KestrixObjectFactory().CreateInstance(nullptr, IID_IKestrixObject, directory.put_void());
+
+    std::printf("%8s %14s %14s %14s %10s %12s\n", "plug-ins", "bare enum ms", "list ms",
+                "list+split ms", "ratio", "us/plug-in");
+    int installed = 0;
+    for (int count : {1, 10, 100, 1000, 3000}) {
+        for (; installed < count; ++installed) {
+            GUID guid;
+            ::CoCreateGuid(&guid);
+            ui::RegKey key;
+            ::RegCreateKeyExA(HKEY_CURRENT_USER,
+                              (std::string(kPluginsKey) + "\\" + automation::GuidToString(guid)).c_str(),
+                              0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+        }
+        // Batches interleave the three, and the best of each counts, so
+        // that a busy machine shifts all of them alike.
+        int repeat = count >= 1000 ? 3 : 30;
+        double bare = 1e9, list = 1e9, split = 1e9;
+        for (int batch = 0; batch < 9; ++batch) {
+            bare = std::min(bare, Time(repeat, [] { BareEnumeration(); }));
+            list = std::min(list, Time(repeat, [&] {
+                                ui::Bstr text;
+                                directory->GetPluginList(text.put());
+                            }));
+            split = std::min(split, Time(repeat, [&] {
+                                 ui::Bstr text;
+                                 directory->GetPluginList(text.put());
+                                 SplitPluginList(text.get());
+                             }));
+        }
+        std::printf("%8d %14.3f %14.3f %14.3f %10.2f %12.2f\n", count, bare * 1e3, list * 1e3,
+                    split * 1e3, list / bare, split * 1e6 / count);
+    }
+
+    directory.reset();
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    root.reset();
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, scratch.c_str());
+    ::OleUninitialize();
+    return 0;
+}

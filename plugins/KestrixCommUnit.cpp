@@ -1,0 +1,186 @@
+#include "plugins/KestrixCommUnit.h"
+
+#include "automation/ComObj.h"
+#include "common/KestrixInc.h"
+#include "ui/Exception.h"
+#include "ui/Handles.h"
+
+#include <shlobj.h>
+
+using namespace ui;
+
+namespace {
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsSeparatorFree(const std::string& name) {
+    for (char c : name)
+        if (IsBlank(c) || c == '"' || c == ',') return false;
+    return !name.empty();
+}
+}  // namespace
+
+std::string PluginListText(const std::vector<std::string>& names) {
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i) text += ',';
+        const std::string& name = names[i];
+        if (IsSeparatorFree(name)) {
+            text += name;
+            continue;
+        }
+        // An empty name is quoted too: bare, it would vanish at a list's end.
+        text += '"';
+        for (char c : name) {
+            if (c == '"') text += '"';
+            text += c;
+        }
+        text += '"';
+    }
+    return text;
+}
+
+std::vector<std::string> SplitPluginList(const std::string& text) {
+    std::vector<std::string> names;
+    size_t p = 0, n = text.size();
+    auto skipBlanks = [&] {
+        // A NUL is no blank here: it is part of a name if anything.
+        while (p < n && text[p] != '\0' && IsBlank(text[p])) ++p;
+    };
+    skipBlanks();
+    while (p < n) {
+        std::string name;
+        if (text[p] == '"') {
+            ++p;
+            while (p < n) {
+                if (text[p] == '"') {
+                    if (p + 1 < n && text[p + 1] == '"') {
+                        name += '"';
+                        p += 2;
+                        continue;
+                    }
+                    ++p;
+                    break;
+                }
+                name += text[p++];
+            }
+        } else {
+            size_t start = p;
+            while (p < n && (text[p] == '\0' || !IsBlank(text[p])) && text[p] != ',') ++p;
+            name.assign(text, start, p - start);
+        }
+        names.push_back(std::move(name));
+        skipBlanks();
+        if (p < n && text[p] == ',') {
+            ++p;
+            skipBlanks();
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> SplitPluginList(BSTR text) {
+    return SplitPluginList(automation::AnsiString(text));
+}
+
+std::string CheckedPluginsPath() {
+    char folder[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, FALSE))
+        throw Exception("Error retreiviing AppData folder path");
+    return JoinPath(folder, "CheckedPlugins.lst");
+}
+
+std::vector<std::string> ReadCheckedPlugins(const std::string& path) {
+    std::vector<std::string> lines;
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return lines;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return lines;  // no file of that name
+    }
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        DWORD error = ::GetLastError();
+        throw Exception("Cannot open file \"" + path + "\". " + SysErrorMessage(error));
+    }
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF)
+        throw Exception("Cannot read file \"" + path + "\": it is too large");
+    std::string text(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD done = 0, total = 0;
+    while (total < text.size()) {
+        if (!::ReadFile(file.get(), text.data() + total, static_cast<DWORD>(text.size() - total),
+                        &done, nullptr))
+            throw Exception("Cannot read file \"" + path + "\". " +
+                            SysErrorMessage(::GetLastError()));
+        if (done == 0) break;  // shorter than it was a moment ago
+        total += done;
+    }
+    text.resize(total);
+
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.emplace_back(text, start, i - start);
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.emplace_back(text, start, std::string::npos);
+    return lines;
+}
+
+bool IsPluginChecked(const std::vector<std::string>& lines, const CLSID& pluginId) {
+    std::string id = automation::GuidToString(pluginId);
+    for (const std::string& line : lines) {
+        // Only a line of the identifier's length can equal it.
+        if (line.size() != id.size()) continue;
+        if (::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, line.data(),
+                             static_cast<int>(line.size()), id.data(),
+                             static_cast<int>(id.size())) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+void WriteCheckedPlugins(const std::string& path, const std::vector<CLSID>& pluginIds) {
+    std::string text;
+    for (const CLSID& id : pluginIds) text += automation::GuidToString(id) + "\r\n";
+
+    auto fail = [&](DWORD error) {
+        throw Exception("Cannot write file \"" + path + "\". " + SysErrorMessage(error));
+    };
+    // A list the user made read-only stays as it is (a rename would not ask).
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        fail(ERROR_ACCESS_DENIED);
+
+    size_t slash = path.find_last_of('\\');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char temp[MAX_PATH + 16] = {};
+    if (!::GetTempFileNameA(folder.c_str(), "kcp", 0, temp)) fail(::GetLastError());
+
+    // Removes the temporary file unless it has become the list.
+    struct TempFile {
+        const char* name;
+        bool kept = false;
+        ~TempFile() {
+            if (!kept) ::DeleteFileA(name);
+        }
+    } tempFile{temp};
+
+    {
+        FileHandle file(::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) fail(::GetLastError());
+        DWORD written = 0;
+        if (!text.empty() &&
+            (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                          nullptr) ||
+             written != text.size()))
+            fail(::GetLastError());
+        if (!::FlushFileBuffers(file.get())) fail(::GetLastError());
+    }
+    if (!::MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        fail(::GetLastError());
+    tempFile.kept = true;
+}

@@ -1,0 +1,52 @@
+#include "tests/support/RegistryScope.h"
+
+#include <atomic>
+
+namespace testing_support {
+
+namespace {
+std::string UniqueKeyPath(const char* kind) {
+    static std::atomic<int> counter{0};
+    return std::string("Software\\KestrixTests\\") + kind + "-" +
+           std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+}
+}  // namespace
+
+void DeleteUserKey(const std::string& path) { ::RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str()); }
+
+RedirectedKey::RedirectedKey(HKEY predefined)
+    : predefined_(predefined), path_(UniqueKeyPath("redirect")) {
+    ui::RegKey key;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      key.put(), nullptr);
+    ::RegOverridePredefKey(predefined_, key.get());
+}
+
+RedirectedKey::~RedirectedKey() {
+    ::RegOverridePredefKey(predefined_, nullptr);
+    DeleteUserKey(path_);
+}
+
+SavedKey::SavedKey(const std::string& path) : path_(path), backup_(UniqueKeyPath("saved")) {
+    ui::RegKey source;
+    existed_ = ::RegOpenKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ, source.put()) ==
+               ERROR_SUCCESS;
+    if (!existed_) return;
+    ui::RegKey backup;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, backup_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      backup.put(), nullptr);
+    ::RegCopyTreeA(source.get(), nullptr, backup.get());
+}
+
+SavedKey::~SavedKey() {
+    DeleteUserKey(path_);
+    if (!existed_) return;
+    ui::RegKey backup, target;
+    ::RegOpenKeyExA(HKEY_CURRENT_USER, backup_.c_str(), 0, KEY_READ, backup.put());
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      target.put(), nullptr);
+    if (backup && target) ::RegCopyTreeA(backup.get(), nullptr, target.get());
+    DeleteUserKey(backup_);
+}
+
+}  // namespace testing_support

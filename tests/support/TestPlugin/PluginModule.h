@@ -1,0 +1,78 @@
+// Inside KestrixTestPlugin.dll: what its objects share.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include "kestrix.h"  // the contract, generated from plugins/kestrix.idl
+#include "tests/support/TestPlugin/TestPlugin.h"
+#include "ui/Handles.h"
+
+#include <string>
+
+namespace test_plugin {
+
+extern HINSTANCE ModuleInstance;
+
+// Live objects and server locks; the DLL may unload when both are zero.
+void ObjectCreated();
+void ObjectDestroyed();
+void LockModule(bool lock);
+bool ModuleInUse();
+
+// The per-letter switches of TestPlugin.h.
+class Switches {
+public:
+    explicit Switches(char letter);
+    HRESULT Status(const char* method) const;
+    HRESULT Result(const char* method) const;
+    // The value, or def when it is not set.
+    std::string Text(const char* name, const std::string& def) const;
+
+private:
+    ui::RegKey key_;
+    char letter_;
+};
+
+// Appends one line to the call log.
+void Log(const std::string& line);
+
+// A failing status of method with its error information set.
+HRESULT Fail(char letter, const char* method, HRESULT status);
+
+// The vtable view of a dual interface of the contract, from the DLL's own
+// copy of the type library.
+ui::ComPtr<ITypeInfo> ContractTypeInfo(REFIID iid);
+
+std::wstring Wide(const std::string& s);
+std::string Narrow(const wchar_t* s);
+std::string Hex(unsigned long value);
+
+// Objects made by the factories.
+HRESULT CreatePlugin(char letter, REFIID iid, void** out);
+HRESULT CreateOptions(char letter, REFIID iid, void** out);
+
+// The options object hands its settings to a plug-in of this DLL.
+struct PluginSelf;
+extern const IID IID_TestPluginSelf;
+void SetPluginOptionsText(IUnknown* plugin, const std::string& text);
+int PluginInstanceNumber(IUnknown* plugin);
+
+// Interface maps of the objects: IUnknown plumbing shared by both kinds.
+template <class Derived>
+class RefCounted {
+public:
+    RefCounted() { ObjectCreated(); }
+    virtual ~RefCounted() { ObjectDestroyed(); }
+    ULONG Add() { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+    ULONG Drop() {
+        LONG n = ::InterlockedDecrement(&refs_);
+        if (n == 0) delete static_cast<Derived*>(this);
+        return static_cast<ULONG>(n);
+    }
+
+private:
+    volatile LONG refs_ = 0;
+};
+
+}  // namespace test_plugin

@@ -75,4 +75,41 @@ private:
     volatile LONG refs_ = 0;
 };
 
+// IDispatch of a dual interface of the contract, answered from its type
+// information; the object derives from this instead of the interface.
+template <class Itf>
+class DualDispatch : public Itf {
+public:
+    explicit DualDispatch(REFIID iid) : typeInfo_(ContractTypeInfo(iid)) {}
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = typeInfo_ ? 1 : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (index != 0 || !typeInfo_) return DISP_E_BADINDEX;
+        *info = ui::ComPtr<ITypeInfo>(typeInfo_).Detach();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        if (!typeInfo_) return E_UNEXPECTED;
+        return ::DispGetIDsOfNames(typeInfo_.get(), names, count, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        if (!typeInfo_) return E_UNEXPECTED;
+        return ::DispInvoke(static_cast<Itf*>(this), typeInfo_.get(), id, flags, params, result,
+                            excep, argErr);
+    }
+
+protected:
+    ui::ComPtr<ITypeInfo> typeInfo_;
+};
+
 }  // namespace test_plugin

@@ -172,12 +172,14 @@ ComPtr<ITypeInfo> ContractTypeInfo(REFIID iid) {
 
 namespace {
 
-class Plugin : public IKestrixPlugin, public ISupportErrorInfo, public RefCounted<Plugin> {
+class Plugin : public DualDispatch<IKestrixPlugin>,
+               public ISupportErrorInfo,
+               public RefCounted<Plugin> {
 public:
     explicit Plugin(char letter)
-        : letter_(letter),
-          number_(::InterlockedIncrement(&PluginCount)),
-          typeInfo_(ContractTypeInfo(IID_IKestrixPlugin)) {
+        : DualDispatch(IID_IKestrixPlugin),
+          letter_(letter),
+          number_(::InterlockedIncrement(&PluginCount)) {
         Log(Prefix() + "created");
     }
     ~Plugin() override { Log(Prefix() + "destroyed"); }
@@ -202,31 +204,6 @@ public:
         return iid == IID_IKestrixPlugin ? S_OK : S_FALSE;
     }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = typeInfo_ ? 1 : 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        if (index != 0 || !typeInfo_) return DISP_E_BADINDEX;
-        *info = ComPtr<ITypeInfo>(typeInfo_).Detach();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) override {
-        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        if (!typeInfo_) return E_UNEXPECTED;
-        return ::DispGetIDsOfNames(typeInfo_.get(), names, count, ids);
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
-        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        if (!typeInfo_) return E_UNEXPECTED;
-        return ::DispInvoke(static_cast<IKestrixPlugin*>(this), typeInfo_.get(), id, flags,
-                            params, result, excep, argErr);
-    }
 
     HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
                                             BSTR* OptionsObjectName, HRESULT* Result) override {
@@ -297,7 +274,6 @@ private:
 
     char letter_;
     int number_;
-    ComPtr<ITypeInfo> typeInfo_;
 };
 
 Plugin* OurPlugin(IUnknown* unknown) {

@@ -48,14 +48,14 @@ class Options : public IOleObject,
                 public IOleInPlaceObject,
                 public IOleInPlaceActiveObject,
                 public IPersistStorage,
-                public IKestrixPluginOptions,
+                public DualDispatch<IKestrixPluginOptions>,
                 public ISupportErrorInfo,
                 public RefCounted<Options> {
 public:
     Options(char letter)
-        : letter_(letter),
-          number_(::InterlockedIncrement(&OptionsCount)),
-          typeInfo_(ContractTypeInfo(IID_IKestrixPluginOptions)) {
+        : DualDispatch(IID_IKestrixPluginOptions),
+          letter_(letter),
+          number_(::InterlockedIncrement(&OptionsCount)) {
         Log(Prefix() + "created");
     }
     ~Options() override {
@@ -118,31 +118,6 @@ public:
     }
 
     // IDispatch -------------------------------------------------------------
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = typeInfo_ ? 1 : 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        if (index != 0 || !typeInfo_) return DISP_E_BADINDEX;
-        *info = ComPtr<ITypeInfo>(typeInfo_).Detach();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) override {
-        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        if (!typeInfo_) return E_UNEXPECTED;
-        return ::DispGetIDsOfNames(typeInfo_.get(), names, count, ids);
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
-        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        if (!typeInfo_) return E_UNEXPECTED;
-        return ::DispInvoke(static_cast<IKestrixPluginOptions*>(this), typeInfo_.get(), id, flags,
-                            params, result, excep, argErr);
-    }
 
     // IOleObject ------------------------------------------------------------
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
@@ -384,7 +359,6 @@ private:
 
     char letter_;
     int number_;
-    ComPtr<ITypeInfo> typeInfo_;
     ComPtr<IKestrixPlugin> plugin_;
     ComPtr<IOleClientSite> site_;
     ComPtr<IOleInPlaceSite> inPlaceSite_;

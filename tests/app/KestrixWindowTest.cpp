@@ -145,6 +145,29 @@ TEST_F(KestrixWindowTest, CreationInstallsTheIconRecordAndShowsNothing) {
     EXPECT_EQ(::GetMenuDefaultItem(menu, TRUE, 0), 0u);
 }
 
+TEST_F(KestrixWindowTest, TheIconComesBackWhenTheTaskbarIsCreatedAgain) {
+    NotifyIconData88 probe = wnd_->IconData();
+    auto shown = [&] {
+        return ::Shell_NotifyIconA(NIM_MODIFY, reinterpret_cast<NOTIFYICONDATAA*>(&probe)) != FALSE;
+    };
+    const UINT taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+    // The shell still has the icon: adding it again fails, and that failure
+    // is no error of the program's.
+    ::SendMessageA(wnd_->IconData().hWnd, taskbarCreated, 0, 0);
+    EXPECT_TRUE(shown());
+    // A new shell without it: it comes back.
+    ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, reinterpret_cast<NOTIFYICONDATAA*>(&probe)));
+    EXPECT_FALSE(shown());
+    ::SendMessageA(wnd_->IconData().hWnd, taskbarCreated, 0, 0);
+    EXPECT_TRUE(shown());
+    // Without an icon the program runs on: a capture still starts.
+    ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, reinterpret_cast<NOTIFYICONDATAA*>(&probe)));
+    ::SendMessageA(wnd_->IconData().hWnd, WM_TRAYICON, 0, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(wnd_->Capturing());
+    ::PostMessageA(wnd_->Handle(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    EXPECT_TRUE(PumpUntil([&] { return !wnd_->Capturing(); }));
+}
+
 TEST_F(KestrixWindowTest, OnlyDoubleClickAndRightReleaseAct) {
     HWND tray = wnd_->IconData().hWnd;
     bool menuSeen = false;

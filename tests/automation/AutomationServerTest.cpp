@@ -194,10 +194,11 @@ TEST_F(AutomationServer, ClientsOfOtherProcessesAreServedByTheRunningProgram) {
     std::string plugin = RunClient(std::string("plugin ") + test_plugin::PluginId('B'));
     EXPECT_EQ("plugin 00000000 Test plug-in B", plugin.substr(0, plugin.find_first_of("\r\n")));
 
-    // A malformed identifier: a failure status with error information, and
-    // the server lives on.
+    // A malformed identifier: a failure status, no pointer, an object that
+    // offers error information, and the server lives on. (The description
+    // itself crosses processes on Windows; Wine drops it.)
     std::string malformed = RunClient("malformed");
-    EXPECT_EQ(0u, malformed.find("malformed 800401F3 null|")) << malformed;
+    EXPECT_EQ(0u, malformed.find("malformed 800401F3 null supports|")) << malformed;
 
     EXPECT_EQ(std::vector<DWORD>{program->Id()}, ProcessIdsNamed("kestrix.exe"))
         << "one program serves them all";
@@ -247,9 +248,9 @@ TEST_F(AutomationServer, ExitWhileAClientHoldsAnObjectAsksWithNoPreselected) {
     char caption[128] = {};
     ::GetWindowTextA(box, caption, sizeof caption);
     EXPECT_STREQ("Automation warning", caption);
-    DWORD_PTR defId = 0;
-    ::SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 5000, &defId);
-    EXPECT_EQ(IDNO, LOWORD(defId));
+    // Enter answers "No": it is the default button and has the focus.
+    EXPECT_EQ(BS_DEFPUSHBUTTON,
+              ::GetWindowLongA(::GetDlgItem(box, IDNO), GWL_STYLE) & BS_TYPEMASK);
     GUITHREADINFO gui = {sizeof gui};
     ::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &gui);
     EXPECT_EQ(::GetDlgItem(box, IDNO), gui.hwndFocus);

@@ -84,6 +84,7 @@ int Malformed(IKestrixObject* directory) {
     IKestrixPlugin* plugin = reinterpret_cast<IKestrixPlugin*>(0x1234);
     HRESULT hr = directory->GetPlugin(nick, &plugin);
     ::SysFreeString(nick);
+    // Error information, where the system carries it across processes.
     std::string description;
     IErrorInfo* info = nullptr;
     if (::GetErrorInfo(0, &info) == S_OK && info) {
@@ -93,9 +94,18 @@ int Malformed(IKestrixObject* directory) {
         ::SysFreeString(text);
         info->Release();
     }
-    std::printf("malformed %08lX %s|%s\n", static_cast<unsigned long>(hr),
-                plugin ? "pointer" : "null", description.c_str());
-    return FAILED(hr) && !plugin && !description.empty() ? 0 : 1;
+    // Read after the error information: a call of its own.
+    bool supports = false;
+    ISupportErrorInfo* support = nullptr;
+    if (SUCCEEDED(directory->QueryInterface(IID_ISupportErrorInfo,
+                                            reinterpret_cast<void**>(&support)))) {
+        supports = support->InterfaceSupportsErrorInfo(IID_IKestrixObject) == S_OK;
+        support->Release();
+    }
+    std::printf("malformed %08lX %s %s|%s\n", static_cast<unsigned long>(hr),
+                plugin ? "pointer" : "null", supports ? "supports" : "unsupported",
+                description.c_str());
+    return FAILED(hr) && !plugin && supports ? 0 : 1;
 }
 
 int Calls(IKestrixObject* directory, int count, const char* go) {

@@ -181,8 +181,9 @@ protected:
         ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
         for (const std::string& path : denied_) SetDacl(path, "D:(A;;KA;;;WD)");
     }
-    // Writing below HKEY_CLASSES_ROOT\path, and the user's classes with
-    // it, is refused.
+    // Writing HKEY_CLASSES_ROOT\path, and the user's classes with it, is
+    // refused (the key itself: the registry does not check a parent when
+    // a deeper path is created).
     void Deny(const std::string& path, bool perUserToo) {
         denied_.push_back(std::string(kMachine) + "\\" + path);
         if (perUserToo) denied_.push_back("Software\\Classes\\" + path);
@@ -190,7 +191,7 @@ protected:
         // A register run that is not refused would end this test program.
         ui::RegKey probe;
         ASSERT_EQ(ERROR_ACCESS_DENIED,
-                  ::RegCreateKeyExA(HKEY_CLASSES_ROOT, (path + "\\probe").c_str(), 0, nullptr, 0,
+                  ::RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
                                     KEY_WRITE, nullptr, probe.put(), nullptr));
     }
     static constexpr char kMachine[] = "Software\\MachineClasses";
@@ -233,7 +234,7 @@ TEST_F(StartRegistration, AFailedClassRegistrationEndsARegisterRunWithItsMessage
 }
 
 TEST_F(StartRegistration, AFailedTypeLibraryRegistrationStopsEveryStart) {
-    Deny(kLibKey, true);
+    Deny(kLibKey + "\\1.0", true);
     for (const char* switches : {"", "-Embedding"}) {
         TypedServer s(switches);
         try {
@@ -266,7 +267,7 @@ TEST(ShutdownQuestion, OnlyWhileObjectsLiveAndNoIsPreselected) {
     ASSERT_EQ(S_OK, KestrixObjectFactory().CreateInstance(nullptr, IID_IKestrixObject,
                                                           held.put_void()));
     struct Seen {
-        LRESULT defId = 0;
+        bool noIsDefault = false;
         char caption[128] = {};
         bool yesButton = false;
         int focused = 0;
@@ -275,7 +276,9 @@ TEST(ShutdownQuestion, OnlyWhileObjectsLiveAndNoIsPreselected) {
         testing_support::WhenReady([] { return OwnMessageBox() != nullptr; },
                                    [button, &seen] {
                                        HWND box = OwnMessageBox();
-                                       seen.defId = ::SendMessageA(box, DM_GETDEFID, 0, 0);
+                                       seen.noIsDefault =
+                                           (::GetWindowLongA(::GetDlgItem(box, IDNO), GWL_STYLE) &
+                                            BS_TYPEMASK) == BS_DEFPUSHBUTTON;
                                        ::GetWindowTextA(box, seen.caption, sizeof seen.caption);
                                        seen.yesButton = ::GetDlgItem(box, IDYES) != nullptr;
                                        seen.focused = ::GetDlgCtrlID(::GetFocus());
@@ -286,7 +289,7 @@ TEST(ShutdownQuestion, OnlyWhileObjectsLiveAndNoIsPreselected) {
     answer(IDNO, no);
     EXPECT_FALSE(ConfirmServerShutdown());
     EXPECT_FALSE(testing_support::PendingWhenReady()) << "no question was asked";
-    EXPECT_EQ(MAKELONG(IDNO, DC_HASDEFID), no.defId);
+    EXPECT_TRUE(no.noIsDefault);
     EXPECT_EQ(IDNO, no.focused);
     EXPECT_TRUE(no.yesButton);
     EXPECT_STREQ("Automation warning", no.caption);

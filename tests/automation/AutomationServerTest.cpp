@@ -10,6 +10,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <memory>
@@ -182,6 +183,58 @@ TEST_F(AutomationServer, RegistrationRunsEndWithoutAnIconAndUnregisteringLeavesN
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + GuidToString(LIBID_kestrix)));
     ::PostMessageA(MainWindow(*started), WM_CLOSE, 0, 0);
     EXPECT_EQ(0, started->Wait(10000));
+}
+
+// Writing the type library's registration is refused for the scope; the
+// key goes afterwards and a registration run puts everything back.
+class RefusedTypeLibrary {
+public:
+    RefusedTypeLibrary() { SetDacl("D:(D;;0x0006;;;WD)(A;;KA;;;WD)"); }
+    ~RefusedTypeLibrary() {
+        SetDacl("D:(A;;KA;;;WD)");
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ("TypeLib\\" + GuidToString(LIBID_kestrix)).c_str());
+        ChildProcess(Program() + " /RegServer").Wait(30000);
+    }
+
+private:
+    // The version key itself: the registry does not check a parent when a
+    // deeper path is created.
+    static void SetDacl(const char* sddl) {
+        std::string path = "TypeLib\\" + GuidToString(LIBID_kestrix) + "\\1.0";
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
+                                                               nullptr);
+        ui::RegKey key;
+        if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
+                              READ_CONTROL | WRITE_DAC, nullptr, key.put(),
+                              nullptr) == ERROR_SUCCESS)
+            ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd);
+        ::LocalFree(sd);
+    }
+};
+
+std::string MessageText(HWND box) {
+    std::string text;
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        char cls[32] = {}, caption[512] = {};
+        ::GetClassNameA(child, cls, sizeof cls);
+        ::GetWindowTextA(child, caption, sizeof caption);
+        if (::lstrcmpiA(cls, "Static") == 0) text += caption;
+    }
+    return text;
+}
+
+TEST_F(AutomationServer, AFailedTypeLibraryRegistrationStopsTheStartWithItsMessage) {
+    RefusedTypeLibrary refused;
+    ChildProcess program(Program());
+    HWND box = QuestionOf(program);
+    ASSERT_NE(nullptr, box) << "no message";
+    EXPECT_FALSE(MessageText(box).empty());
+    EXPECT_EQ(nullptr, WindowOfProcess(program.Id(), "TKestrixWnd"));
+    EXPECT_EQ(nullptr, TrayWindow());
+    ClickWindow(::GetDlgItem(box, IDOK));
+    EXPECT_EQ(1, program.Wait(10000));
+    EXPECT_EQ(nullptr, TrayWindow());
 }
 
 TEST_F(AutomationServer, ClientsOfOtherProcessesAreServedByTheRunningProgram) {

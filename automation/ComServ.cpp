@@ -148,9 +148,9 @@ void TComServer::HandleLastRelease() {
         bool& shutdown;
         ~PostQuit() {
             if (!shutdown) return;
-            // The system does not hand a server whose count fell to zero to
-            // new clients everywhere: withdraw the class objects first, so
-            // that the next client starts a fresh program.
+            // Not every system suspends the class objects when the count
+            // falls to zero: withdraw them, so that a new client starts a
+            // fresh program instead of reaching one that is quitting.
             ComClassManager().ForEachFactory(
                 server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
             ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);

@@ -2,6 +2,7 @@
 
 #include "ui/Forms.h"
 
+#include <cstdlib>
 #include <memory>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -16,6 +17,25 @@ namespace {
 
 TInitProc SaveInitProc = nullptr;
 DWORD MainThreadID = 0;
+// Kept loaded for the unit's life, so that its entry points looked up by
+// handle stay valid.
+Module OleAutHandle;
+
+// The shutdown question; the wording is the program's own.
+const char SAutomationWarning[] = "Automation warning";
+const char SNoCloseActiveServer1[] =
+    "Other programs are still using objects that Kestrix serves for them. If Kestrix "
+    "closes now, those programs may fail.";
+const char SNoCloseActiveServer2[] = "\r\n\r\nClose Kestrix anyway?";
+
+// Entry points that old systems lack, looked up when needed.
+template <class F>
+F Ole32Entry(const char* name) {
+    HMODULE ole32 = ::GetModuleHandleA("ole32.dll");
+    return ole32 ? reinterpret_cast<F>(::GetProcAddress(ole32, name)) : nullptr;
+}
+using CoServerProcessProc = ULONG(WINAPI*)();
+using CoResumeProc = HRESULT(WINAPI*)();
 
 HMODULE ThisModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
@@ -26,7 +46,10 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-TComServer::TComServer() : InProcess(ThisModule() != ::GetModuleHandleA(nullptr)) {}
+TComServer::TComServer() : TComServer(CommandLineParams(::GetCommandLineA())) {}
+
+TComServer::TComServer(const std::vector<std::string>& Params)
+    : InProcess(ThisModule() != ::GetModuleHandleA(nullptr)), Mode(ServerStartMode(Params)) {}
 
 TComServer::~TComServer() {
     ComClassManager().ForEachFactory(this, [](TComObjectFactory& factory) { delete &factory; });
@@ -36,8 +59,22 @@ TComServer::~TComServer() {
 }
 
 int TComServer::AdjustObjectCount(bool Created) {
-    if (Created) return ::InterlockedIncrement(&ActiveObjects);
+    // In a run for a client, COM's own count of the process decides the
+    // end, so that an activation under way is not cut off.
+    bool processCount = !InProcess && Mode == ssAutomation;
+    if (Created) {
+        LONG count = ::InterlockedIncrement(&ActiveObjects);
+        if (processCount)
+            if (auto addRef = Ole32Entry<CoServerProcessProc>("CoAddRefServerProcess")) addRef();
+        return count;
+    }
     LONG count = ::InterlockedDecrement(&ActiveObjects);
+    if (processCount) {
+        if (auto release = Ole32Entry<CoServerProcessProc>("CoReleaseServerProcess")) {
+            if (release() == 0) HandleLastRelease();
+            return count;
+        }
+    }
     if (count == 0) HandleLastRelease();
     return count;
 }
@@ -96,6 +133,9 @@ void TComServer::StartServer() {
         // A user who may not register still gets a working program.
         if (Mode == ssRegister) throw;
     }
+    // A registration run shows nothing: the program main never gets past
+    // Application.Initialize.
+    if (Mode == ssRegister || Mode == ssUnregister) std::exit(0);
     ComClassManager().ForEachFactory(
         this, [](TComObjectFactory& factory) { factory.RegisterClassObject(); });
 }
@@ -104,11 +144,18 @@ void TComServer::HandleLastRelease() {
     if (InProcess) return;
     bool shutdown = Mode == ssAutomation;
     struct PostQuit {
+        TComServer* server;
         bool& shutdown;
         ~PostQuit() {
-            if (shutdown) ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
+            if (!shutdown) return;
+            // Not every system suspends the class objects when the count
+            // falls to zero: withdraw them, so that a new client starts a
+            // fresh program instead of reaching one that is quitting.
+            ComClassManager().ForEachFactory(
+                server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
+            ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
         }
-    } post{shutdown};
+    } post{this, shutdown};
     if (OnLastObjectReleased) OnLastObjectReleased(shutdown);
 }
 
@@ -183,10 +230,61 @@ void ServerInitHook() {
     if (!ComServer) return;
     // Class objects are registered suspended only when COM was initialised
     // with chosen flags; they are then made available all at once.
-    bool suspended = CoInitFlags != -1;
-    ComServer->Suspended = suspended;
+    auto resume = Ole32Entry<CoResumeProc>("CoResumeClassObjects");
+    ComServer->Suspended =
+        CoInitFlags != -1 && Ole32Entry<void*>("CoInitializeEx") != nullptr && resume != nullptr;
     ComServer->StartServer();
-    if (suspended) ::CoResumeClassObjects();
+    if (ComServer->Suspended) resume();
+}
+
+bool ConfirmServerShutdown() {
+    if (!ComServer || ComServer->ActiveObjects <= 0 || !ComServer->Interactive) return true;
+    std::string text = std::string(SNoCloseActiveServer1) + SNoCloseActiveServer2;
+    // Yes/No, warning icon, "No" preselected, modal for the whole thread.
+    return ::MessageBoxA(nullptr, text.c_str(), SAutomationWarning,
+                         MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_TASKMODAL) == IDYES;
+}
+
+std::vector<std::string> CommandLineParams(const std::string& CommandLine) {
+    std::vector<std::string> params;
+    size_t i = 0, n = CommandLine.size();
+    for (;;) {
+        while (i < n && (CommandLine[i] == ' ' || CommandLine[i] == '\t')) ++i;
+        if (i >= n) break;
+        std::string param;
+        bool quoted = false;
+        for (; i < n && (quoted || (CommandLine[i] != ' ' && CommandLine[i] != '\t')); ++i) {
+            if (CommandLine[i] == '"')
+                quoted = !quoted;
+            else
+                param += CommandLine[i];
+        }
+        params.push_back(param);
+    }
+    return params;
+}
+
+bool HasServerSwitch(const std::string& Word, const std::vector<std::string>& Params) {
+    for (size_t i = 1; i < Params.size(); ++i) {
+        const std::string& p = Params[i];
+        if (p.size() != Word.size() + 1 || (p[0] != '-' && p[0] != '/')) continue;
+        if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, p.c_str() + 1, -1, Word.c_str(),
+                             -1) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+bool HasServerSwitch(const std::string& Word) {
+    return HasServerSwitch(Word, CommandLineParams(::GetCommandLineA()));
+}
+
+TServerStartMode ServerStartMode(const std::vector<std::string>& Params) {
+    if (HasServerSwitch("AUTOMATION", Params) || HasServerSwitch("EMBEDDING", Params))
+        return ssAutomation;
+    if (HasServerSwitch("REGSERVER", Params)) return ssRegister;
+    if (HasServerSwitch("UNREGSERVER", Params)) return ssUnregister;
+    return ssNormal;
 }
 
 namespace {
@@ -194,16 +292,21 @@ struct ComServUnit {
     ComServUnit() {
         InitComObjUnit();
         MainThreadID = ::GetCurrentThreadId();
+        UINT oldMode = ::SetErrorMode(SEM_NOOPENFILEERRORBOX);
+        OleAutHandle.reset(::LoadLibraryA("OLEAUT32.DLL"));
+        ::SetErrorMode(oldMode);
         server.reset(new TComServer());
         ComServer = server.get();
         if (!ComServer->IsInprocServer()) {
             SaveInitProc = InitProc;
             InitProc = ServerInitHook;
+            AddTerminateProc(ConfirmServerShutdown);
         }
     }
     ~ComServUnit() {
         server.reset();
         ComServer = nullptr;
+        OleAutHandle.reset();
     }
     std::unique_ptr<TComServer> server;
 };

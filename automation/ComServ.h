@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace automation {
 
@@ -16,7 +17,9 @@ using TLastReleaseEvent = std::function<void(bool& Shutdown)>;
 
 class TComServer : public TComServerObject {
 public:
+    // The start mode comes from the process's command line.
     TComServer();
+    explicit TComServer(const std::vector<std::string>& Params);
     // Destroys the factories of this server first.
     ~TComServer() override;
 
@@ -48,6 +51,7 @@ public:
 
 private:
     friend void ServerInitHook();
+    friend bool ConfirmServerShutdown();
     volatile LONG ActiveObjects = 0;
     volatile LONG LiveFactories = 0;
     ITypeLib* volatile TypeLibrary = nullptr;
@@ -66,6 +70,20 @@ extern TComServer* ComServer;
 // The application's init hook: COM first (the hook before it), then the
 // server's start.
 void ServerInitHook();
+// The terminate procedure: true when the program may close, asking the user
+// while other programs still hold objects of it.
+bool ConfirmServerShutdown();
+
+// The parameters of a command line as the program sees them: the program
+// itself first, then the arguments, with quotes removed.
+std::vector<std::string> CommandLineParams(const std::string& CommandLine);
+// True when a parameter after the program is '-' or '/' followed by exactly
+// Word, in any letter case; the second form looks at the process's own
+// command line.
+bool HasServerSwitch(const std::string& Word, const std::vector<std::string>& Params);
+bool HasServerSwitch(const std::string& Word);
+// How a run with these parameters starts.
+TServerStartMode ServerStartMode(const std::vector<std::string>& Params);
 
 std::string ModuleFilePath();
 std::string ModuleBaseName();

@@ -1,0 +1,109 @@
+// Calls of the running program's directory object from other processes:
+// calls per second of one client alone and of eight clients at once,
+// against the same call made in-process. Afterwards the program must still
+// answer and hold no object (it then closes without asking).
+#include "plugins/KestrixObjectUnit.h"
+#include "tests/support/Processes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+constexpr int kCalls = 1000;
+constexpr int kClients = 8;
+
+double Now() {
+    LARGE_INTEGER f, t;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+std::string Client() { return "\"" + BinPath("kestrix_client.exe") + "\""; }
+
+bool WaitFor(HWND (*find)(DWORD), DWORD pid, DWORD ms) {
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < ms; ::Sleep(20))
+        if (find(pid)) return true;
+    return false;
+}
+
+HWND MainWindow(DWORD pid) { return WindowOfProcess(pid, "TKestrixWnd"); }
+
+// Runs clients making kCalls calls each, all released at once; the calls
+// answered and the longest client's time in seconds.
+bool RunClients(int count, int& answered, double& seconds) {
+    std::string go = "kestrix-bench-go-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                     std::to_string(count);
+    ui::KernelHandle event(::CreateEventA(nullptr, TRUE, FALSE, go.c_str()));
+    std::vector<std::unique_ptr<ChildProcess>> clients;
+    for (int i = 0; i < count; ++i)
+        clients.push_back(std::make_unique<ChildProcess>(Client() + " calls " +
+                                                         std::to_string(kCalls) + " " + go));
+    // Let every client get its object first, so that only calls are timed.
+    ::Sleep(2000);
+    ::SetEvent(event.get());
+    answered = 0;
+    seconds = 0;
+    bool ok = true;
+    for (auto& client : clients) {
+        if (client->Wait(300000) != 0) ok = false;
+        int n = 0;
+        double ms = 0;
+        if (std::sscanf(client->Output().c_str(), "calls %d %lf", &n, &ms) == 2) {
+            answered += n;
+            seconds = std::max(seconds, ms / 1000.0);
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+int main() {
+    ::OleInitialize(nullptr);
+
+    // In-process baseline: the same object, called directly.
+    ui::ComPtr<IKestrixObject> local;
+    KestrixObjectFactory().CreateInstance(nullptr, IID_IKestrixObject, local.put_void());
+    double start = Now();
+    for (int i = 0; i < kCalls; ++i) {
+        ui::Bstr list;
+        local->GetPluginList(list.put());
+    }
+    double inProcessRate = kCalls / (Now() - start);
+    local.reset();
+
+    ChildProcess program("\"" + BinPath("kestrix.exe") + "\"");
+    if (!WaitFor(MainWindow, program.Id(), 30000)) {
+        std::printf("the program did not start\n");
+        return 1;
+    }
+
+    int answered1 = 0, answered8 = 0;
+    double seconds1 = 0, seconds8 = 0;
+    bool ok1 = RunClients(1, answered1, seconds1);
+    bool ok8 = RunClients(kClients, answered8, seconds8);
+    double rate1 = answered1 / seconds1, rate8 = answered8 / seconds8;
+
+    ChildProcess probe(Client() + " list");
+    bool responsive = probe.Wait(30000) == 0;
+    ::PostMessageA(MainWindow(program.Id()), WM_CLOSE, 0, 0);
+    bool noObjectsLeft = program.Wait(10000) == 0;
+
+    std::printf("in-process calls/s               %10.0f\n", inProcessRate);
+    std::printf("1 client:  %5d of %5d answered, %10.0f calls/s\n", answered1, kCalls, rate1);
+    std::printf("%d clients: %5d of %5d answered, %10.0f calls/s across processes\n", kClients,
+                answered8, kClients * kCalls, rate8);
+    std::printf("ratio %d clients / 1 client       %10.2f\n", kClients, rate8 / rate1);
+    std::printf("ratio in-process / %d clients     %10.1f\n", kClients, inProcessRate / rate8);
+    std::printf("still answering afterwards: %s; closed without objects left: %s\n",
+                responsive ? "yes" : "NO", noObjectsLeft ? "yes" : "NO");
+    ::OleUninitialize();
+    return ok1 && ok8 && responsive && noObjectsLeft ? 0 : 1;
+}

@@ -23,25 +23,6 @@ namespace {
 std::string Program() { return "\"" + BinPath("kestrix.exe") + "\""; }
 std::string Client() { return "\"" + BinPath("kestrix_client.exe") + "\""; }
 
-HWND TrayWindow() {
-    HWND w = ::FindWindowA("__winex11_standalone_tray", nullptr);
-    return w && ::IsWindowVisible(w) ? w : nullptr;
-}
-
-std::string ClassesValue(HKEY root, const std::string& path, const char* name = nullptr) {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) ==
-                   ERROR_SUCCESS
-               ? value
-               : "<missing>";
-}
-
-bool KeyExists(HKEY root, const std::string& path) {
-    ui::RegKey key;
-    return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
-
 // Everything a registration of the program may write.
 std::vector<std::string> OurKeys() {
     return {"CLSID\\" + GuidToString(CLSID_KestrixObject),
@@ -163,12 +144,12 @@ TEST_F(AutomationServer, RegistrationRunsEndWithoutAnIconAndUnregisteringLeavesN
 
     runAndWatchTray("/regserver");
     std::string clsid = GuidToString(CLSID_KestrixObject);
-    EXPECT_EQ(program, ClassesValue(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\LocalServer32"));
-    EXPECT_EQ(clsid, ClassesValue(HKEY_CLASSES_ROOT, "kestrix.KestrixObject\\CLSID"));
+    EXPECT_EQ(program, RegistryString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\LocalServer32"));
+    EXPECT_EQ(clsid, RegistryString(HKEY_CLASSES_ROOT, "kestrix.KestrixObject\\CLSID"));
     EXPECT_EQ("{00020424-0000-0000-C000-000000000046}",
-              ClassesValue(HKEY_CLASSES_ROOT, "Interface\\" + GuidToString(IID_IKestrixObject) +
+              RegistryString(HKEY_CLASSES_ROOT, "Interface\\" + GuidToString(IID_IKestrixObject) +
                                                   "\\ProxyStubClsid32"));
-    EXPECT_EQ(program, ClassesValue(HKEY_CLASSES_ROOT,
+    EXPECT_EQ(program, RegistryString(HKEY_CLASSES_ROOT,
                                     "TypeLib\\" + GuidToString(LIBID_kestrix) + "\\1.0\\0\\win32"));
 
     runAndWatchTray("-UnRegServer");
@@ -179,7 +160,7 @@ TEST_F(AutomationServer, RegistrationRunsEndWithoutAnIconAndUnregisteringLeavesN
 
     // A normal start registers again.
     auto started = StartProgram();
-    EXPECT_EQ(program, ClassesValue(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\LocalServer32"));
+    EXPECT_EQ(program, RegistryString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\LocalServer32"));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + GuidToString(LIBID_kestrix)));
     ::PostMessageA(MainWindow(*started), WM_CLOSE, 0, 0);
     EXPECT_EQ(0, started->Wait(10000));

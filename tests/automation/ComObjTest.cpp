@@ -11,25 +11,13 @@
 #include <sddl.h>
 
 using automation::GuidToString;
+using testing_support::KeyExists;
 using testing_support::RedirectedKey;
+using testing_support::RegistryString;
 using ui::Bstr;
 using ui::ComPtr;
 
 namespace {
-
-std::string Value(HKEY root, const std::string& path, const char* name = nullptr) {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) ==
-                   ERROR_SUCCESS
-               ? value
-               : "<missing>";
-}
-
-bool KeyExists(HKEY root, const std::string& path) {
-    ui::RegKey key;
-    return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
 
 // Refuses writing to HKEY_CURRENT_USER\path (values and subkeys), as
 // Windows refuses HKEY_CLASSES_ROOT to a standard user.
@@ -82,20 +70,20 @@ TEST(ComObjectFactory, RegistersAndUnregistersTheClass) {
     RedirectedKey classes(HKEY_CLASSES_ROOT);
     auto& factory = KestrixObjectFactory();
     factory.UpdateRegistry(true);
-    EXPECT_EQ("KestrixObject Object", Value(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_EQ(automation::ModuleFilePath(), Value(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
-    EXPECT_EQ("kestrix.KestrixObject", Value(HKEY_CLASSES_ROOT, kClassKey + "\\ProgID"));
-    EXPECT_EQ(GuidToString(LIBID_kestrix), Value(HKEY_CLASSES_ROOT, kClassKey + "\\TypeLib"));
+    EXPECT_EQ("KestrixObject Object", RegistryString(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_EQ(automation::ModuleFilePath(), RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
+    EXPECT_EQ("kestrix.KestrixObject", RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\ProgID"));
+    EXPECT_EQ(GuidToString(LIBID_kestrix), RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\TypeLib"));
     EXPECT_EQ(GuidToString(CLSID_KestrixObject),
-              Value(HKEY_CLASSES_ROOT, "kestrix.KestrixObject\\CLSID"));
-    EXPECT_EQ("IKestrixObject", Value(HKEY_CLASSES_ROOT, kInterfaceKey));
+              RegistryString(HKEY_CLASSES_ROOT, "kestrix.KestrixObject\\CLSID"));
+    EXPECT_EQ("IKestrixObject", RegistryString(HKEY_CLASSES_ROOT, kInterfaceKey));
     EXPECT_EQ("{00020424-0000-0000-C000-000000000046}",
-              Value(HKEY_CLASSES_ROOT, kInterfaceKey + "\\ProxyStubClsid32"));
-    EXPECT_EQ(GuidToString(LIBID_kestrix), Value(HKEY_CLASSES_ROOT, kInterfaceKey + "\\TypeLib"));
-    EXPECT_EQ("1.0", Value(HKEY_CLASSES_ROOT, kInterfaceKey + "\\TypeLib", "Version"));
+              RegistryString(HKEY_CLASSES_ROOT, kInterfaceKey + "\\ProxyStubClsid32"));
+    EXPECT_EQ(GuidToString(LIBID_kestrix), RegistryString(HKEY_CLASSES_ROOT, kInterfaceKey + "\\TypeLib"));
+    EXPECT_EQ("1.0", RegistryString(HKEY_CLASSES_ROOT, kInterfaceKey + "\\TypeLib", "Version"));
     // No threading model for a local server.
     EXPECT_EQ("<missing>",
-              Value(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32", "ThreadingModel"));
+              RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32", "ThreadingModel"));
 
     factory.UpdateRegistry(false);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
@@ -115,8 +103,8 @@ TEST(ComObjectFactory, APathWithSpacesIsQuoted) {
         factory.UpdateRegistry(true);
     }
     EXPECT_EQ("\"C:\\Program Files\\Kestrix\\kestrix.exe\"",
-              Value(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
-    EXPECT_EQ("kestrixtest.KestrixObject", Value(HKEY_CLASSES_ROOT, kClassKey + "\\ProgID"));
+              RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
+    EXPECT_EQ("kestrixtest.KestrixObject", RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\ProgID"));
 }
 
 TEST(ComObjectFactory, FallsBackToTheUsersClassesWhenRefused) {
@@ -139,12 +127,12 @@ TEST(ComObjectFactory, FallsBackToTheUsersClassesWhenRefused) {
 
     auto& factory = KestrixObjectFactory();
     factory.UpdateRegistry(true);
-    EXPECT_EQ("<missing>", Value(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
+    EXPECT_EQ("<missing>", RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kInterfaceKey)) << "all of it goes to the user";
     EXPECT_EQ(automation::ModuleFilePath(),
-              Value(HKEY_CURRENT_USER, perUser + kClassKey + "\\LocalServer32"));
+              RegistryString(HKEY_CURRENT_USER, perUser + kClassKey + "\\LocalServer32"));
     EXPECT_EQ("{00020424-0000-0000-C000-000000000046}",
-              Value(HKEY_CURRENT_USER, perUser + kInterfaceKey + "\\ProxyStubClsid32"));
+              RegistryString(HKEY_CURRENT_USER, perUser + kInterfaceKey + "\\ProxyStubClsid32"));
     factory.UpdateRegistry(false);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, perUser + kClassKey));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, perUser + kInterfaceKey));
@@ -265,10 +253,10 @@ TEST(ComServer, InitializePublishesTheFactoryAndRegistersTheTypeLibrary) {
     } revoke;
     EXPECT_TRUE(factory.ClassObjectRegistered());
     EXPECT_EQ(automation::ModuleFilePath(),
-              Value(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
+              RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
     std::string libKey = "TypeLib\\" + GuidToString(LIBID_kestrix) + "\\1.0";
-    EXPECT_EQ("Kestrix Library", Value(HKEY_CLASSES_ROOT, libKey));
-    EXPECT_EQ(automation::ModuleFilePath(), Value(HKEY_CLASSES_ROOT, libKey + "\\0\\win32"));
+    EXPECT_EQ("Kestrix Library", RegistryString(HKEY_CLASSES_ROOT, libKey));
+    EXPECT_EQ(automation::ModuleFilePath(), RegistryString(HKEY_CLASSES_ROOT, libKey + "\\0\\win32"));
 
     // Served from here now.
     ComPtr<IKestrixObject> directory;

@@ -1,6 +1,7 @@
 // The whole program, started as a user starts it and driven through the
 // real notification icon with real mouse input.
 #include "tests/support/Input.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +12,6 @@ using namespace ui;
 using namespace testing_support;
 
 namespace {
-
-std::string ProgramPath() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path);
-    return p.substr(0, p.find_last_of('\\') + 1) + "kestrix.exe";
-}
 
 // Moves the real pointer and waits until the system has it there.
 void MoveTo(int x, int y) {
@@ -41,11 +35,6 @@ HWND VisibleWindow(const char* cls, const char* title = nullptr) {
     return w && ::IsWindowVisible(w) ? w : nullptr;
 }
 
-HWND TrayWindow() {
-    HWND w = VisibleWindow("__winex11_standalone_tray");
-    return w ? w : VisibleWindow(nullptr, "Wine System Tray");
-}
-
 struct ProcessWindows {
     DWORD pid;
     int visible = 0;
@@ -62,7 +51,7 @@ class WholeProgram : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
-        std::string cmd = "\"" + ProgramPath() + "\"";
+        std::string cmd = "\"" + BinPath("kestrix.exe") + "\"";
         STARTUPINFOA si = {sizeof si};
         ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                      nullptr, &si, &pi_));

@@ -4,6 +4,7 @@
 #include "automation/ComServ.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
+#include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
@@ -19,46 +20,14 @@ using automation::WideString;
 using ui::Bstr;
 using ui::ComPtr;
 
+using testing_support::BinPath;
+using testing_support::PumpUntil;
+using testing_support::WindowOfProcess;
+
 namespace {
 
-std::string ProgramPath() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    return folder.substr(0, folder.find_last_of('\\') + 1) + "kestrix.exe";
-}
-
-std::string ClassesDefault(const std::string& path, const char* name = nullptr) {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    return ::RegGetValueA(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value,
-                          &size) == ERROR_SUCCESS
-               ? value
-               : "<missing>";
-}
-
-struct WindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindMainWindow(HWND wnd, LPARAM lp) {
-    auto* s = reinterpret_cast<WindowSearch*>(lp);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(wnd, &owner);
-    char cls[64] = {};
-    ::GetClassNameA(wnd, cls, sizeof cls);
-    if (owner == s->pid && std::string(cls) == "TKestrixWnd") {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND MainWindowOf(DWORD pid) {
-    WindowSearch search{pid, nullptr};
-    ::EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+std::string Classes(const std::string& path, const char* name = nullptr) {
+    return testing_support::RegistryString(HKEY_CLASSES_ROOT, path, name);
 }
 
 class DirectoryServerTest : public testing::Test {
@@ -72,7 +41,7 @@ protected:
                                 "Interface\\" + GuidToString(IID_IKestrixObject),
                                 "TypeLib\\" + GuidToString(LIBID_kestrix)})
             ::RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
-        std::string command = "\"" + ProgramPath() + "\"";
+        std::string command = "\"" + BinPath("kestrix.exe") + "\"";
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
@@ -83,12 +52,12 @@ protected:
         pid_ = pi.dwProcessId;
         // Its main window exists once Application.Initialize has published
         // the factory; asking earlier could start a second program.
-        ASSERT_TRUE(testing_support::PumpUntil([] { return MainWindowOf(pid_) != nullptr; }, 30000))
+        ASSERT_TRUE(PumpUntil([] { return WindowOfProcess(pid_, "TKestrixWnd") != nullptr; }, 30000))
             << "the program did not start";
     }
     static void TearDownTestSuite() {
         if (process_) {
-            if (HWND main = MainWindowOf(pid_)) ::PostMessageA(main, WM_CLOSE, 0, 0);
+            if (HWND main = WindowOfProcess(pid_, "TKestrixWnd")) ::PostMessageA(main, WM_CLOSE, 0, 0);
             if (::WaitForSingleObject(process_.get(), 20000) != WAIT_OBJECT_0)
                 ::TerminateProcess(process_.get(), 1);
             process_.reset();
@@ -119,25 +88,25 @@ DWORD DirectoryServerTest::pid_ = 0;
 TEST_F(DirectoryServerTest, TheProgramRegistersItsClassAndTypeLibrary) {
     std::string clsid = GuidToString(CLSID_KestrixObject);
     std::string libid = GuidToString(LIBID_kestrix);
-    std::string program = ProgramPath();
-    EXPECT_EQ("KestrixObject Object", ClassesDefault("CLSID\\" + clsid));
-    EXPECT_EQ(program, ClassesDefault("CLSID\\" + clsid + "\\LocalServer32"));
-    EXPECT_EQ("kestrix.KestrixObject", ClassesDefault("CLSID\\" + clsid + "\\ProgID"));
-    EXPECT_EQ(libid, ClassesDefault("CLSID\\" + clsid + "\\TypeLib"));
-    EXPECT_EQ(clsid, ClassesDefault("kestrix.KestrixObject\\CLSID"));
+    std::string program = BinPath("kestrix.exe");
+    EXPECT_EQ("KestrixObject Object", Classes("CLSID\\" + clsid));
+    EXPECT_EQ(program, Classes("CLSID\\" + clsid + "\\LocalServer32"));
+    EXPECT_EQ("kestrix.KestrixObject", Classes("CLSID\\" + clsid + "\\ProgID"));
+    EXPECT_EQ(libid, Classes("CLSID\\" + clsid + "\\TypeLib"));
+    EXPECT_EQ(clsid, Classes("kestrix.KestrixObject\\CLSID"));
 
     std::string itf = "Interface\\" + GuidToString(IID_IKestrixObject);
-    EXPECT_EQ("IKestrixObject", ClassesDefault(itf));
-    EXPECT_EQ("{00020424-0000-0000-C000-000000000046}", ClassesDefault(itf + "\\ProxyStubClsid32"));
-    EXPECT_EQ(libid, ClassesDefault(itf + "\\TypeLib"));
-    EXPECT_EQ("1.0", ClassesDefault(itf + "\\TypeLib", "Version"));
+    EXPECT_EQ("IKestrixObject", Classes(itf));
+    EXPECT_EQ("{00020424-0000-0000-C000-000000000046}", Classes(itf + "\\ProxyStubClsid32"));
+    EXPECT_EQ(libid, Classes(itf + "\\TypeLib"));
+    EXPECT_EQ("1.0", Classes(itf + "\\TypeLib", "Version"));
 
-    EXPECT_EQ(program, ClassesDefault("TypeLib\\" + libid + "\\1.0\\0\\win32"));
+    EXPECT_EQ(program, Classes("TypeLib\\" + libid + "\\1.0\\0\\win32"));
     ComPtr<ITypeLib> registered;
     EXPECT_EQ(S_OK, ::LoadRegTypeLib(LIBID_kestrix, 1, 0, 0, registered.put()));
     // The dual interfaces get their marshaler from the library's registration.
     EXPECT_EQ("{00020424-0000-0000-C000-000000000046}",
-              ClassesDefault("Interface\\" + GuidToString(IID_IKestrixPlugin) +
+              Classes("Interface\\" + GuidToString(IID_IKestrixPlugin) +
                              "\\ProxyStubClsid32"));
 }
 

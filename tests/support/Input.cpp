@@ -42,6 +42,11 @@ void PressKey(WORD vk) {
     ::SendInput(2, in, sizeof in[0]);
 }
 
+HWND TrayWindow() {
+    HWND w = ::FindWindowA("__winex11_standalone_tray", nullptr);
+    return w && ::IsWindowVisible(w) ? w : nullptr;
+}
+
 bool TrayIconPoint(POINT& pt, int index) {
     HWND tray = ::FindWindowA("__winex11_standalone_tray", nullptr);
     if (!tray) return false;

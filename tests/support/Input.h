@@ -16,6 +16,9 @@ void ClickWindow(HWND wnd, ui::TMouseButton button = ui::mbLeft);
 // Press and release one key.
 void PressKey(WORD vk);
 
+// Wine's own tray window, while it shows any icon; null otherwise.
+HWND TrayWindow();
+
 // The screen point at the middle of a notification icon (index 0 is the
 // first shown); false when there is no tray window.
 bool TrayIconPoint(POINT& pt, int index = 0);

@@ -49,4 +49,18 @@ SavedKey::~SavedKey() {
     DeleteUserKey(backup_);
 }
 
+std::string RegistryString(HKEY root, const std::string& path, const char* name) {
+    char value[1024] = {};
+    DWORD size = sizeof value;
+    return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) ==
+                   ERROR_SUCCESS
+               ? value
+               : "<missing>";
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    ui::RegKey key;
+    return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
 }  // namespace testing_support

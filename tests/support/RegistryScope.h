@@ -40,6 +40,10 @@ private:
     bool existed_ = false;
 };
 
+// A string value (the default one without a name), or "<missing>".
+std::string RegistryString(HKEY root, const std::string& path, const char* name = nullptr);
+bool KeyExists(HKEY root, const std::string& path);
+
 // Deletes HKEY_CURRENT_USER\path with everything under it.
 void DeleteUserKey(const std::string& path);
 

@@ -9,7 +9,7 @@ using namespace ui;
 
 namespace automation {
 
-int CoInitFlags = -1;
+int CoInitFlags = COINIT_APARTMENTTHREADED;
 
 std::wstring WideString(const std::string& s) {
     if (s.empty()) return {};
@@ -502,10 +502,11 @@ TInitProc SaveInitProc = nullptr;
 
 void InitComObj() {
     if (SaveInitProc) SaveInitProc();
-    if (CoInitFlags != -1)
-        ::CoInitializeEx(nullptr, static_cast<DWORD>(CoInitFlags));
-    else
-        ::OleInitialize(nullptr);
+    if (CoInitFlags != -1) ::CoInitializeEx(nullptr, static_cast<DWORD>(CoInitFlags));
+    // Embedded options pages and the clipboard need OLE as well; in a
+    // multithreaded apartment it would refuse, and the program never asks
+    // for one.
+    if (CoInitFlags == -1 || !(CoInitFlags & COINIT_MULTITHREADED)) ::OleInitialize(nullptr);
 }
 }  // namespace
 

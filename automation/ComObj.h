@@ -17,8 +17,10 @@
 
 namespace automation {
 
-// Flags for CoInitializeEx at start-up; -1 (none chosen) initialises OLE in
-// a single-threaded apartment, which embedding options pages needs.
+// Flags for CoInitializeEx at start-up, or -1 for none. The program's
+// objects live in the user-interface thread's apartment; with flags chosen
+// the server publishes its class objects suspended and resumes them all at
+// once after registration.
 extern int CoInitFlags;
 
 // Text in the program's 8-bit code page to and from UTF-16.

@@ -17,6 +17,7 @@
 #include <ole2.h>
 
 #include "kestrix.h"
+#include "ui/Handles.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,73 +36,63 @@ std::string Narrow(BSTR s) {
     return a;
 }
 
-IKestrixObject* CreateDirectory() {
-    IKestrixObject* directory = nullptr;
+using ui::Bstr;
+using ui::ComPtr;
+
+ComPtr<IKestrixObject> CreateDirectory() {
+    ComPtr<IKestrixObject> directory;
     HRESULT hr = ::CoCreateInstance(CLSID_KestrixObject, nullptr, CLSCTX_LOCAL_SERVER,
-                                    IID_IKestrixObject, reinterpret_cast<void**>(&directory));
-    if (FAILED(hr)) {
-        std::printf("create %08lX\n", static_cast<unsigned long>(hr));
-        return nullptr;
-    }
+                                    IID_IKestrixObject, directory.put_void());
+    if (FAILED(hr)) std::printf("create %08lX\n", static_cast<unsigned long>(hr));
     return directory;
 }
 
-HANDLE OpenNamedEvent(const char* name) {
-    return ::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+ui::KernelHandle OpenNamedEvent(const char* name) {
+    return ui::KernelHandle(::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name));
 }
 
 int List(IKestrixObject* directory) {
-    BSTR list = nullptr;
-    HRESULT hr = directory->GetPluginList(&list);
-    std::printf("list %08lX %s\n", static_cast<unsigned long>(hr), Narrow(list).c_str());
-    ::SysFreeString(list);
+    Bstr list;
+    HRESULT hr = directory->GetPluginList(list.put());
+    std::printf("list %08lX %s\n", static_cast<unsigned long>(hr), Narrow(list.get()).c_str());
     return hr == S_OK ? 0 : 1;
 }
 
 int Plugin(IKestrixObject* directory, const char* id) {
     std::wstring wide(id, id + std::strlen(id));
-    BSTR nick = ::SysAllocString(wide.c_str());
-    IKestrixPlugin* plugin = nullptr;
-    HRESULT hr = directory->GetPlugin(nick, &plugin);
-    ::SysFreeString(nick);
+    Bstr nick(wide.c_str());
+    ComPtr<IKestrixPlugin> plugin;
+    HRESULT hr = directory->GetPlugin(nick.get(), plugin.put());
     std::string name;
     if (SUCCEEDED(hr) && plugin) {
-        BSTR n = nullptr, d = nullptr, o = nullptr;
+        Bstr n, d, o;
         HRESULT result = E_UNEXPECTED;
-        hr = plugin->GetPluginInfo(&n, &d, &o, &result);
-        name = Narrow(n);
-        ::SysFreeString(n);
-        ::SysFreeString(d);
-        ::SysFreeString(o);
-        plugin->Release();
+        hr = plugin->GetPluginInfo(n.put(), d.put(), o.put(), &result);
+        name = Narrow(n.get());
     }
     std::printf("plugin %08lX %s\n", static_cast<unsigned long>(hr), name.c_str());
     return hr == S_OK ? 0 : 1;
 }
 
 int Malformed(IKestrixObject* directory) {
-    BSTR nick = ::SysAllocString(L"{not-a-class}");
+    Bstr nick(L"{not-a-class}");
+    // A garbage pointer that the server must overwrite with null.
     IKestrixPlugin* plugin = reinterpret_cast<IKestrixPlugin*>(0x1234);
-    HRESULT hr = directory->GetPlugin(nick, &plugin);
-    ::SysFreeString(nick);
+    HRESULT hr = directory->GetPlugin(nick.get(), &plugin);
+    ComPtr<IKestrixPlugin> owned = ComPtr<IKestrixPlugin>::Attach(FAILED(hr) ? nullptr : plugin);
     // Error information, where the system carries it across processes.
     std::string description;
-    IErrorInfo* info = nullptr;
-    if (::GetErrorInfo(0, &info) == S_OK && info) {
-        BSTR text = nullptr;
-        info->GetDescription(&text);
-        description = Narrow(text);
-        ::SysFreeString(text);
-        info->Release();
+    ComPtr<IErrorInfo> info;
+    if (::GetErrorInfo(0, info.put()) == S_OK && info) {
+        Bstr text;
+        info->GetDescription(text.put());
+        description = Narrow(text.get());
     }
     // Read after the error information: a call of its own.
     bool supports = false;
-    ISupportErrorInfo* support = nullptr;
-    if (SUCCEEDED(directory->QueryInterface(IID_ISupportErrorInfo,
-                                            reinterpret_cast<void**>(&support)))) {
+    ComPtr<ISupportErrorInfo> support;
+    if (SUCCEEDED(directory->QueryInterface(IID_ISupportErrorInfo, support.put_void())))
         supports = support->InterfaceSupportsErrorInfo(IID_IKestrixObject) == S_OK;
-        support->Release();
-    }
     std::printf("malformed %08lX %s %s|%s\n", static_cast<unsigned long>(hr),
                 plugin ? "pointer" : "null", supports ? "supports" : "unsupported",
                 description.c_str());
@@ -110,21 +101,19 @@ int Malformed(IKestrixObject* directory) {
 
 int Calls(IKestrixObject* directory, int count, const char* go) {
     if (go) {
-        HANDLE event = OpenNamedEvent(go);
-        if (!event || ::WaitForSingleObject(event, 60000) != WAIT_OBJECT_0) {
+        ui::KernelHandle event = OpenNamedEvent(go);
+        if (!event || ::WaitForSingleObject(event.get(), 60000) != WAIT_OBJECT_0) {
             std::printf("calls no start\n");
             return 1;
         }
-        ::CloseHandle(event);
     }
     LARGE_INTEGER f, t0, t1;
     ::QueryPerformanceFrequency(&f);
     ::QueryPerformanceCounter(&t0);
     int answered = 0;
     for (int i = 0; i < count; ++i) {
-        BSTR list = nullptr;
-        if (directory->GetPluginList(&list) == S_OK) ++answered;
-        ::SysFreeString(list);
+        Bstr list;
+        if (directory->GetPluginList(list.put()) == S_OK) ++answered;
     }
     ::QueryPerformanceCounter(&t1);
     double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
@@ -133,12 +122,12 @@ int Calls(IKestrixObject* directory, int count, const char* go) {
     return answered == count ? 0 : 1;
 }
 
-int Hold(IKestrixObject* directory, const char* ready, const char* release) {
-    HANDLE readyEvent = OpenNamedEvent(ready);
-    HANDLE releaseEvent = OpenNamedEvent(release);
+int Hold(IKestrixObject*, const char* ready, const char* release) {
+    ui::KernelHandle readyEvent = OpenNamedEvent(ready);
+    ui::KernelHandle releaseEvent = OpenNamedEvent(release);
     if (!readyEvent || !releaseEvent) return 1;
-    ::SetEvent(readyEvent);
-    DWORD waited = ::WaitForSingleObject(releaseEvent, 120000);
+    ::SetEvent(readyEvent.get());
+    DWORD waited = ::WaitForSingleObject(releaseEvent.get(), 120000);
     std::printf("hold %s\n", waited == WAIT_OBJECT_0 ? "released" : "timed out");
     return 0;
 }
@@ -150,7 +139,8 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int rc = 1;
-    if (IKestrixObject* directory = CreateDirectory()) {
+    if (ComPtr<IKestrixObject> owner = CreateDirectory()) {
+        IKestrixObject* directory = owner.get();
         if (command == "list")
             rc = List(directory);
         else if (command == "plugin" && argc > 2)
@@ -163,7 +153,6 @@ int main(int argc, char** argv) {
             rc = Hold(directory, argv[2], argv[3]);
         else
             rc = 2;
-        directory->Release();
     }
     std::fflush(stdout);
     ::CoUninitialize();

@@ -11,8 +11,8 @@ if [ -z "${DISPLAY:-}" ]; then
   kestrix_start_xvfb 1280x1024x24
   cat >&2 <<MSG
 kestrix: no DISPLAY, so Kestrix runs on the private display $DISPLAY.
-  Take a picture of that display:   xwd -root -display $DISPLAY | convert xwd:- shot.png
-  Drive it (tray icon at the top left): DISPLAY=$DISPLAY xdotool mousemove 10 10 click --repeat 2 1
+  Take a picture of that display:   import -display $DISPLAY -window root shot.png
+  Drive it (tray icon at the top left): DISPLAY=$DISPLAY xdotool mousemove 13 32 click --repeat 2 1
 MSG
 fi
 kestrix_start_wine

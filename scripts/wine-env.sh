@@ -19,6 +19,9 @@ KESTRIX_IDLE_PID=""
 kestrix_prepare() {
   bash "$ROOT/scripts/setup.sh"
   trap kestrix_stop EXIT
+  # A signal ends the script through its exit, so the clean-up runs then too.
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
   kestrix_build
 }
 

@@ -181,16 +181,7 @@ private:
     // The version key itself: the registry does not check a parent when a
     // deeper path is created.
     static void SetDacl(const char* sddl) {
-        std::string path = "TypeLib\\" + GuidToString(LIBID_kestrix) + "\\1.0";
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
-                                                               nullptr);
-        ui::RegKey key;
-        if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
-                              READ_CONTROL | WRITE_DAC, nullptr, key.put(),
-                              nullptr) == ERROR_SUCCESS)
-            ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd);
-        ::LocalFree(sd);
+        SetKeyDacl(HKEY_CLASSES_ROOT, "TypeLib\\" + GuidToString(LIBID_kestrix) + "\\1.0", sddl);
     }
 };
 

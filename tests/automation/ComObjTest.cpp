@@ -22,26 +22,11 @@ namespace {
 // Refuses writing to HKEY_CURRENT_USER\path (values and subkeys), as
 // Windows refuses HKEY_CLASSES_ROOT to a standard user.
 void DenyWrite(const std::string& path) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:(D;;0x0006;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
-    ui::RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                               READ_CONTROL | WRITE_DAC, nullptr, key.put(),
-                                               nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd));
-    ::LocalFree(sd);
+    ASSERT_TRUE(testing_support::SetKeyDacl(HKEY_CURRENT_USER, path, "D:(D;;0x0006;;;WD)(A;;KA;;;WD)"));
 }
 
 void AllowAll(const std::string& path) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;WD)", SDDL_REVISION_1, &sd,
-                                                           nullptr);
-    ui::RegKey key;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, key.put()) ==
-        ERROR_SUCCESS)
-        ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd);
-    ::LocalFree(sd);
+    testing_support::SetKeyDacl(HKEY_CURRENT_USER, path, "D:(A;;KA;;;WD)", false);
 }
 
 // A server for a module of its own path, for registration tests.

@@ -157,15 +157,7 @@ TEST(LastRelease, TheHandlerDecidesAndItsErrorDoesNotStopTheQuit) {
 // writing can be refused.
 
 void SetDacl(const std::string& path, const char* sddl) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
-                                                                        nullptr));
-    ui::RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                               READ_CONTROL | WRITE_DAC, nullptr, key.put(),
-                                               nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd));
-    ::LocalFree(sd);
+    ASSERT_TRUE(testing_support::SetKeyDacl(HKEY_CURRENT_USER, path, sddl));
 }
 
 class StartRegistration : public testing::Test {

@@ -146,15 +146,7 @@ TEST_F(KestrixObjectTest, AnEnumerationFailureIsEFail) {
     CreatePluginSubkey(test_plugin::PluginId('A'));
     // A key that may be opened but not enumerated.
     auto setDacl = [](const char* sddl) {
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                                           &sd, nullptr));
-        ui::RegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_CURRENT_USER, kPluginsKey, 0,
-                                                 READ_CONTROL | WRITE_DAC, key.put()));
-        EXPECT_EQ(ERROR_SUCCESS,
-                  ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd));
-        ::LocalFree(sd);
+        EXPECT_TRUE(testing_support::SetKeyDacl(HKEY_CURRENT_USER, kPluginsKey, sddl, false));
     };
     setDacl("D:(D;;0x0008;;;WD)(A;;KA;;;WD)");
     struct Restore {

@@ -2,6 +2,7 @@
 // HKEY_CURRENT_USER is redirected to a scratch key for each test, so the
 // prefix's own settings are never touched.
 #include "settings/SettingsStore.h"
+#include "tests/support/RegistryScope.h"
 #include "ui/Exception.h"
 #include "ui/Handles.h"
 
@@ -27,11 +28,7 @@ std::string ScratchPath() {
 
 // Gives a key a DACL from its SDDL text.
 void SetDacl(HKEY key, const char* sddl) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
-                                                                       nullptr));
-    EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-    ::LocalFree(sd);
+    EXPECT_TRUE(testing_support::SetKeyDacl(key, sddl));
 }
 
 class SettingsStore : public testing::Test {

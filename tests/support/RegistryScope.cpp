@@ -1,5 +1,7 @@
 #include "tests/support/RegistryScope.h"
 
+#include <sddl.h>
+
 #include <atomic>
 
 namespace testing_support {
@@ -61,6 +63,26 @@ std::string RegistryString(HKEY root, const std::string& path, const char* name)
 bool KeyExists(HKEY root, const std::string& path) {
     ui::RegKey key;
     return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+bool SetKeyDacl(HKEY key, const char* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
+                                                                nullptr))
+        return false;
+    struct Free {
+        PSECURITY_DESCRIPTOR sd;
+        ~Free() { ::LocalFree(sd); }
+    } free{sd};
+    return ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+}
+
+bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl, bool create) {
+    ui::RegKey key;
+    LONG rc = create ? ::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0,
+                                         READ_CONTROL | WRITE_DAC, nullptr, key.put(), nullptr)
+                     : ::RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | WRITE_DAC, key.put());
+    return rc == ERROR_SUCCESS && SetKeyDacl(key.get(), sddl);
 }
 
 }  // namespace testing_support

@@ -44,6 +44,11 @@ private:
 std::string RegistryString(HKEY root, const std::string& path, const char* name = nullptr);
 bool KeyExists(HKEY root, const std::string& path);
 
+// Gives a key the access rules of an SDDL text; false when that is refused.
+bool SetKeyDacl(HKEY key, const char* sddl);
+// The same for root\path, creating the key first when create is set.
+bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl, bool create = true);
+
 // Deletes HKEY_CURRENT_USER\path with everything under it.
 void DeleteUserKey(const std::string& path);
 

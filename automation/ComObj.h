@@ -9,6 +9,7 @@
 
 #include "ui/Exception.h"
 #include "ui/Handles.h"
+#include "ui/Strings.h"
 
 #include <functional>
 #include <string>
@@ -23,10 +24,10 @@ namespace automation {
 // once after registration.
 extern int CoInitFlags;
 
-// Text in the program's 8-bit code page to and from UTF-16.
-std::wstring WideString(const std::string& s);
-std::string AnsiString(const wchar_t* s, int length);
-std::string AnsiString(BSTR s);
+// Text in the program's 8-bit code page to and from UTF-16, as ui has it.
+using ui::AnsiString;
+using ui::WideString;
+
 // A class identifier in canonical form: braces, upper-case hexadecimal.
 std::string GuidToString(const GUID& guid);
 

@@ -1,6 +1,7 @@
 #include "ui/Exception.h"
 
 #include "ui/Handles.h"
+#include "ui/Strings.h"
 
 #include <cstdio>
 
@@ -33,12 +34,7 @@ std::string ErrorInfoText() {
     if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
     Bstr desc;
     if (FAILED(info->GetDescription(desc.put())) || !desc.get()) return {};
-    int n = ::WideCharToMultiByte(CP_ACP, 0, desc.get(), static_cast<int>(desc.Length()), nullptr,
-                                  0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, desc.get(), static_cast<int>(desc.Length()), s.data(), n,
-                          nullptr, nullptr);
-    return s;
+    return AnsiString(desc.get());
 }
 }  // namespace
 

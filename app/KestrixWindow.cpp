@@ -210,6 +210,8 @@ void TKestrixWnd::HandOver(const RECT& sel) {
     } cleanup{wizard};
 
     const int w = sel.right - sel.left, h = sel.bottom - sel.top;
+    // Its screen copy is not needed any more: resize without keeping it.
+    FScreenBitmap->FreeImage();
     FScreenBitmap->SetSize(w, h);
     if (w > 0 && h > 0) {
         TCanvas::Lease dest(FScreenBitmap->Canvas());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace ui {
 
@@ -69,6 +70,93 @@ void FillDibHeader(DibHeader& info, int width, int height, int bpp) {
                                                    static_cast<BYTE>(r * 51), 0};
         }
     }
+}
+
+// ---- colours and fonts ----
+
+COLORREF ColorToRGB(TColor color) {
+    if (color & clSystemColor) return ::GetSysColor(static_cast<int>(color & 0xFF));
+    if (color == clDefault || color == clNone) return CLR_INVALID;
+    return color & 0x00FFFFFF;
+}
+
+HBRUSH ColorBrush(TColor color) {
+    if (color & clSystemColor) return ::GetSysColorBrush(static_cast<int>(color & 0xFF));
+    static std::map<COLORREF, GdiObject> brushes;
+    COLORREF rgb = color & 0x00FFFFFF;
+    GdiObject& b = brushes[rgb];
+    if (!b) {
+        b.reset(::CreateSolidBrush(rgb));
+        if (!b) throw Exception("Out of system resources");
+    }
+    return static_cast<HBRUSH>(b.get());
+}
+
+namespace {
+int ScreenLogPixelsY() {
+    WindowDc dc(nullptr);
+    int dpi = dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
+    return dpi > 0 ? dpi : 96;
+}
+}  // namespace
+
+void TFont::Assign(const TFont& source) {
+    if (&source == this) return;
+    name_ = source.name_;
+    height_ = source.height_;
+    style_ = source.style_;
+    color_ = source.color_;
+    charset_ = source.charset_;
+    Changed();
+}
+
+void TFont::Changed() {
+    handle_.reset();
+    if (OnChange) OnChange();
+}
+
+void TFont::SetName(const std::string& name) { if (name != name_) { name_ = name; Changed(); } }
+void TFont::SetHeight(int height) { if (height != height_) { height_ = height; Changed(); } }
+void TFont::SetColor(TColor color) { if (color != color_) { color_ = color; Changed(); } }
+void TFont::SetStyle(TFontStyles style) { if (style != style_) { style_ = style; Changed(); } }
+void TFont::SetCharset(BYTE charset) { if (charset != charset_) { charset_ = charset; Changed(); } }
+
+int TFont::Size() const { return -::MulDiv(height_, 72, ScreenLogPixelsY()); }
+void TFont::SetSize(int points) { SetHeight(-::MulDiv(points, ScreenLogPixelsY(), 72)); }
+
+void TFont::SetLogFont(const LOGFONTA& lf) {
+    name_ = lf.lfFaceName;
+    height_ = lf.lfHeight;
+    style_ = (lf.lfWeight >= FW_BOLD ? fsBold : 0u) | (lf.lfItalic ? fsItalic : 0u) |
+             (lf.lfUnderline ? fsUnderline : 0u) | (lf.lfStrikeOut ? fsStrikeOut : 0u);
+    charset_ = lf.lfCharSet;
+    Changed();
+}
+
+LOGFONTA TFont::LogFont() const {
+    LOGFONTA lf = {};
+    lf.lfHeight = height_;
+    lf.lfWeight = (style_ & fsBold) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = (style_ & fsItalic) ? TRUE : FALSE;
+    lf.lfUnderline = (style_ & fsUnderline) ? TRUE : FALSE;
+    lf.lfStrikeOut = (style_ & fsStrikeOut) ? TRUE : FALSE;
+    lf.lfCharSet = charset_;
+    lstrcpynA(lf.lfFaceName, name_.c_str(), LF_FACESIZE);
+    return lf;
+}
+
+HFONT TFont::Handle() const {
+    if (!handle_) {
+        LOGFONTA lf = LogFont();
+        handle_.reset(::CreateFontIndirectA(&lf));
+        if (!handle_) throw Exception("Out of system resources");
+    }
+    return static_cast<HFONT>(handle_.get());
+}
+
+bool TFont::operator==(const TFont& o) const {
+    return name_ == o.name_ && height_ == o.height_ && style_ == o.style_ &&
+           color_ == o.color_ && charset_ == o.charset_;
 }
 
 // ---- TCanvas ----

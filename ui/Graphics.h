@@ -5,15 +5,87 @@
 #include "ui/Handles.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <memory>
 #include <vector>
 
 namespace ui {
 
-// Colours under their library names.
-constexpr COLORREF clBlack = RGB(0, 0, 0);
-constexpr COLORREF clWhite = RGB(255, 255, 255);
-constexpr COLORREF clBlue = RGB(0, 0, 255);
+// A colour: an RGB value, or a system colour (the top bit set, the low byte
+// the GetSysColor index) that follows the user's scheme.
+using TColor = COLORREF;
+constexpr TColor clBlack = RGB(0, 0, 0);
+constexpr TColor clWhite = RGB(255, 255, 255);
+constexpr TColor clBlue = RGB(0, 0, 255);
+constexpr TColor clOlive = RGB(128, 128, 0);
+constexpr TColor clSystemColor = 0x80000000u;
+constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
+constexpr TColor clBtnText = clSystemColor | COLOR_BTNTEXT;
+constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
+constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
+constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
+constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
+constexpr TColor clHighlight = clSystemColor | COLOR_HIGHLIGHT;
+constexpr TColor clHotLight = clSystemColor | COLOR_HOTLIGHT;
+constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
+// "Not set": take the parent's.
+constexpr TColor clDefault = 0x20000000u;
+constexpr TColor clNone = 0x1FFFFFFFu;
+
+// The RGB value a colour stands for now.
+COLORREF ColorToRGB(TColor color);
+// A brush of the colour, cached for the process (system colours use the
+// system's brushes); never deleted by the caller.
+HBRUSH ColorBrush(TColor color);
+
+enum TFontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TFontStyles = unsigned;
+
+// A logical font description with its GDI font made on demand. Height is in
+// pixels (negative: character height, as LOGFONT); Size is in points.
+class TFont {
+public:
+    TFont() = default;
+    TFont(const char* name, int height, TFontStyles style = 0) : name_(name), height_(height),
+                                                                 style_(style) {}
+    TFont(const TFont& o) { Assign(o); }
+    TFont& operator=(const TFont& o) { Assign(o); return *this; }
+    void Assign(const TFont& source);
+
+    const std::string& Name() const { return name_; }
+    void SetName(const std::string& name);
+    int Height() const { return height_; }
+    void SetHeight(int height);
+    // Points at the screen's logical DPI.
+    int Size() const;
+    void SetSize(int points);
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+    TFontStyles Style() const { return style_; }
+    void SetStyle(TFontStyles style);
+    BYTE Charset() const { return charset_; }
+    void SetCharset(BYTE charset);
+
+    // Takes name, height, style and charset from a LOGFONT; the colour stays.
+    void SetLogFont(const LOGFONTA& lf);
+    LOGFONTA LogFont() const;
+    // The GDI font, valid until the next change; the font owns it.
+    HFONT Handle() const;
+
+    bool operator==(const TFont& o) const;
+    // Called after every change.
+    std::function<void()> OnChange;
+
+private:
+    void Changed();
+    std::string name_ = "MS Sans Serif";
+    int height_ = -11;
+    TFontStyles style_ = 0;
+    TColor color_ = clWindowText;
+    BYTE charset_ = DEFAULT_CHARSET;
+    mutable GdiObject handle_;
+};
 
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
 

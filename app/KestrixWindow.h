@@ -27,7 +27,7 @@ public:
     TKestrixWnd();
     ~TKestrixWnd() override;
 
-    ui::TImage Image;
+    ui::TImage& Image = Ctl<ui::TImage>("Image");
     ui::TPopupMenu TrayMenu;
     ui::TMenuItem* GetScreenshot1;
     ui::TMenuItem* N1;

@@ -7,6 +7,8 @@
 
 #include <shlobj.h>
 
+#include <cctype>
+
 using namespace ui;
 
 namespace {
@@ -127,6 +129,31 @@ std::vector<std::string> ReadCheckedPlugins(const std::string& path) {
     }
     if (start < text.size()) lines.emplace_back(text, start, std::string::npos);
     return lines;
+}
+
+CLSID StringToClassId(const std::string& text) {
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+    static const char kShape[] = "{00000000-0000-0000-0000-000000000000}";
+    bool ok = text.size() == sizeof kShape - 1;
+    for (size_t i = 0; ok && i < text.size(); ++i) {
+        const char want = kShape[i];
+        ok = want == '0' ? std::isxdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == want;
+    }
+    if (!ok)
+        throw EOleSysError("\"" + text + "\" is not a class identifier: " +
+                               SysErrorMessage(static_cast<DWORD>(CO_E_CLASSSTRING)),
+                           CO_E_CLASSSTRING);
+    auto hex = [&](size_t from, size_t count) {
+        return std::stoull(text.substr(from, count), nullptr, 16);
+    };
+    CLSID id{};
+    id.Data1 = static_cast<unsigned long>(hex(1, 8));
+    id.Data2 = static_cast<unsigned short>(hex(10, 4));
+    id.Data3 = static_cast<unsigned short>(hex(15, 4));
+    id.Data4[0] = static_cast<unsigned char>(hex(20, 2));
+    id.Data4[1] = static_cast<unsigned char>(hex(22, 2));
+    for (size_t k = 0; k < 6; ++k) id.Data4[2 + k] = static_cast<unsigned char>(hex(25 + 2 * k, 2));
+    return id;
 }
 
 bool IsPluginChecked(const std::vector<std::string>& lines, const CLSID& pluginId) {

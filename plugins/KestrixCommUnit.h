@@ -21,6 +21,20 @@ std::vector<std::string> SplitPluginList(const std::string& text);
 // The same for the text as the directory hands it out.
 std::vector<std::string> SplitPluginList(BSTR text);
 
+// ---- Identifiers --------------------------------------------------------
+
+// A class identifier from its braced 38-character form only (the system's
+// own parser also takes a ProgID); raises EOleSysError CO_E_CLASSSTRING
+// naming the text otherwise.
+CLSID StringToClassId(const std::string& text);
+
+// What a row of a plug-in list carries: the plug-in's class and the class
+// of its options object.
+struct PluginEntry {
+    CLSID PluginId;
+    CLSID OptionsClassId;
+};
+
 // ---- "CheckedPlugins.lst" -----------------------------------------------
 
 // Full path of "CheckedPlugins.lst" in the user's application-data folder;

@@ -1,22 +1,128 @@
 #include "settings/KestrixOptionsUnit.h"
 
+#include "plugins/KestrixCommUnit.h"
+#include "plugins/kestrix_TLB.h"
+#include "settings/SettingsStore.h"
+#include "ui/Exception.h"
+#include "ui/Strings.h"
+
 using namespace ui;
 
 TKestrixOptions* KestrixOptions = nullptr;
 
 namespace {
 const FormLayout kForm = {
-    "TKestrixOptions", "Kestrix Options", 0, 0, 360, 200, bsDialog, fsNormal, poDesktopCenter,
+    "TKestrixOptions", "Kestrix Settings", 0, 0, 493, 291, bsDialog, fsNormal, poDesktopCenter,
     {"MS Sans Serif", -11},
 };
+
 const TControlLayout kControls[] = {
-    {ckButton, "btnClose", nullptr, 277, 167, 75, 25, "Close", 0, loDefault | loCancel},
+    // kind       name                  parent   left top  w    h    text                          tab
+    {ckCheckBox,  "cbStartWithWindows", nullptr, 6,   7,   197, 17,  "Start Kestrix with Windows", 2},
+    {ckCheckBox,  "cbQuickMode",        nullptr, 6,   27,  199, 17,  "Quick mode",                 3},
+    {ckLabel,     "Label2",             nullptr, 345, 9,   0,   0,   "Undo buffer steps:"},
+    {ckEdit,      "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5},
+    {ckBevel,     "Bevel1",             nullptr, 8,   49,  474, 2},
+    {ckLabel,     "Label1",             nullptr, 7,   56,  0,   0,   "Default plugins:"},
+    {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           4},
+    {ckButton,    "Button1",            nullptr, 334, 260, 75,  25,  "OK",     1, loDefault, mrOk},
+    {ckButton,    "Button2",            nullptr, 412, 260, 75,  25,  "Cancel", 0, loCancel,  mrCancel},
 };
+
+const char kQuickModeMessage[] =
+    "For QuickMode you will check some plugins for automatic activation.";
+
+int SpinValue(const TEdit& edit) {
+    // A whole number, else the field's minimum, 0.
+    const std::string text = edit.Text();
+    try {
+        size_t used = 0;
+        long long v = std::stoll(text, &used, 10);
+        if (used == text.size() && v >= INT32_MIN && v <= INT32_MAX) return static_cast<int>(v);
+    } catch (const std::exception&) {
+    }
+    return 0;
+}
 }  // namespace
 
 TKestrixOptions::TKestrixOptions() : TForm(kForm, kControls) {
-    btnClose.OnClick = [this](TControl*) { btnCloseClick(); };
-    DoCreate(nullptr);
+    ActionsView.SetCheckBoxes(true);
+    ActionsView.AddColumn("Name", 150);
+    ActionsView.AddColumn("Description", 500);
+    Button1.OnClick = [this](TControl*) { Button1Click(); };
+    DoCreate([this] { FormCreate(); });
 }
 
-void TKestrixOptions::btnCloseClick() { Close(); }
+void TKestrixOptions::FormCreate() {
+    LoadPluginList();
+    LoadSettings();
+}
+
+void TKestrixOptions::LoadPluginList() {
+    std::vector<std::string> checked;
+    checked = ReadCheckedPlugins(CheckedPluginsPath());
+    ActionsView.Clear();
+    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
+    Bstr list;
+    // The status is not looked at: a failed call leaves the list empty.
+    directory->GetPluginList(list.put());
+    for (const std::string& id : SplitPluginList(list.get())) {
+        ComPtr<IKestrixPlugin> plugin;
+        if (FAILED(CallGetPlugin(*directory.get(), id, plugin))) continue;
+        Bstr name, description, optionsName;
+        HRESULT result = S_OK;
+        OleCheck(plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result));
+        TListItem& row = ActionsView.Add();
+        row.SetCaption(AnsiString(name.get()));
+        row.AddSubItem(AnsiString(description.get()));
+        auto entry = std::make_shared<PluginEntry>();
+        entry->PluginId = StringToClassId(id);
+        entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
+        row.Data = entry;
+        row.SetChecked(IsPluginChecked(checked, entry->PluginId));
+    }
+}
+
+void TKestrixOptions::LoadSettings() {
+    TDialogSettings settings;
+    settings.MaxHistorySteps = SpinValue(seBufferSteps);
+    // What the read reached is shown even when it raises part of the way.
+    struct Show {
+        TKestrixOptions& form;
+        TDialogSettings& s;
+        ~Show() {
+            form.cbQuickMode.SetChecked(s.QuickMode);
+            form.seBufferSteps.SetText(std::to_string(s.MaxHistorySteps));
+            form.cbStartWithWindows.SetChecked(s.StartWithWindows);
+        }
+    } show{*this, settings};
+    DialogReadSettings(settings);
+}
+
+bool TKestrixOptions::CheckQuickModePlugins() {
+    if (!cbQuickMode.Checked()) return true;
+    for (int i = 0; i < ActionsView.Count(); ++i)
+        if (ActionsView.Item(i).Checked()) return true;
+    return false;
+}
+
+void TKestrixOptions::Button1Click() {
+    if (!CheckQuickModePlugins()) {
+        Application.MessageBox(kQuickModeMessage, MB_OK | MB_ICONERROR);
+        ModalResult = mrNone;
+        return;
+    }
+    TDialogSettings settings;
+    settings.QuickMode = cbQuickMode.Checked();
+    settings.MaxHistorySteps = SpinValue(seBufferSteps);
+    settings.StartWithWindows = cbStartWithWindows.Checked();
+    DialogWriteSettings(settings);
+    std::vector<CLSID> ids;
+    for (int i = 0; i < ActionsView.Count(); ++i) {
+        TListItem& row = ActionsView.Item(i);
+        // A row whose identifiers did not convert has no entry to save.
+        if (row.Checked() && row.Data)
+            ids.push_back(static_cast<PluginEntry*>(row.Data.get())->PluginId);
+    }
+    WriteCheckedPlugins(CheckedPluginsPath(), ids);
+}

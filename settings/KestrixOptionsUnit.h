@@ -1,15 +1,30 @@
-// The settings dialog.
+// The settings dialog: autorun, quick mode, the number of undo steps and
+// the default plug-ins.
 #pragma once
 
+#include "ui/ComCtrls.h"
+#include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
 
 class TKestrixOptions : public ui::TForm {
 public:
     TKestrixOptions();
 
-    ui::TButton& btnClose = Ctl<ui::TButton>("btnClose");
+    ui::TCheckBox& cbStartWithWindows = Ctl<ui::TCheckBox>("cbStartWithWindows");
+    ui::TCheckBox& cbQuickMode = Ctl<ui::TCheckBox>("cbQuickMode");
+    ui::TLabel& Label2 = Ctl<ui::TLabel>("Label2");
+    ui::TEdit& seBufferSteps = Ctl<ui::TEdit>("seBufferSteps");
+    ui::TBevel& Bevel1 = Ctl<ui::TBevel>("Bevel1");
+    ui::TLabel& Label1 = Ctl<ui::TLabel>("Label1");
+    ui::TListView& ActionsView = Ctl<ui::TListView>("ActionsView");
+    ui::TButton& Button1 = Ctl<ui::TButton>("Button1");
+    ui::TButton& Button2 = Ctl<ui::TButton>("Button2");
 
-    void btnCloseClick();
+    void FormCreate();
+    void Button1Click();
+    void LoadPluginList();
+    void LoadSettings();
+    bool CheckQuickModePlugins();
 };
 
 extern TKestrixOptions* KestrixOptions;

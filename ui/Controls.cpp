@@ -707,6 +707,15 @@ void TCheckBox::SetChecked(bool checked) {
     ::SendMessageA(wnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+bool TCheckBox::Reflected(TMessage& msg) {
+    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == BN_CLICKED) {
+        // The box has toggled itself already.
+        TControl::Click();
+        return true;
+    }
+    return TButton::Reflected(msg);
+}
+
 void TCheckBox::Click() {
     // The user's click has toggled the box already; a click by code does it here.
     SetChecked(!Checked());

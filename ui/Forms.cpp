@@ -167,7 +167,8 @@ std::function<void(TForm&)> TForm::CreationHook;
 void TForm::DoCreate(const std::function<void()>& handler) {
     RealignAll(*this);
     UpdateDefaultButton();
-    if (handler) handler();
+    // A failing creation handler is reported; the form is still usable.
+    if (handler) Guarded(handler);
     if (CreationHook) CreationHook(*this);
 }
 
@@ -527,6 +528,10 @@ void TApplication::DestroyForms() {
         if (f.get() == mainForm_) mainForm_ = nullptr;
         f.reset();
     }
+}
+
+int TApplication::MessageBox(const std::string& text, UINT flags) {
+    return ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), flags);
 }
 
 void TApplication::HandleException(const std::exception& e) {

@@ -200,6 +200,9 @@ public:
     void ProcessMessages();
     void DestroyForms();
 
+    // A message box over the active window, captioned with the title.
+    int MessageBox(const std::string& text, UINT flags);
+
     // Shows the message of a program error and lets the program go on.
     // OnException, when set, takes the place of the message box.
     void HandleException(const std::exception& e);

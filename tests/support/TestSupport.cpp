@@ -44,6 +44,7 @@ namespace {
 struct Waiter {
     std::function<bool()> cond;
     std::function<void()> fn;
+    std::function<void()> onTimeout;
     DWORD deadline;
     UINT_PTR timer;
 };
@@ -62,14 +63,19 @@ void CALLBACK WaiterTick(HWND, UINT, UINT_PTR, DWORD) {
     if (!ready && static_cast<int>(::GetTickCount() - w->deadline) < 0) return;
     ::KillTimer(nullptr, w->timer);
     std::unique_ptr<Waiter> mine = std::move(w);
-    if (ready) Guarded([&] { mine->fn(); });
+    if (ready)
+        Guarded([&] { mine->fn(); });
+    else if (mine->onTimeout)
+        Guarded([&] { mine->onTimeout(); });
 }
 }  // namespace
 
-void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs) {
+void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs,
+               std::function<void()> onTimeout) {
     auto w = std::make_unique<Waiter>();
     w->cond = std::move(cond);
     w->fn = std::move(fn);
+    w->onTimeout = std::move(onTimeout);
     w->deadline = ::GetTickCount() + timeoutMs;
     w->timer = ::SetTimer(nullptr, 0, 10, WaiterTick);
     CurrentWaiter() = std::move(w);

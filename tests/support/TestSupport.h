@@ -19,7 +19,9 @@ std::vector<std::string>& RecordedErrors();
 
 // Runs fn once, from the message loop, as soon as cond() holds; works inside
 // modal loops and menus, which dispatch timer messages.
-void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs = 10000);
+// onTimeout runs instead when the time is up.
+void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs = 10000,
+               std::function<void()> onTimeout = nullptr);
 bool PendingWhenReady();
 
 // The colour the pattern shows at a screen point, distinct for every pixel

@@ -1,0 +1,369 @@
+// The settings dialog, opened from the tray menu as a user opens it, with
+// the test plug-ins registered for real.
+#include "plugins/KestrixCommUnit.h"
+#include "plugins/KestrixObjectUnit.h"
+#include "settings/KestrixOptionsUnit.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/Processes.h"
+#include "tests/support/RegistryScope.h"
+#include "tests/support/TestPlugin/TestPluginControl.h"
+#include "tests/support/TrayDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+using namespace ui;
+using namespace testing_support;
+
+namespace {
+
+const char kUncreatable[] = "{5AAAAAAA-0000-4000-8000-000000000001}";
+
+std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void SetDword(const char* name, DWORD value) {
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value);
+}
+
+// Every value of the settings key and the autorun value, type and bytes.
+std::string SettingsSnapshot() {
+    std::string out;
+    for (auto [path, only] : {std::pair<const char*, const char*>{kSettingsKey, nullptr},
+                              {kAutoRunKey, kAutoRunValue}}) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+        RegKey owner(key);
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            BYTE data[1024];
+            DWORD nameLen = sizeof name, size = sizeof data, type = 0;
+            if (::RegEnumValueA(key, i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS)
+                break;
+            if (only && std::string(name) != only) continue;
+            out += std::string(name) + "=" + std::to_string(type) + ":" +
+                   std::string(reinterpret_cast<char*>(data), size) + ";";
+        }
+    }
+    return out;
+}
+
+void AddPluginKey(const char* id) {
+    HKEY key = nullptr;
+    ::RegCreateKeyA(HKEY_CURRENT_USER, (std::string(kPluginsKey) + "\\" + id).c_str(), &key);
+    RegKey owner(key);
+}
+
+std::string Line(const char* id) { return std::string(id) + "\r\n"; }
+
+class KestrixOptionsTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        settings_ = std::make_unique<SavedKey>(kSettingsKey);
+        autorun_ = std::make_unique<SavedKey>(kAutoRunKey);
+        // As in the program: the directory is served by this process.
+        KestrixObjectFactory().RegisterClassObject();
+    }
+    static void TearDownTestSuite() {
+        KestrixObjectFactory().RevokeClassObject();
+        test_plugin::RunRegsvr32(false);
+        autorun_.reset();
+        settings_.reset();
+    }
+    void SetUp() override {
+        DeleteUserKey(kPluginsKey);
+        ASSERT_EQ(0, test_plugin::RunRegsvr32(true));
+        test_plugin::ClearSwitches();
+        for (const char* name : {"QuickMode", "MaxHistorySteps", "LeaveInClipboard"})
+            ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name);
+        ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAutoRunKey, kAutoRunValue);
+        RecordedErrors().clear();
+        list_ = CheckedPluginsPath();
+        savedList_ = ReadBytes(list_);
+        tray_ = std::make_unique<TKestrixWnd>();
+        KestrixWnd = tray_.get();
+        POINT pt;
+        ASSERT_TRUE(PumpUntil([&] { return TrayIconPoint(pt); }, 5000)) << "no tray window";
+    }
+    void TearDown() override {
+        tray_.reset();
+        KestrixWnd = nullptr;
+        if (savedList_ == "<missing>")
+            std::filesystem::remove(list_);
+        else
+            WriteBytes(list_, savedList_);
+        test_plugin::ClearSwitches();
+    }
+
+    // Opens the dialog, runs the steps, and expects it to have closed.
+    static bool Run(std::function<std::vector<Step>(TKestrixOptions&)> steps) {
+        return OpenFromTray<TKestrixOptions>("Options...", KestrixOptions,
+                                             [steps](TKestrixOptions& d) {
+                                                 ::SetForegroundWindow(d.Handle());
+                                                 std::vector<Step> all = {{[] {}, [&d] {
+                                                     // On the screen, so input reaches it.
+                                                     POINT p{2, 2};
+                                                     ::ClientToScreen(d.Handle(), &p);
+                                                     return ScreenPixel(p.x, p.y) ==
+                                                            ::GetSysColor(COLOR_BTNFACE);
+                                                 }}};
+                                                 for (Step& s : steps(d)) all.push_back(s);
+                                                 RunSteps(all);
+                                             });
+    }
+    static Step Click(TControl& c, std::function<bool()> until = [] { return true; }) {
+        return {[&c] { ClickWindow(c.Handle()); }, until, 2};
+    }
+    static Step Key(WORD vk, std::function<bool()> until = [] { return true; }) {
+        return {[vk] { PressKey(vk); }, until};
+    }
+    // OK, then the dialog is gone: nothing may look at it afterwards.
+    static Step Ok(TKestrixOptions& d) { return {[&d] { ClickWindow(d.Button1.Handle()); }}; }
+
+    std::filesystem::path list_;
+    std::string savedList_;
+    std::unique_ptr<TKestrixWnd> tray_;
+    static std::unique_ptr<SavedKey> settings_, autorun_;
+};
+std::unique_ptr<SavedKey> KestrixOptionsTest::settings_, KestrixOptionsTest::autorun_;
+
+TEST_F(KestrixOptionsTest, WithoutPluginsQuickModeAsksForACheckedRowFirst) {
+    DeleteUserKey(kPluginsKey);
+    WriteBytes(list_, Line(test_plugin::PluginId('A')));
+    int rows = -1;
+    std::string message;
+    bool stayedOpen = false;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        rows = d.ActionsView.Count();
+        return {
+            Click(d.cbQuickMode, [&d] { return d.cbQuickMode.Checked(); }),
+            Click(d.Button1, [&] { return FindMessageBox(&message) != nullptr; }),
+            Key(VK_RETURN, [] { return !FindMessageBox(); }),
+            {[&] { stayedOpen = d.Visible() && d.ModalResult == mrNone; }},
+            Click(d.cbQuickMode, [&d] { return !d.cbQuickMode.Checked(); }),
+            Ok(d),
+        };
+    }));
+    EXPECT_EQ(rows, 0);
+    EXPECT_EQ(message, "For QuickMode you will check some plugins for automatic activation.");
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(ReadBytes(list_), "");
+    EXPECT_TRUE(RecordedErrors().empty());
+}
+
+TEST_F(KestrixOptionsTest, ListsWhatCanBeCreatedAndSavesTheCheckedRowsUpperCase) {
+    // Not a plug-in: its status fails, so it is simply missing.
+    AddPluginKey(test_plugin::kNotAPluginId);
+    std::string lowerA = test_plugin::PluginId('A');
+    for (char& c : lowerA) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    WriteBytes(list_, lowerA + "\r\n" + Line("{11111111-2222-3333-4444-555555555555}"));
+    SetDword("QuickMode", 0);
+    SetDword("MaxHistorySteps", 10);
+    std::vector<std::string> names, descriptions;
+    std::vector<bool> checks;
+    std::string steps;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        for (int i = 0; i < d.ActionsView.Count(); ++i) {
+            names.push_back(d.ActionsView.Item(i).Caption());
+            descriptions.push_back(d.ActionsView.Item(i).SubItem(0));
+            checks.push_back(d.ActionsView.Item(i).Checked());
+        }
+        steps = d.seBufferSteps.Text();
+        return {
+            Click(d.cbQuickMode, [&d] { return d.cbQuickMode.Checked(); }),
+            {[&d] { d.seBufferSteps.SetText("-5"); }},
+            Ok(d),
+        };
+    }));
+    // The registry lists its keys sorted: C, A, then B.
+    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A", "Test plug-in B"}));
+    EXPECT_EQ(descriptions[1], "Kestrix test plug-in A");
+    EXPECT_EQ(checks, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(steps, "10");
+    EXPECT_EQ(ReadBytes(list_), Line(test_plugin::PluginId('A')));
+    TWizardSettings stored = WizardReadSettings();
+    EXPECT_TRUE(stored.QuickMode);
+    EXPECT_EQ(stored.MaxHistorySteps, -5);
+    EXPECT_TRUE(RecordedErrors().empty());
+}
+
+TEST_F(KestrixOptionsTest, APluginThatCannotBeCreatedOrAProgIdEndsTheFill) {
+    SetDword("QuickMode", 1);
+    SetDword("MaxHistorySteps", 7);
+    AddPluginKey(kUncreatable);
+    std::vector<std::string> names;
+    bool quick = true;
+    std::string steps;
+    auto look = [&](TKestrixOptions& d) -> std::vector<Step> {
+        names.clear();
+        for (int i = 0; i < d.ActionsView.Count(); ++i) {
+            names.push_back(d.ActionsView.Item(i).Caption());
+            EXPECT_FALSE(d.ActionsView.Item(i).Checked());
+        }
+        quick = d.cbQuickMode.Checked();
+        steps = d.seBufferSteps.Text();
+        return {{[&d] { d.Close(); }}};
+    };
+    ASSERT_TRUE(Run(look));
+    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A"}));
+    EXPECT_FALSE(quick) << "the settings stay as the form has them";
+    EXPECT_EQ(steps, "0");
+    ASSERT_EQ(RecordedErrors().size(), 1u);
+
+    // A ProgID where the options class belongs: the row stays, without data.
+    DeleteUserKey(std::string(kPluginsKey) + "\\" + kUncreatable);
+    test_plugin::SetSwitchText('A', "OptionsObjectName", "KestrixTest.OptionsA");
+    RecordedErrors().clear();
+    ASSERT_TRUE(Run(look));
+    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A"}));
+    ASSERT_EQ(RecordedErrors().size(), 1u);
+    EXPECT_NE(RecordedErrors()[0].find("KestrixTest.OptionsA"), std::string::npos)
+        << RecordedErrors()[0];
+    RecordedErrors().clear();
+}
+
+TEST_F(KestrixOptionsTest, AnUndoFieldThatIsNoNumberStoresZero) {
+    for (const char* text : {"", "-", "1.5"}) {
+        SetDword("MaxHistorySteps", 3);
+        ASSERT_TRUE(Run([text](TKestrixOptions& d) -> std::vector<Step> {
+            return {{[&d, text] { d.seBufferSteps.SetText(text); }}, Ok(d)};
+        }));
+        EXPECT_EQ(WizardReadSettings().MaxHistorySteps, 0) << '"' << text << '"';
+    }
+}
+
+TEST_F(KestrixOptionsTest, CancelEscapeAndTheCloseBoxSaveNothing) {
+    SetDword("QuickMode", 0);
+    SetDword("MaxHistorySteps", 4);
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAutoRunKey, kAutoRunValue);
+    WriteBytes(list_, Line(test_plugin::PluginId('B')) + "trailing text without a line end");
+    const std::string registry = SettingsSnapshot(), file = ReadBytes(list_);
+    auto changeAll = [](TKestrixOptions& d) {
+        d.cbQuickMode.SetChecked(true);
+        d.cbStartWithWindows.SetChecked(true);
+        d.seBufferSteps.SetText("99");
+        for (int i = 0; i < d.ActionsView.Count(); ++i)
+            d.ActionsView.Item(i).SetChecked(!d.ActionsView.Item(i).Checked());
+    };
+    std::vector<std::function<Step(TKestrixOptions&)>> closers = {
+        [](TKestrixOptions& d) { return Click(d.Button2); },
+        [](TKestrixOptions&) { return Key(VK_ESCAPE); },
+        [](TKestrixOptions& d) { return Step{[&d] { ::PostMessageA(d.Handle(), WM_CLOSE, 0, 0); }}; },
+    };
+    for (auto& closer : closers) {
+        ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+            return {{[&d, changeAll] { changeAll(d); }}, closer(d)};
+        }));
+        EXPECT_EQ(SettingsSnapshot(), registry);
+        EXPECT_EQ(ReadBytes(list_), file);
+    }
+    EXPECT_TRUE(RecordedErrors().empty());
+}
+
+TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSaves) {
+    DeleteUserKey(std::string(kPluginsKey) + "\\" + test_plugin::PluginId('B'));
+    DeleteUserKey(std::string(kPluginsKey) + "\\" + test_plugin::PluginId('C'));
+    SetDword("QuickMode", 0);
+    WriteBytes(list_, "");
+    std::vector<std::string> walk;
+    auto focusName = [] {
+        TControl* c = TControl::FromHandle(::GetFocus());
+        return c ? c->Name() : std::string("?");
+    };
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        walk.push_back(focusName());
+        std::vector<Step> steps;
+        auto record = [&, focusName] { walk.push_back(focusName()); return true; };
+        for (int i = 0; i < 6; ++i) steps.push_back(Key(VK_TAB, [&, focusName] {
+            return focusName() != walk.back() && record();
+        }));
+        // Back on Cancel: Shift+Tab to the spin field, then to the list.
+        steps.push_back({[] {
+            INPUT in[4] = {};
+            for (auto& i : in) i.type = INPUT_KEYBOARD;
+            in[0].ki.wVk = VK_SHIFT;
+            in[1].ki.wVk = in[2].ki.wVk = VK_TAB;
+            in[2].ki.dwFlags = KEYEVENTF_KEYUP;
+            in[3].ki.wVk = VK_SHIFT;
+            in[3].ki.dwFlags = KEYEVENTF_KEYUP;
+            ::SendInput(4, in, sizeof in[0]);
+            ::SendInput(4, in, sizeof in[0]);
+        }, [&d] { return d.ActionsView.Focused(); }});
+        steps.push_back({[&d] { d.ActionsView.Item(0).SetSelected(true); }});
+        steps.push_back(Key(VK_SPACE, [&d] { return d.ActionsView.Item(0).Checked(); }));
+        steps.push_back({[&d] { d.cbQuickMode.SetFocus(); }});
+        steps.push_back(Key(VK_SPACE, [&d] { return d.cbQuickMode.Checked(); }));
+        steps.push_back(Key(VK_RETURN));
+        return steps;
+    }));
+    EXPECT_EQ(walk, (std::vector<std::string>{"Button2", "Button1", "cbStartWithWindows",
+                                              "cbQuickMode", "ActionsView", "seBufferSteps",
+                                              "Button2"}));
+    EXPECT_TRUE(WizardReadSettings().QuickMode) << "Enter is OK";
+    EXPECT_EQ(ReadBytes(list_), Line(test_plugin::PluginId('A')));
+}
+
+// The client area and control positions, as the child run reports them.
+std::string LayoutReport(TKestrixOptions& d) {
+    std::ostringstream out;
+    RECT rc;
+    ::GetClientRect(d.Handle(), &rc);
+    out << "client " << rc.right << "x" << rc.bottom;
+    for (TControl* c : {static_cast<TControl*>(&d.seBufferSteps), static_cast<TControl*>(&d.Button2),
+                        static_cast<TControl*>(&d.ActionsView)}) {
+        RECT b = c->BoundsRect();
+        out << " " << c->Name() << " " << b.left << "," << b.top << "," << b.right - b.left << "x"
+            << b.bottom - b.top;
+    }
+    return out.str();
+}
+
+TEST_F(KestrixOptionsTest, LaidOutInTheTablesPixelsAt96AndScaledAt144Dpi) {
+    std::string here;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        here = LayoutReport(d);
+        return {{[&d] { d.Close(); }}};
+    }));
+    EXPECT_EQ(here,
+              "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 ActionsView 6,71,478x178");
+
+    // A new process reads the system DPI when it starts.
+    SavedKey desktop("Control Panel\\Desktop");
+    DWORD dpi = 144;
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                      sizeof dpi);
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ChildProcess child(std::string("\"") + self +
+                       "\" --gtest_also_run_disabled_tests"
+                       " --gtest_filter=KestrixOptionsTest.DISABLED_ReportLayout");
+    ASSERT_EQ(child.Wait(60000), 0) << child.Output();
+    EXPECT_NE(child.Output().find("layout: client 740x437 seBufferSteps 665,6,60x33 Button2 "
+                                  "618,390,113x38 ActionsView 9,107,717x267"),
+              std::string::npos)
+        << child.Output();
+}
+
+// Run by the test above in a process of its own.
+TEST_F(KestrixOptionsTest, DISABLED_ReportLayout) {
+    std::string report;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        report = LayoutReport(d);
+        return {{[&d] { d.Close(); }}};
+    }));
+    std::printf("layout: %s\n", report.c_str());
+}
+
+}  // namespace

@@ -51,6 +51,11 @@ TShiftState ShiftFromKeys(WPARAM keys) {
 TControl::TControl() { font_.OnChange = [this] { ApplyFont(); }; }
 
 TControl::TControl(TWinControl& parent, const TControlLayout& layout, const TCreateParams& params)
+    : TControl(parent, layout) {
+    CreateHandle(layout, params);
+}
+
+TControl::TControl(TWinControl& parent, const TControlLayout& layout)
     : parent_(&parent), name_(layout.Name ? layout.Name : ""), tabOrder_(layout.TabOrder) {
     settingFont_ = true;
     font_.Assign(parent.Font());
@@ -70,7 +75,6 @@ TControl::TControl(TWinControl& parent, const TControlLayout& layout, const TCre
     if (layout.Options & loAlignLeft) align_ = alLeft;
     if (layout.Options & loAlignRight) align_ = alRight;
     if (layout.Options & loAlignClient) align_ = alClient;
-    CreateHandle(layout, params);
 }
 
 TControl::~TControl() {
@@ -533,6 +537,7 @@ void TWinControl::ApplyTabOrder() {
     // The dialog manager walks siblings in z-order.
     HWND after = HWND_TOP;
     for (TControl* c : order) {
+        if (!c->wnd_) continue;
         ::SetWindowPos(c->wnd_, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         after = c->wnd_;
         if (auto* w = dynamic_cast<TWinControl*>(c)) w->ApplyTabOrder();

@@ -6,7 +6,6 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <climits>
 
 namespace ui {
 
@@ -528,12 +527,20 @@ void TWinControl::Realign() {
 
 void TWinControl::ApplyTabOrder() {
     std::vector<TControl*> order;
-    for (const auto& c : controls_) order.push_back(c.get());
-    std::stable_sort(order.begin(), order.end(), [](TControl* a, TControl* b) {
-        const int ta = a->tabOrder_ < 0 ? INT_MAX : a->tabOrder_;
-        const int tb = b->tabOrder_ < 0 ? INT_MAX : b->tabOrder_;
-        return ta < tb;
-    });
+    for (const auto& c : controls_)
+        if (c->tabOrder_ >= 0) order.push_back(c.get());
+    std::stable_sort(order.begin(), order.end(),
+                     [](TControl* a, TControl* b) { return a->tabOrder_ < b->tabOrder_; });
+    // A control outside the tab order (a label) stays just before the one
+    // that follows it in the layout: a label's mnemonic leads there.
+    for (auto it = controls_.begin(); it != controls_.end(); ++it) {
+        if ((*it)->tabOrder_ >= 0) continue;
+        auto follower = std::find_if(it + 1, controls_.end(),
+                                     [](const std::unique_ptr<TControl>& c) { return c->tabOrder_ >= 0; });
+        auto at = follower == controls_.end() ? order.end()
+                                               : std::find(order.begin(), order.end(), follower->get());
+        order.insert(at, it->get());
+    }
     // The dialog manager walks siblings in z-order.
     HWND after = HWND_TOP;
     for (TControl* c : order) {

@@ -345,6 +345,7 @@ public:
     bool Checked() const;
     void SetChecked(bool checked);
     void Click() override;
+    bool Reflected(TMessage& msg) override;
 };
 
 // The platform's edit control.

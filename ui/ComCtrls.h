@@ -1,7 +1,10 @@
-// The platform's common controls: the list view in report style.
+// The platform's common controls: the list view in report style, the tool
+// bar and its image list.
 #pragma once
 
 #include "ui/Controls.h"
+
+#include <commctrl.h>
 
 #include <memory>
 #include <string>
@@ -73,5 +76,136 @@ private:
 };
 
 constexpr TControlKind ckListView = &CreateControl<TListView>;
+
+// ---- image lists ----
+
+struct ImageListTraits {
+    using Handle = HIMAGELIST;
+    static Handle null() { return nullptr; }
+    static void close(Handle h) { ::ImageList_Destroy(h); }
+};
+using ImageListHandle = UniqueHandle<ImageListTraits>;
+
+// Images of one size, as tool bars show them.
+class TImageList {
+public:
+    explicit TImageList(int width = 16, int height = 16);
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int Count() const;
+    HIMAGELIST Handle() const { return list_.get(); }
+    // Adds the images of a strip as wide as a whole number of images;
+    // pixels of the transparent colour let the ground show. The bitmap
+    // stays as it is. Returns the index of the first image added.
+    int Add(TBitmap& bitmap, TColor transparent);
+    // The same from a bitmap resource; raises when the module has none.
+    int AddResource(HINSTANCE instance, const char* name, TColor transparent);
+
+private:
+    ImageListHandle list_;
+    int width_, height_;
+};
+
+// ---- tool bar ----
+
+class TToolBar;
+enum TToolButtonStyle { tbsButton, tbsCheck };
+
+// A button of a tool bar, declared in the layout with the bar as its
+// parent. It has no window of its own: the bar draws it, places it (the
+// layout line's position and size are not used) and reports its clicks and
+// presses to it. The line's text is its caption, which an image-only bar
+// does not draw; loGrouped makes it a check button of a group, loChecked
+// puts it down. Its image is the one at its position until set.
+class TToolButton : public TControl {
+public:
+    TToolButton(TWinControl& parent, const TControlLayout& layout);
+    ~TToolButton() override;
+
+    TToolBar& ToolBar() const;
+    // The position among the bar's buttons.
+    int Index() const;
+    int ImageIndex() const { return imageIndex_; }
+    void SetImageIndex(int index);
+    TToolButtonStyle Style() const { return style_; }
+    void SetStyle(TToolButtonStyle style);
+    // A check button of a group: pressing it raises the others.
+    bool Grouped() const { return grouped_; }
+    void SetGrouped(bool value);
+    bool Down() const;
+    void SetDown(bool value);
+    // As the user's click: a check button changes its state first.
+    void Click() override;
+
+    // Its place in the bar's client area.
+    RECT BoundsRect() const override;
+    bool Visible() const override;
+    void SetVisible(bool visible) override;
+    bool Enabled() const override;
+    void SetEnabled(bool enabled) override;
+    std::string Caption() const override { return caption_; }
+    void SetCaption(const std::string& text) override { caption_ = text; }
+
+private:
+    friend class TToolBar;
+    BYTE NativeStyle() const;
+    void UpdateInfo(DWORD mask);
+    // Sends a message about this button to the bar.
+    LRESULT Perform(UINT msg, LPARAM lp = 0) const;
+
+    int id_ = 0;
+    int imageIndex_;
+    TToolButtonStyle style_ = tbsButton;
+    bool grouped_ = false;
+    std::string caption_;
+};
+
+// The platform's tool bar: flat, with tooltips from its buttons' hints;
+// vertical (one button per row) when it is taller than wide.
+class TToolBar : public TWinControl {
+public:
+    TToolBar(TWinControl& parent, const TControlLayout& layout);
+    ~TToolBar() override;
+
+    // The images the buttons show, kept by the bar.
+    void SetImages(TImageList images);
+    const TImageList& Images() const { return images_; }
+    // In 96-DPI pixels; the images keep their own size.
+    int ButtonWidth() const { return buttonWidth_; }
+    int ButtonHeight() const { return buttonHeight_; }
+    void SetButtonSize(int width, int height);
+    bool Vertical() const { return vertical_; }
+    void SetVertical(bool value);
+
+    // The buttons in the bar's order.
+    int ButtonCount() const { return static_cast<int>(buttons_.size()); }
+    TToolButton& Buttons(int index) const;
+    bool Reflected(TMessage& msg) override;
+
+protected:
+    bool WndProc(TMessage& msg) override;
+    // A press or release over a button is the button's too.
+    void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+    void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+
+private:
+    friend class TToolButton;
+    void AddButton(TToolButton& button);
+    TToolButton* ButtonById(int id) const;
+    TToolButton* ButtonAt(int x, int y) const;
+    void Relayout();
+
+    TImageList images_;
+    std::vector<TToolButton*> buttons_;
+    int buttonWidth_ = 23, buttonHeight_ = 22;
+    bool vertical_;
+    int nextId_ = 1;
+    // The button a press began on; its release goes to it wherever it is.
+    TToolButton* pressed_ = nullptr;
+    std::wstring wideTip_;
+};
+
+constexpr TControlKind ckToolBar = &CreateControl<TToolBar>;
+constexpr TControlKind ckToolButton = &CreateControl<TToolButton>;
 
 }  // namespace ui

@@ -6,7 +6,6 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <climits>
 
 namespace ui {
 
@@ -51,6 +50,11 @@ TShiftState ShiftFromKeys(WPARAM keys) {
 TControl::TControl() { font_.OnChange = [this] { ApplyFont(); }; }
 
 TControl::TControl(TWinControl& parent, const TControlLayout& layout, const TCreateParams& params)
+    : TControl(parent, layout) {
+    CreateHandle(layout, params);
+}
+
+TControl::TControl(TWinControl& parent, const TControlLayout& layout)
     : parent_(&parent), name_(layout.Name ? layout.Name : ""), tabOrder_(layout.TabOrder) {
     settingFont_ = true;
     font_.Assign(parent.Font());
@@ -70,7 +74,6 @@ TControl::TControl(TWinControl& parent, const TControlLayout& layout, const TCre
     if (layout.Options & loAlignLeft) align_ = alLeft;
     if (layout.Options & loAlignRight) align_ = alRight;
     if (layout.Options & loAlignClient) align_ = alClient;
-    CreateHandle(layout, params);
 }
 
 TControl::~TControl() {
@@ -524,15 +527,24 @@ void TWinControl::Realign() {
 
 void TWinControl::ApplyTabOrder() {
     std::vector<TControl*> order;
-    for (const auto& c : controls_) order.push_back(c.get());
-    std::stable_sort(order.begin(), order.end(), [](TControl* a, TControl* b) {
-        const int ta = a->tabOrder_ < 0 ? INT_MAX : a->tabOrder_;
-        const int tb = b->tabOrder_ < 0 ? INT_MAX : b->tabOrder_;
-        return ta < tb;
-    });
+    for (const auto& c : controls_)
+        if (c->tabOrder_ >= 0) order.push_back(c.get());
+    std::stable_sort(order.begin(), order.end(),
+                     [](TControl* a, TControl* b) { return a->tabOrder_ < b->tabOrder_; });
+    // A control outside the tab order (a label) stays just before the one
+    // that follows it in the layout: a label's mnemonic leads there.
+    for (auto it = controls_.begin(); it != controls_.end(); ++it) {
+        if ((*it)->tabOrder_ >= 0) continue;
+        auto follower = std::find_if(it + 1, controls_.end(),
+                                     [](const std::unique_ptr<TControl>& c) { return c->tabOrder_ >= 0; });
+        auto at = follower == controls_.end() ? order.end()
+                                               : std::find(order.begin(), order.end(), follower->get());
+        order.insert(at, it->get());
+    }
     // The dialog manager walks siblings in z-order.
     HWND after = HWND_TOP;
     for (TControl* c : order) {
+        if (!c->wnd_) continue;
         ::SetWindowPos(c->wnd_, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         after = c->wnd_;
         if (auto* w = dynamic_cast<TWinControl*>(c)) w->ApplyTabOrder();
@@ -720,6 +732,15 @@ void TCheckBox::Click() {
     // The user's click has toggled the box already; a click by code does it here.
     SetChecked(!Checked());
     TControl::Click();
+}
+
+bool TCheckBox::Reflected(TMessage& msg) {
+    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == BN_CLICKED) {
+        TControl::Click();
+        msg.Result = 0;
+        return true;
+    }
+    return TButton::Reflected(msg);
 }
 
 // ---- TCustomEdit ----

@@ -69,6 +69,7 @@ enum TLayoutOption : unsigned {
     loAlignRight = 1u << 13,
     loAlignClient = 1u << 14,
     loNoBorder = 1u << 15,
+    loGrouped = 1u << 16,  // a check tool button of a group: one down at a time
 };
 
 // One control of a form, in 96-DPI pixels. A width or height of 0 lets
@@ -113,7 +114,7 @@ public:
 
     // Position and size in the parent's client pixels (physical).
     void SetBounds(int left, int top, int width, int height);
-    RECT BoundsRect() const;
+    virtual RECT BoundsRect() const;
     int Left() const { return BoundsRect().left; }
     int Top() const { return BoundsRect().top; }
     int Width() const;
@@ -127,14 +128,15 @@ public:
     TAlign Align() const { return align_; }
     void SetAlign(TAlign align);
 
-    bool Visible() const;
-    void SetVisible(bool visible);
+    // Virtual for controls without a window of their own.
+    virtual bool Visible() const;
+    virtual void SetVisible(bool visible);
     void Show() { SetVisible(true); }
     void Hide() { SetVisible(false); }
-    bool Enabled() const;
-    void SetEnabled(bool enabled);
-    std::string Caption() const;
-    void SetCaption(const std::string& text);
+    virtual bool Enabled() const;
+    virtual void SetEnabled(bool enabled);
+    virtual std::string Caption() const;
+    virtual void SetCaption(const std::string& text);
     std::string Text() const { return Caption(); }
     void SetText(const std::string& text) { SetCaption(text); }
 
@@ -189,6 +191,9 @@ protected:
     TControl();
     // A child control from its layout line; the window is created here.
     TControl(TWinControl& parent, const TControlLayout& layout, const TCreateParams& params);
+    // A child without a window of its own, which its parent draws and
+    // hit-tests (a tool button).
+    TControl(TWinControl& parent, const TControlLayout& layout);
 
     // The control's own messages; false passes them to the window's
     // default procedure.

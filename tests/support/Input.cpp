@@ -1,6 +1,7 @@
 #include "tests/support/Input.h"
 
 #include <cstring>
+#include <vector>
 
 namespace testing_support {
 
@@ -27,19 +28,30 @@ void MouseClick(int x, int y, ui::TMouseButton button) {
     SendMouse(up | MOUSEEVENTF_MOVE, x, y);
 }
 
+void MouseLeftDown(int x, int y) { SendMouse(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_MOVE, x, y); }
+void MouseLeftUp(int x, int y) { SendMouse(MOUSEEVENTF_LEFTUP | MOUSEEVENTF_MOVE, x, y); }
+
 void ClickWindow(HWND wnd, ui::TMouseButton button) {
     RECT rc{};
     ::GetWindowRect(wnd, &rc);
     MouseClick((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2, button);
 }
 
-void PressKey(WORD vk) {
-    INPUT in[2] = {};
-    in[0].type = in[1].type = INPUT_KEYBOARD;
-    in[0].ki.wVk = in[1].ki.wVk = vk;
-    in[0].ki.wScan = in[1].ki.wScan = static_cast<WORD>(::MapVirtualKeyA(vk, 0));
-    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, in, sizeof in[0]);
+void PressKey(WORD vk) { PressKeys({vk}); }
+
+void PressKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> in(keys.size() * 2);
+    size_t i = 0;
+    for (WORD vk : keys) {
+        INPUT& down = in[i];
+        INPUT& up = in[in.size() - 1 - i];
+        down.type = up.type = INPUT_KEYBOARD;
+        down.ki.wVk = up.ki.wVk = vk;
+        down.ki.wScan = up.ki.wScan = static_cast<WORD>(::MapVirtualKeyA(vk, 0));
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+        ++i;
+    }
+    ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof in[0]);
 }
 
 HWND TrayWindow() {

@@ -6,15 +6,23 @@
 
 #include <windows.h>
 
+#include <initializer_list>
+
 namespace testing_support {
 
 void MouseMoveTo(int x, int y);
 // Press and release at a screen point.
 void MouseClick(int x, int y, ui::TMouseButton button = ui::mbLeft);
+// Only the press, or only the release, of the left button.
+void MouseLeftDown(int x, int y);
+void MouseLeftUp(int x, int y);
 // Click in the middle of a window.
 void ClickWindow(HWND wnd, ui::TMouseButton button = ui::mbLeft);
 // Press and release one key.
 void PressKey(WORD vk);
+// Press the keys in order and release them the other way round (Shift+Tab,
+// Alt+N).
+void PressKeys(std::initializer_list<WORD> keys);
 
 // Wine's own tray window, while it shows any icon; null otherwise.
 HWND TrayWindow();

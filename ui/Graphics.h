@@ -10,23 +10,41 @@
 #include <memory>
 #include <vector>
 
+// The canvas has a TextOut of its own; the ANSI call is named in full.
+#undef TextOut
+
 namespace ui {
 
 // A colour: an RGB value, or a system colour (the top bit set, the low byte
 // the GetSysColor index) that follows the user's scheme.
 using TColor = COLORREF;
 constexpr TColor clBlack = RGB(0, 0, 0);
-constexpr TColor clWhite = RGB(255, 255, 255);
-constexpr TColor clBlue = RGB(0, 0, 255);
+constexpr TColor clMaroon = RGB(128, 0, 0);
+constexpr TColor clGreen = RGB(0, 128, 0);
 constexpr TColor clOlive = RGB(128, 128, 0);
+constexpr TColor clNavy = RGB(0, 0, 128);
+constexpr TColor clPurple = RGB(128, 0, 128);
+constexpr TColor clTeal = RGB(0, 128, 128);
+constexpr TColor clGray = RGB(128, 128, 128);
+constexpr TColor clSilver = RGB(192, 192, 192);
+constexpr TColor clRed = RGB(255, 0, 0);
+constexpr TColor clLime = RGB(0, 255, 0);
+constexpr TColor clYellow = RGB(255, 255, 0);
+constexpr TColor clBlue = RGB(0, 0, 255);
+constexpr TColor clFuchsia = RGB(255, 0, 255);
+constexpr TColor clAqua = RGB(0, 255, 255);
+constexpr TColor clWhite = RGB(255, 255, 255);
 constexpr TColor clSystemColor = 0x80000000u;
 constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
 constexpr TColor clBtnText = clSystemColor | COLOR_BTNTEXT;
+constexpr TColor clBtnShadow = clSystemColor | COLOR_BTNSHADOW;
+constexpr TColor clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT;
 constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
 constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
 constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
 constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
 constexpr TColor clHighlight = clSystemColor | COLOR_HIGHLIGHT;
+constexpr TColor clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT;
 constexpr TColor clHotLight = clSystemColor | COLOR_HOTLIGHT;
 constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
 // "Not set": take the parent's.
@@ -93,16 +111,100 @@ enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit,
 int BitsPerPixel(TPixelFormat format);
 int ScreenBitsPerPixel();
 
-// A drawing surface. Subclasses decide where the DC comes from; every
-// operation takes it for its own duration only.
+enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+// How the pen combines with the pixels under it (the raster operations).
+enum TPenMode {
+    pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
+    pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
+};
+
+class TPen {
+public:
+    TPen() = default;
+    TPen(const TPen& o) { Assign(o); }
+    TPen& operator=(const TPen& o) { Assign(o); return *this; }
+    void Assign(const TPen& source);
+
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+    int Width() const { return width_; }
+    void SetWidth(int width);
+    TPenStyle Style() const { return style_; }
+    void SetStyle(TPenStyle style);
+    TPenMode Mode() const { return mode_; }
+    void SetMode(TPenMode mode) { mode_ = mode; }
+    // The GDI pen, valid until the next change; the pen owns it.
+    HPEN Handle() const;
+
+private:
+    TColor color_ = clBlack;
+    int width_ = 1;
+    TPenStyle style_ = psSolid;
+    TPenMode mode_ = pmCopy;
+    mutable GdiObject handle_;
+};
+
+enum TBrushStyle { bsSolid, bsClear };
+
+class TBrush {
+public:
+    TBrush() = default;
+    TBrush(const TBrush& o) { Assign(o); }
+    TBrush& operator=(const TBrush& o) { Assign(o); return *this; }
+    void Assign(const TBrush& source);
+
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+    TBrushStyle Style() const { return style_; }
+    void SetStyle(TBrushStyle style);
+    // The GDI brush (the stock hollow brush when clear), valid until the
+    // next change; the brush owns it.
+    HBRUSH Handle() const;
+
+private:
+    TColor color_ = clWhite;
+    TBrushStyle style_ = bsSolid;
+    mutable GdiObject handle_;
+};
+
+// A drawing surface with its pen, brush and font. Subclasses decide where
+// the DC comes from; every operation takes it, with the tools it needs
+// selected, for its own duration only, so a cached or borrowed DC never
+// keeps one of our GDI objects.
 class TCanvas {
 public:
+    TCanvas() = default;
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
     virtual ~TCanvas() = default;
 
+    TPen Pen;
+    TBrush Brush;
+    TFont Font;
+
+    // The colour at a point (CLR_INVALID outside), and setting one pixel.
+    TColor Pixels(int x, int y);
+    void SetPixels(int x, int y, TColor color);
+    POINT PenPos() const { return penPos_; }
+    void MoveTo(int x, int y) { penPos_ = POINT{x, y}; }
+    // A line from the pen position, leaving out the end point, which
+    // becomes the pen position.
+    void LineTo(int x, int y);
+    // Outline with the pen, inside with the brush; the corners in any order.
+    void Rectangle(int x1, int y1, int x2, int y2);
+    void Rectangle(const RECT& r) { Rectangle(r.left, r.top, r.right, r.bottom); }
+    void Ellipse(int x1, int y1, int x2, int y2);
+    void Ellipse(const RECT& r) { Ellipse(r.left, r.top, r.right, r.bottom); }
+    void FillRect(const RECT& rect);
+    // Text in the font's colour with the top-left of its cell at (x, y), on
+    // the brush colour, or on what is there when the brush is clear.
+    void TextOut(int x, int y, const std::string& text);
+    SIZE TextExtent(const std::string& text);
+    int TextWidth(const std::string& text) { return TextExtent(text).cx; }
+    int TextHeight(const std::string& text) { return TextExtent(text).cy; }
     void CopyRect(const RECT& dest, TCanvas& source, const RECT& src);
     void DrawFocusRect(const RECT& rect);
     void Draw(int x, int y, class TBitmap& bitmap);
-    COLORREF Pixel(int x, int y);
 
     // The DC for one operation; released by the lease. A lease for reading
     // only (the source of a copy) leaves pictures shared.
@@ -124,6 +226,26 @@ protected:
     virtual HDC Acquire() = 0;
     virtual HDC AcquireForRead() { return Acquire(); }
     virtual void Unacquire(HDC) {}
+
+private:
+    class Drawing;
+    POINT penPos_{0, 0};
+};
+
+// Canvas over a DC that its caller owns for the time being, such as the
+// one a paint handler gets, so that custom-painted controls draw with the
+// same tools.
+class TDcCanvas : public TCanvas {
+public:
+    explicit TDcCanvas(HDC dc = nullptr) : dc_(dc) {}
+    HDC Handle() const { return dc_; }
+    void SetHandle(HDC dc) { dc_ = dc; }
+
+protected:
+    HDC Acquire() override { return dc_; }
+
+private:
+    HDC dc_;
 };
 
 // Canvas of a window. The window DC is kept between operations, since a

@@ -42,7 +42,13 @@ void RunDialog(T*& slot) {
 }  // namespace
 
 TKestrixWnd::TKestrixWnd()
-    : TForm(kLayout), Image(*this, 0, 0, 563, 342) {
+    : TForm(kLayout),
+      Image(*this, 0, 0, 563, 342),
+      GetScreenshot1(TrayMenu.Add({"Get Screenshot!", [this] { GetScreenshot1Click(); }, true})),
+      N1(TrayMenu.Add({"-"})),
+      Options1(TrayMenu.Add({"Options...", [this] { Options1Click(); }})),
+      About1(TrayMenu.Add({"About...", [this] { About1Click(); }})),
+      Exit1(TrayMenu.Add({"Exit", [this] { Exit1Click(); }})) {
     Image.Align = alClient;
     Image.Stretch = true;
     AddControl(&Image);
@@ -56,12 +62,6 @@ TKestrixWnd::TKestrixWnd()
         ImageMouseUp(s, b, sh, x, y);
     };
     OnKeyPress = [this](char& key) { FormKeyPress(key); };
-
-    GetScreenshot1 = &TrayMenu.Add({"Get Screenshot!", [this] { GetScreenshot1Click(); }, true});
-    N1 = &TrayMenu.Add({"-"});
-    Options1 = &TrayMenu.Add({"Options...", [this] { Options1Click(); }});
-    About1 = &TrayMenu.Add({"About...", [this] { About1Click(); }});
-    Exit1 = &TrayMenu.Add({"Exit", [this] { Exit1Click(); }});
 
     DoCreate([this] { FormCreate(); });
 }

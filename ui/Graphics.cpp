@@ -112,6 +112,11 @@ int ScreenLogPixelsY() {
 }
 }  // namespace
 
+GdiObject TGraphicsObject::Owned(HGDIOBJ made) {
+    if (!made) throw Exception("Out of system resources");
+    return GdiObject(made);
+}
+
 void TFont::Assign(const TFont& source) {
     if (&source == this) return;
     name_ = source.name_;
@@ -121,17 +126,6 @@ void TFont::Assign(const TFont& source) {
     charset_ = source.charset_;
     Changed();
 }
-
-void TFont::Changed() {
-    handle_.reset();
-    if (OnChange) OnChange();
-}
-
-void TFont::SetName(const std::string& name) { if (name != name_) { name_ = name; Changed(); } }
-void TFont::SetHeight(int height) { if (height != height_) { height_ = height; Changed(); } }
-void TFont::SetColor(TColor color) { if (color != color_) { color_ = color; Changed(); } }
-void TFont::SetStyle(TFontStyles style) { if (style != style_) { style_ = style; Changed(); } }
-void TFont::SetCharset(BYTE charset) { if (charset != charset_) { charset_ = charset; Changed(); } }
 
 int TFont::Size() const { return -::MulDiv(height_, 72, ScreenLogPixelsY()); }
 void TFont::SetSize(int points) { SetHeight(-::MulDiv(points, ScreenLogPixelsY(), 72)); }
@@ -158,12 +152,10 @@ LOGFONTA TFont::LogFont() const {
 }
 
 HFONT TFont::Handle() const {
-    if (!handle_) {
+    return Cached<HFONT>([this] {
         LOGFONTA lf = LogFont();
-        handle_.reset(::CreateFontIndirectA(&lf));
-        if (!handle_) throw Exception("Out of system resources");
-    }
-    return static_cast<HFONT>(handle_.get());
+        return ::CreateFontIndirectA(&lf);
+    });
 }
 
 bool TFont::operator==(const TFont& o) const {
@@ -179,40 +171,25 @@ void TPen::Assign(const TPen& source) {
     width_ = source.width_;
     style_ = source.style_;
     mode_ = source.mode_;
-    handle_.reset();
+    Changed();
 }
 
-void TPen::SetColor(TColor color) { if (color != color_) { color_ = color; handle_.reset(); } }
-void TPen::SetWidth(int width) { if (width != width_) { width_ = width; handle_.reset(); } }
-void TPen::SetStyle(TPenStyle style) { if (style != style_) { style_ = style; handle_.reset(); } }
-
 HPEN TPen::Handle() const {
-    if (!handle_) {
-        static const int styles[] = {PS_SOLID, PS_DASH,  PS_DOT,        PS_DASHDOT,
-                                     PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
-        handle_.reset(::CreatePen(styles[style_], width_, ColorToRGB(color_)));
-        if (!handle_) throw Exception("Out of system resources");
-    }
-    return static_cast<HPEN>(handle_.get());
+    static const int styles[] = {PS_SOLID,      PS_DASH, PS_DOT,        PS_DASHDOT,
+                                 PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
+    return Cached<HPEN>([this] { return ::CreatePen(styles[style_], width_, ColorToRGB(color_)); });
 }
 
 void TBrush::Assign(const TBrush& source) {
     if (&source == this) return;
     color_ = source.color_;
     style_ = source.style_;
-    handle_.reset();
+    Changed();
 }
-
-void TBrush::SetColor(TColor color) { if (color != color_) { color_ = color; handle_.reset(); } }
-void TBrush::SetStyle(TBrushStyle style) { if (style != style_) { style_ = style; handle_.reset(); } }
 
 HBRUSH TBrush::Handle() const {
     if (style_ == bsClear) return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-    if (!handle_) {
-        handle_.reset(::CreateSolidBrush(ColorToRGB(color_)));
-        if (!handle_) throw Exception("Out of system resources");
-    }
-    return static_cast<HBRUSH>(handle_.get());
+    return Cached<HBRUSH>([this] { return ::CreateSolidBrush(ColorToRGB(color_)); });
 }
 
 // ---- TCanvas ----

@@ -62,7 +62,40 @@ using TFontStyles = unsigned;
 
 // A logical font description with its GDI font made on demand. Height is in
 // pixels (negative: character height, as LOGFONT); Size is in points.
-class TFont {
+// A pen, brush or font: a description with its GDI object made on demand
+// and dropped at every change.
+class TGraphicsObject {
+public:
+    // Called after every change.
+    std::function<void()> OnChange;
+
+protected:
+    TGraphicsObject() = default;
+    ~TGraphicsObject() = default;
+    template <class T>
+    void Set(T& field, const T& value) {
+        if (field == value) return;
+        field = value;
+        Changed();
+    }
+    void Changed() {
+        handle_.reset();
+        if (OnChange) OnChange();
+    }
+    // The GDI object, made by make() when there is none.
+    template <class H, class F>
+    H Cached(F make) const {
+        if (!handle_) handle_ = Owned(make());
+        return static_cast<H>(handle_.get());
+    }
+    mutable GdiObject handle_;
+
+private:
+    // Raises the program's error for an object that could not be made.
+    static GdiObject Owned(HGDIOBJ made);
+};
+
+class TFont : public TGraphicsObject {
 public:
     TFont() = default;
     TFont(const char* name, int height, TFontStyles style = 0) : name_(name), height_(height),
@@ -72,18 +105,18 @@ public:
     void Assign(const TFont& source);
 
     const std::string& Name() const { return name_; }
-    void SetName(const std::string& name);
+    void SetName(const std::string& name) { Set(name_, name); }
     int Height() const { return height_; }
-    void SetHeight(int height);
+    void SetHeight(int height) { Set(height_, height); }
     // Points at the screen's logical DPI.
     int Size() const;
     void SetSize(int points);
     TColor Color() const { return color_; }
-    void SetColor(TColor color);
+    void SetColor(TColor color) { Set(color_, color); }
     TFontStyles Style() const { return style_; }
-    void SetStyle(TFontStyles style);
+    void SetStyle(TFontStyles style) { Set(style_, style); }
     BYTE Charset() const { return charset_; }
-    void SetCharset(BYTE charset);
+    void SetCharset(BYTE charset) { Set(charset_, charset); }
 
     // Takes name, height, style and charset from a LOGFONT; the colour stays.
     void SetLogFont(const LOGFONTA& lf);
@@ -92,17 +125,13 @@ public:
     HFONT Handle() const;
 
     bool operator==(const TFont& o) const;
-    // Called after every change.
-    std::function<void()> OnChange;
 
 private:
-    void Changed();
     std::string name_ = "MS Sans Serif";
     int height_ = -11;
     TFontStyles style_ = 0;
     TColor color_ = clWindowText;
     BYTE charset_ = DEFAULT_CHARSET;
-    mutable GdiObject handle_;
 };
 
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
@@ -118,7 +147,7 @@ enum TPenMode {
     pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
 };
 
-class TPen {
+class TPen : public TGraphicsObject {
 public:
     TPen() = default;
     TPen(const TPen& o) { Assign(o); }
@@ -126,13 +155,13 @@ public:
     void Assign(const TPen& source);
 
     TColor Color() const { return color_; }
-    void SetColor(TColor color);
+    void SetColor(TColor color) { Set(color_, color); }
     int Width() const { return width_; }
-    void SetWidth(int width);
+    void SetWidth(int width) { Set(width_, width); }
     TPenStyle Style() const { return style_; }
-    void SetStyle(TPenStyle style);
+    void SetStyle(TPenStyle style) { Set(style_, style); }
     TPenMode Mode() const { return mode_; }
-    void SetMode(TPenMode mode) { mode_ = mode; }
+    void SetMode(TPenMode mode) { Set(mode_, mode); }
     // The GDI pen, valid until the next change; the pen owns it.
     HPEN Handle() const;
 
@@ -141,12 +170,11 @@ private:
     int width_ = 1;
     TPenStyle style_ = psSolid;
     TPenMode mode_ = pmCopy;
-    mutable GdiObject handle_;
 };
 
 enum TBrushStyle { bsSolid, bsClear };
 
-class TBrush {
+class TBrush : public TGraphicsObject {
 public:
     TBrush() = default;
     TBrush(const TBrush& o) { Assign(o); }
@@ -154,9 +182,9 @@ public:
     void Assign(const TBrush& source);
 
     TColor Color() const { return color_; }
-    void SetColor(TColor color);
+    void SetColor(TColor color) { Set(color_, color); }
     TBrushStyle Style() const { return style_; }
-    void SetStyle(TBrushStyle style);
+    void SetStyle(TBrushStyle style) { Set(style_, style); }
     // The GDI brush (the stock hollow brush when clear), valid until the
     // next change; the brush owns it.
     HBRUSH Handle() const;
@@ -164,7 +192,6 @@ public:
 private:
     TColor color_ = clWhite;
     TBrushStyle style_ = bsSolid;
-    mutable GdiObject handle_;
 };
 
 // A drawing surface with its pen, brush and font. Subclasses decide where

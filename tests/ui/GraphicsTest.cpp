@@ -156,6 +156,14 @@ TEST(Canvas, DrawsWithItsPenAndBrushOnEveryPixelFormat) {
         c.MoveTo(0, 2);
         c.LineTo(12, 2);
         EXPECT_EQ(Count(b, RECT{0, 2, 12, 3}, clBlack), 8);
+        c.Pen.SetMode(pmCopy);
+        c.Pen.SetColor(clBlack);
+        c.Pen.SetStyle(psDot);
+        c.MoveTo(0, 28);
+        c.LineTo(30, 28);
+        const int dots = Count(b, RECT{0, 28, 40, 29}, clBlack);
+        EXPECT_GT(dots, 5);
+        EXPECT_LT(dots, 25);
         // Single pixels, whatever the pen mode.
         c.SetPixels(39, 29, clBlack);
         EXPECT_EQ(c.Pixels(39, 29), clBlack);

@@ -10,49 +10,38 @@ TAboutWindow* AboutWindow = nullptr;
 const char kHomePage[] = "https://www.orvane.example/kestrix";
 
 namespace {
-const FormLayout kLayout = {
+const FormLayout kForm = {
     "TAboutWindow", "About Kestrix", 0, 0, 360, 178, bsDialog, fsNormal, poDesktopCenter,
-    {"MS Sans Serif", -11}, CLR_INVALID,
+    {"MS Sans Serif", -11},
 };
-}
 
-TAboutWindow::TAboutWindow()
-    : TForm(kLayout),
-      Image(*this, 0, 0, 360, 90),
-      Bevel1(*this, 0, 90, 360, 2, bsTopLine),
-      Label1(*this, "Version:", 7, 99),
-      lbVersion(*this, "...", 46, 99),
-      Label2(*this, "Download more plugins:", 7, 122),
-      Label3(*this, kHomePage, 123, 122),
-      btnClose(*this, "Close", 147, 145, 75, 25, true) {
-    Image.Align = alTop;
+const TControlLayout kControls[] = {
+    // kind      name         parent   left top  w    h   text
+    {ckImage,    "Image",     nullptr, 0,   0,   360, 90, "", -1, loAlignTop},
+    {ckBevel,    "Bevel1",    nullptr, 0,   90,  360, 2,  "", -1, loAlignTop},
+    {ckLabel,    "Label1",    nullptr, 7,   99,  0,   0,  "Version:"},
+    {ckLabel,    "lbVersion", nullptr, 46,  99,  0,   0,  "..."},
+    {ckLabel,    "Label2",    nullptr, 7,   122, 0,   0,  "Download more plugins:"},
+    {ckLabel,    "Label3",    nullptr, 123, 122, 0,   0,  kHomePage, -1, loLink},
+    {ckButton,   "btnClose",  nullptr, 147, 145, 75,  25, "Close", 0, loDefault | loCancel, mrOk},
+};
+}  // namespace
+
+TAboutWindow::TAboutWindow() : TForm(kForm, kControls) {
     Image.AutoSize = true;
     // The banner is 360 x 90, 256 colours; without it the image stays blank.
     Image.Picture.Bitmap().LoadFromResourceName(::GetModuleHandleA(nullptr), "BANNER");
     Image.Invalidate();
-    AddControl(&Image);
-    Bevel1.Align = alTop;
-    AddControl(&Bevel1);
-
-    Label3.FontColor = clBlue;
-    Label3.SetUnderline();
-    Label3.SetCursor(crHandPoint);
     Label3.OnClick = [this](TControl*) { Label3Click(); };
-
-    btnClose.ModalResult = mrOk;
     btnClose.OnClick = [this](TControl*) { btnCloseClick(); };
-    DefaultButton = &btnClose;
-    CancelButton = &btnClose;
-    OnShow = [this] { ::SetFocus(btnClose.Handle()); };
     DoCreate([this] { FormCreate(); });
 }
 
-TAboutWindow::~TAboutWindow() { DoDestroy(nullptr); }
 
 void TAboutWindow::FormCreate() {
     TVersionInfo info(Application.ExeName());
     lbVersion.SetCaption(info.GetFileVersion());
-    lbVersion.AutoSize();
+    lbVersion.AdjustBounds();
 }
 
 void TAboutWindow::Label3Click() {

@@ -11,15 +11,14 @@ extern const char kHomePage[];
 class TAboutWindow : public ui::TForm {
 public:
     TAboutWindow();
-    ~TAboutWindow() override;
 
-    ui::TImage Image;
-    ui::TBevel Bevel1;
-    ui::TLabel Label1;
-    ui::TLabel lbVersion;
-    ui::TLabel Label2;
-    ui::TLabel Label3;
-    ui::TButton btnClose;
+    ui::TImage& Image = Ctl<ui::TImage>("Image");
+    ui::TBevel& Bevel1 = Ctl<ui::TBevel>("Bevel1");
+    ui::TLabel& Label1 = Ctl<ui::TLabel>("Label1");
+    ui::TLabel& lbVersion = Ctl<ui::TLabel>("lbVersion");
+    ui::TLabel& Label2 = Ctl<ui::TLabel>("Label2");
+    ui::TLabel& Label3 = Ctl<ui::TLabel>("Label3");
+    ui::TButton& btnClose = Ctl<ui::TButton>("btnClose");
 
     void FormCreate();
     void Label3Click();

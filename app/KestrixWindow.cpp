@@ -16,9 +16,13 @@ TKestrixWnd* KestrixWnd = nullptr;
 
 namespace {
 
-const FormLayout kLayout = {
+const FormLayout kForm = {
     "TKestrixWnd", "KestrixWnd", 294, 202, 563, 342, bsNone, fsStayOnTop, poDesigned,
-    {"MS Sans Serif", -11}, CLR_INVALID,
+    {"MS Sans Serif", -11},
+};
+
+const TControlLayout kControls[] = {
+    {ckImage, "Image", nullptr, 0, 0, 563, 342, "", -1, loAlignClient},
 };
 
 // Creates a dialog into its slot, runs it modally and destroys it whatever
@@ -42,16 +46,15 @@ void RunDialog(T*& slot) {
 }  // namespace
 
 TKestrixWnd::TKestrixWnd()
-    : TForm(kLayout),
-      Image(*this, 0, 0, 563, 342),
+    : TForm(kForm, kControls),
       GetScreenshot1(TrayMenu.Add({"Get Screenshot!", [this] { GetScreenshot1Click(); }, true})),
       N1(TrayMenu.Add({"-"})),
       Options1(TrayMenu.Add({"Options...", [this] { Options1Click(); }})),
       About1(TrayMenu.Add({"About...", [this] { About1Click(); }})),
       Exit1(TrayMenu.Add({"Exit", [this] { Exit1Click(); }})) {
-    Image.Align = alClient;
+    // Esc ends a capture through the key press; there are no dialog keys.
+    DialogKeys = false;
     Image.Stretch = true;
-    AddControl(&Image);
     Image.OnMouseDown = [this](TControl* s, TMouseButton b, TShiftState sh, int x, int y) {
         ImageMouseDown(s, b, sh, x, y);
     };
@@ -66,7 +69,7 @@ TKestrixWnd::TKestrixWnd()
     DoCreate([this] { FormCreate(); });
 }
 
-TKestrixWnd::~TKestrixWnd() { DoDestroy([this] { FormDestroy(); }); }
+TKestrixWnd::~TKestrixWnd() { Guarded([this] { FormDestroy(); }); }
 
 void TKestrixWnd::FormCreate() {
     FIconData.cbSize = sizeof(FIconData);

@@ -27,7 +27,7 @@ public:
     TKestrixWnd();
     ~TKestrixWnd() override;
 
-    ui::TImage Image;
+    ui::TImage& Image = Ctl<ui::TImage>("Image");
     ui::TPopupMenu TrayMenu;
     // Items of TrayMenu, which keeps them in place as it grows.
     ui::TMenuItem& GetScreenshot1;

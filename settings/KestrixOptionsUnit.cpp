@@ -5,20 +5,18 @@ using namespace ui;
 TKestrixOptions* KestrixOptions = nullptr;
 
 namespace {
-const FormLayout kLayout = {
+const FormLayout kForm = {
     "TKestrixOptions", "Kestrix Options", 0, 0, 360, 200, bsDialog, fsNormal, poDesktopCenter,
-    {"MS Sans Serif", -11}, CLR_INVALID,
+    {"MS Sans Serif", -11},
 };
-}
+const TControlLayout kControls[] = {
+    {ckButton, "btnClose", nullptr, 277, 167, 75, 25, "Close", 0, loDefault | loCancel},
+};
+}  // namespace
 
-TKestrixOptions::TKestrixOptions()
-    : TForm(kLayout), btnClose(*this, "Close", 277, 167, 75, 25, true) {
+TKestrixOptions::TKestrixOptions() : TForm(kForm, kControls) {
     btnClose.OnClick = [this](TControl*) { btnCloseClick(); };
-    DefaultButton = &btnClose;
-    CancelButton = &btnClose;
     DoCreate(nullptr);
 }
-
-TKestrixOptions::~TKestrixOptions() { DoDestroy(nullptr); }
 
 void TKestrixOptions::btnCloseClick() { Close(); }

@@ -6,9 +6,8 @@
 class TKestrixOptions : public ui::TForm {
 public:
     TKestrixOptions();
-    ~TKestrixOptions() override;
 
-    ui::TButton btnClose;
+    ui::TButton& btnClose = Ctl<ui::TButton>("btnClose");
 
     void btnCloseClick();
 };

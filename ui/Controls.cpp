@@ -5,26 +5,35 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+#include <climits>
+
 namespace ui {
 
 namespace {
 const char kControlProp[] = "KestrixControl";
 
-TControl* ControlOf(HWND wnd) { return static_cast<TControl*>(::GetPropA(wnd, kControlProp)); }
-
-const char* RegisterCustomClass(const char* name) {
-    WNDCLASSA wc = {};
-    if (!::GetClassInfoA(::GetModuleHandleA(nullptr), name, &wc)) {
-        wc.style = CS_DBLCLKS;
-        wc.lpfnWndProc = ::DefWindowProcA;
-        wc.hInstance = ::GetModuleHandleA(nullptr);
-        wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = name;
-        if (!::RegisterClassA(&wc)) RaiseLastOSError();
-    }
-    return name;
-}
+bool IsOwnProc(WNDPROC proc) { return proc == &::DefWindowProcA; }
 }  // namespace
+
+HCURSOR CursorHandle(TCursor cursor) {
+    LPCSTR id = reinterpret_cast<LPCSTR>(IDC_ARROW);
+    switch (cursor) {
+        case crCross: id = reinterpret_cast<LPCSTR>(IDC_CROSS); break;
+        case crIBeam: id = reinterpret_cast<LPCSTR>(IDC_IBEAM); break;
+        case crHandPoint: id = reinterpret_cast<LPCSTR>(IDC_HAND); break;
+        default: break;
+    }
+    return ::LoadCursorA(nullptr, id);
+}
+
+TShiftState KeyboardShiftState() {
+    TShiftState s = 0;
+    if (::GetKeyState(VK_SHIFT) < 0) s |= ssShift;
+    if (::GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
+    if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    return s;
+}
 
 TShiftState ShiftFromKeys(WPARAM keys) {
     TShiftState s = 0;
@@ -37,85 +46,308 @@ TShiftState ShiftFromKeys(WPARAM keys) {
     return s;
 }
 
-TControl::TControl(TForm& parent, const char* cls, const char* text, DWORD style, DWORD exStyle,
-                   int left, int top, int width, int height)
-    : parent_(parent) {
-    wnd_ = ::CreateWindowExA(exStyle, cls, text, style | WS_CHILD | WS_VISIBLE, left, top, width,
-                             height, parent.Handle(), nullptr, ::GetModuleHandleA(nullptr),
-                             nullptr);
-    if (!wnd_) RaiseLastOSError();
-    ::SetPropA(wnd_, kControlProp, this);
-    ::SendMessageA(wnd_, WM_SETFONT, reinterpret_cast<WPARAM>(parent.Font()), FALSE);
+// ---- TControl ----
+
+TControl::TControl() { font_.OnChange = [this] { ApplyFont(); }; }
+
+TControl::TControl(TWinControl& parent, const TControlLayout& layout, const TCreateParams& params)
+    : parent_(&parent), name_(layout.Name ? layout.Name : ""), tabOrder_(layout.TabOrder) {
+    settingFont_ = true;
+    font_.Assign(parent.Font());
+    if (layout.Options & loBold) font_.SetStyle(font_.Style() | fsBold);
+    if (layout.Options & loLink) {
+        font_.SetStyle(font_.Style() | fsUnderline);
+        font_.SetColor(clBlue);
+        cursor_ = crHandPoint;
+    }
+    settingFont_ = false;
+    parentFont_ = !(layout.Options & (loBold | loLink));
+    font_.OnChange = [this] { ApplyFont(); };
+    if (layout.Options & loWindowColor) color_ = clWindow;
+    if (layout.Options & loInfoColor) color_ = clInfoBk;
+    if (layout.Options & loAlignTop) align_ = alTop;
+    if (layout.Options & loAlignBottom) align_ = alBottom;
+    if (layout.Options & loAlignLeft) align_ = alLeft;
+    if (layout.Options & loAlignRight) align_ = alRight;
+    if (layout.Options & loAlignClient) align_ = alClient;
+    CreateHandle(layout, params);
 }
 
 TControl::~TControl() {
-    // Destroyed here, while the object can still take the window's last messages.
-    if (wnd_) ::DestroyWindow(wnd_);
+    if (TForm* form = parent_ ? Form() : nullptr) {
+        if (form->active_ == this) form->active_ = nullptr;
+        if (form->shownDefault_ == this) form->shownDefault_ = nullptr;
+        if (form->DefaultButton == this) form->DefaultButton = nullptr;
+        if (form->CancelButton == this) form->CancelButton = nullptr;
+    }
+    if (wnd_) {
+        ::RemovePropA(wnd_, kControlProp);
+        HWND w = std::exchange(wnd_, nullptr);
+        ::DestroyWindow(w);
+    }
 }
 
-void TControl::Subclass() {
-    oldProc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(wnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc)));
+const char* TControl::RegisterOwnClass(const char* name, UINT style) {
+    WNDCLASSA wc = {};
+    if (!::GetClassInfoA(::GetModuleHandleA(nullptr), name, &wc)) {
+        wc.style = style;
+        wc.lpfnWndProc = &TControl::StaticWndProc;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+        wc.lpszClassName = name;
+        if (!::RegisterClassA(&wc)) RaiseLastOSError();
+    }
+    return name;
 }
 
-LRESULT CALLBACK TControl::SubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-    TControl* self = ControlOf(wnd);
+void TControl::CreateHandle(const TControlLayout& layout, const TCreateParams& params) {
+    DWORD style = params.Style | WS_CHILD | WS_CLIPSIBLINGS;
+    if (!(layout.Options & loHidden)) style |= WS_VISIBLE;
+    if (layout.Options & loDisabled) style |= WS_DISABLED;
+    // Containers are walked into by Tab; they take no focus themselves.
+    if (layout.TabOrder >= 0 && !(params.ExStyle & WS_EX_CONTROLPARENT)) style |= WS_TABSTOP;
+    static int nextId = 100;
+    const int id = nextId++;
+    wnd_ = ::CreateWindowExA(params.ExStyle, params.ClassName, layout.Text ? layout.Text : "",
+                             style, ScaleValue(layout.Left), ScaleValue(layout.Top),
+                             ScaleValue(layout.Width), ScaleValue(layout.Height),
+                             parent_->Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             ::GetModuleHandleA(nullptr), this);
+    if (!wnd_) RaiseLastOSError();
+    if (!::GetPropA(wnd_, kControlProp)) {
+        // A window of the platform's classes: its own procedure stays the default.
+        ::SetPropA(wnd_, kControlProp, this);
+        defProc_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
+            wnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TControl::StaticWndProc)));
+    }
+    ::SendMessageA(wnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
+}
+
+void TControl::Attach(HWND wnd, WNDPROC defaultProc) {
+    wnd_ = wnd;
+    defProc_ = defaultProc;
+    ::SetPropA(wnd, kControlProp, this);
+}
+
+TControl* TControl::FromHandle(HWND wnd) {
+    return wnd ? static_cast<TControl*>(::GetPropA(wnd, kControlProp)) : nullptr;
+}
+
+LRESULT CALLBACK TControl::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    if (msg == WM_NCCREATE && !::GetPropA(wnd, kControlProp)) {
+        // One of our own classes: bound before any other message.
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        if (auto* self = static_cast<TControl*>(cs->lpCreateParams)) {
+            self->Attach(wnd, &::DefWindowProcA);
+        }
+    }
+    TControl* self = FromHandle(wnd);
     if (!self) return ::DefWindowProcA(wnd, msg, wp, lp);
-    WNDPROC old = self->oldProc_;
+    WNDPROC def = self->defProc_ ? self->defProc_ : &::DefWindowProcA;
     if (msg == WM_NCDESTROY) {
         ::RemovePropA(wnd, kControlProp);
         self->wnd_ = nullptr;
-        return ::CallWindowProcA(old, wnd, msg, wp, lp);
+        if (!IsOwnProc(def)) ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(def));
+        return ::CallWindowProcA(def, wnd, msg, wp, lp);
     }
-    LRESULT result = 0;
+    if (self->dying_) return ::CallWindowProcA(def, wnd, msg, wp, lp);
+    TMessage m{msg, wp, lp, 0};
     bool handled = false;
-    Guarded([&] { handled = self->HandleMessage(msg, wp, lp, result); });
-    return handled ? result : ::CallWindowProcA(old, wnd, msg, wp, lp);
+    try {
+        handled = self->WndProc(m);
+    } catch (...) {
+        Application.HandleException();
+        handled = false;
+    }
+    return handled ? m.Result : ::CallWindowProcA(def, wnd, msg, m.WParam, m.LParam);
 }
 
-bool TControl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    int x = GET_X_LPARAM(lp), y = GET_Y_LPARAM(lp);
+LRESULT TControl::DefaultHandler(TMessage& msg) {
+    WNDPROC def = defProc_ ? defProc_ : &::DefWindowProcA;
+    msg.Result = ::CallWindowProcA(def, wnd_, msg.Msg, msg.WParam, msg.LParam);
+    return msg.Result;
+}
+
+void TControl::MarkDying() {
+    dying_ = true;
+    if (auto* w = dynamic_cast<TWinControl*>(this))
+        for (const auto& c : w->controls_) c->MarkDying();
+}
+
+TForm* TControl::Form() const {
+    const TControl* c = this;
+    while (c->parent_) c = c->parent_;
+    return dynamic_cast<TForm*>(const_cast<TControl*>(c));
+}
+
+int TControl::ScaleValue(int pixels) const {
+    TForm* form = Form();
+    int ppi = form ? form->PixelsPerInch() : 96;
+    return ::MulDiv(pixels, ppi, 96);
+}
+
+bool TControl::WndProc(TMessage& msg) {
+    const int x = GET_X_LPARAM(msg.LParam), y = GET_Y_LPARAM(msg.LParam);
     TMouseButton button = mbLeft;
-    switch (msg) {
+    switch (msg.Msg) {
         case WM_SETCURSOR:
             if (Screen.Cursor() != crDefault) {
                 ::SetCursor(CursorHandle(Screen.Cursor()));
-                result = TRUE;
+                msg.Result = TRUE;
                 return true;
             }
-            if (cursor_ != crDefault && LOWORD(lp) == HTCLIENT) {
-                ::SetCursor(CursorHandle(static_cast<TCursor>(cursor_)));
-                result = TRUE;
+            if (cursor_ != crDefault && LOWORD(msg.LParam) == HTCLIENT &&
+                reinterpret_cast<HWND>(msg.WParam) == wnd_) {
+                ::SetCursor(CursorHandle(cursor_));
+                msg.Result = TRUE;
                 return true;
             }
             return false;
+        case WM_SETFOCUS:
+            if (TForm* form = Form()) form->FocusChanged(wnd_);
+            return false;
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN: {
+            WORD key = static_cast<WORD>(msg.WParam);
+            KeyDown(key, KeyboardShiftState());
+            if (key == 0) return true;
+            msg.WParam = key;
+            return false;
+        }
+        case WM_KEYUP:
+        case WM_SYSKEYUP: {
+            WORD key = static_cast<WORD>(msg.WParam);
+            KeyUp(key, KeyboardShiftState());
+            if (key == 0) return true;
+            msg.WParam = key;
+            return false;
+        }
+        case WM_CHAR: {
+            char key = static_cast<char>(msg.WParam);
+            KeyPress(key);
+            if (key == 0) return true;
+            msg.WParam = static_cast<unsigned char>(key);
+            return false;
+        }
         case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: button = mbRight; goto down;
         case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: button = mbMiddle; goto down;
         case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK:
         down:
-            ::SetCapture(wnd_);
-            if (OnMouseDown) OnMouseDown(this, button, ShiftFromKeys(wp), x, y);
+            if (CaptureMouse) ::SetCapture(wnd_);
+            MouseDown(button, ShiftFromKeys(msg.WParam), x, y);
+            if (msg.Msg == WM_LBUTTONDBLCLK && OnDblClick) OnDblClick(this);
             return false;
         case WM_MOUSEMOVE:
-            if (OnMouseMove) OnMouseMove(this, ShiftFromKeys(wp), x, y);
+            MouseMove(ShiftFromKeys(msg.WParam), x, y);
             return false;
         case WM_RBUTTONUP: button = mbRight; goto up;
         case WM_MBUTTONUP: button = mbMiddle; goto up;
         case WM_LBUTTONUP:
-        up:
-            if (!(wp & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) && ::GetCapture() == wnd_)
+        up: {
+            const bool captured = ::GetCapture() == wnd_;
+            if (CaptureMouse && captured && !(msg.WParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)))
                 ::ReleaseCapture();
-            if (OnMouseUp) OnMouseUp(this, button, ShiftFromKeys(wp), x, y);
-            if (button == mbLeft && OnClick) {
+            MouseUp(button, ShiftFromKeys(msg.WParam), x, y);
+            if (CaptureMouse && button == mbLeft) {
                 RECT rc;
                 ::GetClientRect(wnd_, &rc);
                 POINT pt{x, y};
-                if (::PtInRect(&rc, pt)) OnClick(this);
+                if (::PtInRect(&rc, pt)) Click();
             }
             return false;
+        }
         default:
             return false;
     }
+}
+
+bool TControl::Reflected(TMessage& msg) {
+    switch (msg.Msg) {
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORLISTBOX: {
+            HDC dc = reinterpret_cast<HDC>(msg.WParam);
+            if (Enabled()) ::SetTextColor(dc, ColorToRGB(font_.Color()));
+            const TColor color = Color();
+            ::SetBkColor(dc, ColorToRGB(color));
+            msg.Result = reinterpret_cast<LRESULT>(ColorBrush(color));
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+void TControl::Click() {
+    if (OnClick) OnClick(this);
+}
+
+void TControl::DoEnter() {
+    if (OnEnter) OnEnter(this);
+}
+
+void TControl::DoExit() {
+    if (OnExit) OnExit(this);
+}
+
+void TControl::KeyDown(WORD& key, TShiftState shift) {
+    if (OnKeyDown) OnKeyDown(this, key, shift);
+}
+
+void TControl::KeyUp(WORD& key, TShiftState shift) {
+    if (OnKeyUp) OnKeyUp(this, key, shift);
+}
+
+void TControl::KeyPress(char& key) {
+    if (OnKeyPress) OnKeyPress(this, key);
+}
+
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+    if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
+}
+
+void TControl::MouseMove(TShiftState shift, int x, int y) {
+    if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+    if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
+}
+
+void TControl::ApplyFont() {
+    if (!settingFont_) parentFont_ = false;
+    if (wnd_) {
+        ::SendMessageA(wnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), TRUE);
+        FontChanged();
+    }
+    if (auto* w = dynamic_cast<TWinControl*>(this)) w->ChildFontChanged();
+}
+
+void TControl::FontChanged() {}
+
+void TControl::ParentFontChanged() {
+    if (!parentFont_ || !parent_) return;
+    settingFont_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{settingFont_};
+    font_.Assign(parent_->Font());
+}
+
+void TControl::SetParentFont(bool value) {
+    parentFont_ = value;
+    if (value) ParentFontChanged();
+}
+
+TColor TControl::Color() const {
+    if (color_ != clDefault) return color_;
+    return parent_ ? parent_->Color() : clBtnFace;
+}
+
+void TControl::SetColor(TColor color) {
+    color_ = color;
+    Invalidate();
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -125,14 +357,42 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 RECT TControl::BoundsRect() const {
     RECT rc{};
     ::GetWindowRect(wnd_, &rc);
-    ::MapWindowPoints(nullptr, ::GetParent(wnd_), reinterpret_cast<POINT*>(&rc), 2);
+    if (HWND parent = ::GetParent(wnd_))
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rc), 2);
     return rc;
 }
 
 int TControl::Width() const { RECT r = BoundsRect(); return r.right - r.left; }
 int TControl::Height() const { RECT r = BoundsRect(); return r.bottom - r.top; }
 
-void TControl::SetVisible(bool visible) { ::ShowWindow(wnd_, visible ? SW_SHOW : SW_HIDE); }
+int TControl::ClientWidth() const {
+    RECT rc{};
+    ::GetClientRect(wnd_, &rc);
+    return rc.right;
+}
+
+int TControl::ClientHeight() const {
+    RECT rc{};
+    ::GetClientRect(wnd_, &rc);
+    return rc.bottom;
+}
+
+void TControl::SetAlign(TAlign align) {
+    align_ = align;
+    if (parent_) parent_->Realign();
+}
+
+bool TControl::Visible() const {
+    return (::GetWindowLongA(wnd_, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void TControl::SetVisible(bool visible) {
+    ::ShowWindow(wnd_, visible ? SW_SHOWNA : SW_HIDE);
+    if (parent_ && align_ != alNone) parent_->Realign();
+}
+
+bool TControl::Enabled() const { return ::IsWindowEnabled(wnd_) != FALSE; }
+void TControl::SetEnabled(bool enabled) { ::EnableWindow(wnd_, enabled ? TRUE : FALSE); }
 
 void TControl::SetCaption(const std::string& text) { ::SetWindowTextA(wnd_, text.c_str()); }
 
@@ -140,23 +400,209 @@ std::string TControl::Caption() const {
     int n = ::GetWindowTextLengthA(wnd_);
     std::string s(static_cast<size_t>(n) + 1, '\0');
     n = ::GetWindowTextA(wnd_, s.data(), n + 1);
-    s.resize(static_cast<size_t>(n));
+    s.resize(static_cast<size_t>(std::max(n, 0)));
     return s;
 }
 
-// ---- TImage ----
+bool TControl::TabStop() const { return (::GetWindowLongA(wnd_, GWL_STYLE) & WS_TABSTOP) != 0; }
 
-TCustomControl::TCustomControl(TForm& parent, const char* className, int left, int top,
-                               int width, int height)
-    : TControl(parent, RegisterCustomClass(className), "", 0, 0, left, top, width, height) {
-    Subclass();
+void TControl::SetTabStop(bool value) {
+    LONG style = ::GetWindowLongA(wnd_, GWL_STYLE);
+    ::SetWindowLongA(wnd_, GWL_STYLE, value ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
 }
 
-bool TCustomControl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    switch (msg) {
+bool TControl::Focused() const { return wnd_ && ::GetFocus() == wnd_; }
+
+bool TControl::CanFocus() const {
+    for (HWND w = wnd_; w; w = ::GetParent(w))
+        if (!::IsWindowVisible(w) || !::IsWindowEnabled(w)) return false;
+    return wnd_ != nullptr;
+}
+
+void TControl::SetFocus() {
+    if (!CanFocus()) throw Exception("Cannot focus a disabled or invisible window");
+    ::SetFocus(wnd_);
+}
+
+void TControl::Invalidate() {
+    if (wnd_) ::InvalidateRect(wnd_, nullptr, TRUE);
+}
+
+void TControl::Update() {
+    if (wnd_) ::UpdateWindow(wnd_);
+}
+
+// ---- TWinControl ----
+
+TWinControl::~TWinControl() { DestroyChildren(); }
+
+void TWinControl::DestroyChildren() {
+    MarkDying();
+    if (wnd_) {
+        // The windows go first, while every object can still take their
+        // last messages; no event handler runs any more.
+        ::RemovePropA(wnd_, kControlProp);
+        HWND w = std::exchange(wnd_, nullptr);
+        ::DestroyWindow(w);
+    }
+    while (!controls_.empty()) {
+        std::unique_ptr<TControl> c = std::move(controls_.back());
+        controls_.pop_back();
+    }
+}
+
+TControl& TWinControl::Adopt(std::unique_ptr<TControl> child) {
+    controls_.push_back(std::move(child));
+    return *controls_.back();
+}
+
+TControl& TWinControl::Add(const TControlLayout& layout) {
+    if (!layout.Kind) throw Exception(std::string("No kind for control ") + layout.Name);
+    return Adopt(std::unique_ptr<TControl>(layout.Kind(*this, layout)));
+}
+
+void TWinControl::Remove(TControl& child) {
+    auto it = std::find_if(controls_.begin(), controls_.end(),
+                           [&](const std::unique_ptr<TControl>& c) { return c.get() == &child; });
+    if (it == controls_.end()) return;
+    std::unique_ptr<TControl> gone = std::move(*it);
+    controls_.erase(it);
+    gone->MarkDying();
+    if (gone->wnd_) {
+        HWND w = std::exchange(gone->wnd_, nullptr);
+        ::RemovePropA(w, kControlProp);
+        ::DestroyWindow(w);
+    }
+}
+
+TControl* TWinControl::FindControl(const std::string& name) const {
+    for (const auto& c : controls_) {
+        if (c->Name() == name) return c.get();
+        if (auto* w = dynamic_cast<TWinControl*>(c.get()))
+            if (TControl* found = w->FindControl(name)) return found;
+    }
+    return nullptr;
+}
+
+void TWinControl::ChildFontChanged() {
+    for (const auto& c : controls_) c->ParentFontChanged();
+}
+
+void TWinControl::Realign() {
+    if (!wnd_) return;
+    RECT client;
+    ::GetClientRect(wnd_, &client);
+    for (const auto& c : controls_) {
+        if (!c->Visible()) continue;
+        const int w = c->Width(), h = c->Height();
+        switch (c->Align()) {
+            case alTop:
+                c->SetBounds(client.left, client.top, client.right - client.left, h);
+                client.top += h;
+                break;
+            case alBottom:
+                c->SetBounds(client.left, client.bottom - h, client.right - client.left, h);
+                client.bottom -= h;
+                break;
+            case alLeft:
+                c->SetBounds(client.left, client.top, w, client.bottom - client.top);
+                client.left += w;
+                break;
+            case alRight:
+                c->SetBounds(client.right - w, client.top, w, client.bottom - client.top);
+                client.right -= w;
+                break;
+            default:
+                break;
+        }
+    }
+    for (const auto& c : controls_)
+        if (c->Align() == alClient && c->Visible())
+            c->SetBounds(client.left, client.top, client.right - client.left,
+                         client.bottom - client.top);
+}
+
+void TWinControl::ApplyTabOrder() {
+    std::vector<TControl*> order;
+    for (const auto& c : controls_) order.push_back(c.get());
+    std::stable_sort(order.begin(), order.end(), [](TControl* a, TControl* b) {
+        const int ta = a->tabOrder_ < 0 ? INT_MAX : a->tabOrder_;
+        const int tb = b->tabOrder_ < 0 ? INT_MAX : b->tabOrder_;
+        return ta < tb;
+    });
+    // The dialog manager walks siblings in z-order.
+    HWND after = HWND_TOP;
+    for (TControl* c : order) {
+        ::SetWindowPos(c->wnd_, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = c->wnd_;
+        if (auto* w = dynamic_cast<TWinControl*>(c)) w->ApplyTabOrder();
+    }
+}
+
+void TWinControl::PaintBackground(HDC dc) {
+    RECT rc;
+    ::GetClientRect(wnd_, &rc);
+    ::FillRect(dc, &rc, ColorBrush(Color()));
+}
+
+namespace {
+// The object of the control a notification is about.
+TControl* NotifyingControl(HWND from) {
+    if (TControl* c = TControl::FromHandle(from)) return c;
+    // Tooltips of a control are owned by it.
+    return TControl::FromHandle(::GetWindow(from, GW_OWNER));
+}
+}  // namespace
+
+bool TWinControl::WndProc(TMessage& msg) {
+    TControl* child = nullptr;
+    switch (msg.Msg) {
+        case WM_COMMAND:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_HSCROLL:
+        case WM_VSCROLL:
+            if (msg.LParam) child = TControl::FromHandle(reinterpret_cast<HWND>(msg.LParam));
+            break;
+        case WM_NOTIFY:
+            child = NotifyingControl(reinterpret_cast<NMHDR*>(msg.LParam)->hwndFrom);
+            break;
+        case WM_DRAWITEM: {
+            auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam);
+            if (dis->CtlType != ODT_MENU) child = TControl::FromHandle(dis->hwndItem);
+            break;
+        }
+        case WM_SIZE:
+            Realign();
+            return TControl::WndProc(msg);
+        case WM_ERASEBKGND:
+            if (!IsOwnProc(defProc_)) return false;
+            PaintBackground(reinterpret_cast<HDC>(msg.WParam));
+            msg.Result = 1;
+            return true;
+        default:
+            return TControl::WndProc(msg);
+    }
+    if (child && child != this && !child->dying_ && child->Reflected(msg)) return true;
+    return TControl::WndProc(msg);
+}
+
+// ---- TCustomControl and TImage ----
+
+TCustomControl::TCustomControl(TWinControl& parent, const TControlLayout& layout,
+                               const char* className, DWORD style, DWORD exStyle)
+    : TWinControl(parent, layout, {RegisterOwnClass(className), style, exStyle}) {
+    CaptureMouse = true;
+}
+
+bool TCustomControl::WndProc(TMessage& msg) {
+    switch (msg.Msg) {
         case WM_ERASEBKGND:
             // Paint covers everything.
-            result = 1;
+            msg.Result = 1;
             return true;
         case WM_PAINT: {
             PAINTSTRUCT ps;
@@ -167,16 +613,16 @@ bool TCustomControl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
                 ~End() { ::EndPaint(w, &ps); }
             } end{wnd_, ps};
             Paint(dc);
-            result = 0;
+            msg.Result = 0;
             return true;
         }
         default:
-            return TControl::HandleMessage(msg, wp, lp, result);
+            return TWinControl::WndProc(msg);
     }
 }
 
-TImage::TImage(TForm& parent, int left, int top, int width, int height)
-    : TCustomControl(parent, "TImage", left, top, width, height) {}
+TImage::TImage(TWinControl& parent, const TControlLayout& layout)
+    : TCustomControl(parent, layout, "TImage") {}
 
 void TImage::Invalidate() {
     if (AutoSize && !Picture.Bitmap().Empty()) {
@@ -191,8 +637,9 @@ void TImage::Paint(HDC dc) {
     RECT rc;
     ::GetClientRect(wnd_, &rc);
     TBitmap& bmp = Picture.Bitmap();
+    HBRUSH background = ColorBrush(Color());
     if (bmp.Empty()) {
-        ::FillRect(dc, &rc, ::GetSysColorBrush(COLOR_BTNFACE));
+        ::FillRect(dc, &rc, background);
         return;
     }
     TCanvas::Lease src(bmp.Canvas(), true);
@@ -205,73 +652,178 @@ void TImage::Paint(HDC dc) {
     } else {
         ::BitBlt(dc, 0, 0, bmp.Width(), bmp.Height(), src.get(), 0, 0, SRCCOPY);
         // Only the area outside the picture needs the background.
-        HRGN outside = ::CreateRectRgnIndirect(&rc);
-        HRGN pic = ::CreateRectRgn(0, 0, bmp.Width(), bmp.Height());
-        GdiObject a(outside), b(pic);
-        ::CombineRgn(outside, outside, pic, RGN_DIFF);
-        ::FillRgn(dc, outside, ::GetSysColorBrush(COLOR_BTNFACE));
+        GdiObject outside(::CreateRectRgnIndirect(&rc));
+        GdiObject pic(::CreateRectRgn(0, 0, bmp.Width(), bmp.Height()));
+        HRGN o = static_cast<HRGN>(outside.get());
+        ::CombineRgn(o, o, static_cast<HRGN>(pic.get()), RGN_DIFF);
+        ::FillRgn(dc, o, background);
     }
 }
 
-// ---- TButton ----
+// ---- TButton and TCheckBox ----
 
-TButton::TButton(TForm& parent, const char* caption, int left, int top, int width, int height,
-                 bool isDefault)
-    : TControl(parent, "BUTTON", caption,
-               WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0, left, top, width,
-               height) {}
+TButton::TButton(TWinControl& parent, const TControlLayout& layout, DWORD style)
+    : TControl(parent, layout, {"BUTTON", style, 0}) {}
+
+TButton::TButton(TWinControl& parent, const TControlLayout& layout)
+    : TButton(parent, layout,
+              (layout.Options & loDefault) ? DWORD(BS_DEFPUSHBUTTON) : DWORD(BS_PUSHBUTTON)) {
+    ModalResult = layout.ModalResult;
+    default_ = (layout.Options & loDefault) != 0;
+    cancel_ = (layout.Options & loCancel) != 0;
+    if (TForm* form = Form()) {
+        if (default_) form->DefaultButton = this;
+        if (cancel_) form->CancelButton = this;
+    }
+}
 
 void TButton::Click() {
-    if (OnClick) OnClick(this);
-    if (ModalResult != 0) parent_.ModalResult = ModalResult;
+    // The form's result is set before the handler runs, which may clear it
+    // to keep the form open.
+    if (ModalResult != mrNone)
+        if (TForm* form = Form()) form->ModalResult = ModalResult;
+    TControl::Click();
 }
 
-bool TButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    if (msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
+bool TButton::Reflected(TMessage& msg) {
+    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == BN_CLICKED) {
         Click();
-        result = 0;
+        msg.Result = 0;
         return true;
     }
-    return TControl::HandleMessage(msg, wp, lp, result);
+    return TControl::Reflected(msg);
+}
+
+TCheckBox::TCheckBox(TWinControl& parent, const TControlLayout& layout)
+    : TButton(parent, layout, BS_AUTOCHECKBOX) {
+    if (layout.Options & loChecked) SetChecked(true);
+}
+
+bool TCheckBox::Checked() const {
+    return ::SendMessageA(wnd_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TCheckBox::SetChecked(bool checked) {
+    ::SendMessageA(wnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TCheckBox::Click() {
+    // The user's click has toggled the box already; a click by code does it here.
+    SetChecked(!Checked());
+    TControl::Click();
+}
+
+// ---- TCustomEdit ----
+
+TCustomEdit::TCustomEdit(TWinControl& parent, const TControlLayout& layout, DWORD extraStyle)
+    : TWinControl(parent, layout,
+                  {"EDIT",
+                   ES_AUTOHSCROLL | extraStyle | ((layout.Options & loReadOnly) ? ES_READONLY : 0u),
+                   (layout.Options & loNoBorder) ? 0u : DWORD(WS_EX_CLIENTEDGE)}) {
+    SetColor(clWindow);
+}
+
+bool TCustomEdit::ReadOnly() const {
+    return (::GetWindowLongA(wnd_, GWL_STYLE) & ES_READONLY) != 0;
+}
+
+void TCustomEdit::SetReadOnly(bool value) {
+    ::SendMessageA(wnd_, EM_SETREADONLY, value ? TRUE : FALSE, 0);
+}
+
+void TCustomEdit::SetMaxLength(int value) {
+    maxLength_ = value;
+    ::SendMessageA(wnd_, EM_SETLIMITTEXT, static_cast<WPARAM>(value), 0);
+}
+
+void TCustomEdit::SelectAll() { ::SendMessageA(wnd_, EM_SETSEL, 0, -1); }
+
+int TCustomEdit::SelStart() const {
+    DWORD start = 0, end = 0;
+    ::SendMessageA(wnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return static_cast<int>(start);
+}
+
+int TCustomEdit::SelLength() const {
+    DWORD start = 0, end = 0;
+    ::SendMessageA(wnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return static_cast<int>(end - start);
+}
+
+void TCustomEdit::SetSel(int start, int length) {
+    ::SendMessageA(wnd_, EM_SETSEL, static_cast<WPARAM>(start), start + length);
+}
+
+bool TCustomEdit::Modified() const { return ::SendMessageA(wnd_, EM_GETMODIFY, 0, 0) != 0; }
+
+bool TCustomEdit::Reflected(TMessage& msg) {
+    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == EN_CHANGE) {
+        if (OnChange) OnChange(this);
+        return true;
+    }
+    return TWinControl::Reflected(msg);
+}
+
+bool TCustomEdit::WndProc(TMessage& msg) {
+    if (msg.Msg == WM_GETDLGCODE) {
+        // Even a multi-line edit leaves Tab, Enter and Esc to the dialog keys.
+        DefaultHandler(msg);
+        msg.Result &= ~DLGC_WANTALLKEYS;
+        msg.Result |= DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_HASSETSEL;
+        return true;
+    }
+    return TWinControl::WndProc(msg);
+}
+
+void TCustomEdit::DoEnter() {
+    if (AutoSelect && ::GetKeyState(VK_LBUTTON) >= 0) SelectAll();
+    TWinControl::DoEnter();
 }
 
 // ---- TLabel ----
 
-TLabel::TLabel(TForm& parent, const char* caption, int left, int top)
-    : TControl(parent, "STATIC", caption, SS_LEFT | SS_NOTIFY, 0, left, top, 10, 13) {
-    Subclass();
-    AutoSize();
+TLabel::TLabel(TWinControl& parent, const TControlLayout& layout)
+    : TControl(parent, layout, {"STATIC", SS_LEFT | SS_NOTIFY, 0}),
+      autoSize_(layout.Width == 0 || layout.Height == 0) {
+    if (autoSize_) AdjustBounds();
 }
 
-void TLabel::AutoSize() {
+void TLabel::SetAutoSize(bool value) {
+    autoSize_ = value;
+    if (value) AdjustBounds();
+}
+
+void TLabel::AdjustBounds() {
     WindowDc dc(wnd_);
-    HFONT font = reinterpret_cast<HFONT>(::SendMessageA(wnd_, WM_GETFONT, 0, 0));
-    SelectGuard sel(dc.get(), font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(DEFAULT_GUI_FONT));
+    SelectGuard sel(dc.get(), Font().Handle());
     std::string text = Caption();
-    SIZE sz{0, 0};
-    ::GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &sz);
-    RECT r = BoundsRect();
-    ::MoveWindow(wnd_, r.left, r.top, sz.cx, sz.cy, TRUE);
+    RECT r{0, 0, 0, 0};
+    if (text.empty()) {
+        TEXTMETRICA tm{};
+        ::GetTextMetricsA(dc.get(), &tm);
+        r.bottom = tm.tmHeight;
+    } else {
+        ::DrawTextA(dc.get(), text.c_str(), static_cast<int>(text.size()), &r,
+                    DT_CALCRECT | DT_LEFT | DT_EXPANDTABS);
+    }
+    RECT b = BoundsRect();
+    ::MoveWindow(wnd_, b.left, b.top, r.right, r.bottom, TRUE);
 }
 
-void TLabel::SetUnderline() {
-    LOGFONTA lf{};
-    HFONT f = reinterpret_cast<HFONT>(::SendMessageA(wnd_, WM_GETFONT, 0, 0));
-    ::GetObjectA(f ? static_cast<HGDIOBJ>(f) : ::GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
-    lf.lfUnderline = TRUE;
-    underlineFont_.reset(::CreateFontIndirectA(&lf));
-    ::SendMessageA(wnd_, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont_.get()), TRUE);
+void TLabel::FontChanged() {
+    if (autoSize_) AdjustBounds();
 }
 
-bool TLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    if (msg == WM_CTLCOLORSTATIC) {
-        HDC dc = reinterpret_cast<HDC>(wp);
-        if (FontColor != CLR_INVALID) ::SetTextColor(dc, FontColor);
-        ::SetBkMode(dc, TRANSPARENT);
-        result = reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+bool TLabel::Reflected(TMessage& msg) {
+    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == STN_CLICKED) {
+        Click();
         return true;
     }
-    return TControl::HandleMessage(msg, wp, lp, result);
+    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == STN_DBLCLK) {
+        if (OnDblClick) OnDblClick(this);
+        return true;
+    }
+    return TControl::Reflected(msg);
 }
 
 }  // namespace ui

@@ -27,7 +27,7 @@ std::map<HWND, TWndMethod>& UtilMethods() {
     return methods;
 }
 
-LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     auto it = UtilMethods().find(wnd);
     if (it == UtilMethods().end()) return ::DefWindowProcA(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
@@ -37,16 +37,6 @@ LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     return m.Result;
 }
 }  // namespace
-
-HCURSOR CursorHandle(TCursor cursor) {
-    LPCSTR id = reinterpret_cast<LPCSTR>(IDC_ARROW);
-    switch (cursor) {
-        case crCross: id = reinterpret_cast<LPCSTR>(IDC_CROSS); break;
-        case crHandPoint: id = reinterpret_cast<LPCSTR>(IDC_HAND); break;
-        default: break;
-    }
-    return ::LoadCursorA(nullptr, id);
-}
 
 void TScreen::SetCursor(TCursor cursor) {
     cursor_ = cursor;
@@ -82,11 +72,19 @@ void DeallocateHWnd(HWND wnd) {
 
 // ---- TForm ----
 
+namespace {
+int ScreenPixelsPerInch() {
+    WindowDc dc(nullptr);
+    int ppi = dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
+    return ppi > 0 ? ppi : 96;
+}
+}  // namespace
+
 void TForm::RegisterClassFor(const char* name) {
     WNDCLASSA wc = {};
     if (::GetClassInfoA(::GetModuleHandleA(nullptr), name, &wc)) return;
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = StaticWndProc;
+    wc.lpfnWndProc = &TControl::StaticWndProc;
     wc.hInstance = ::GetModuleHandleA(nullptr);
     wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hIcon = Application.Icon();
@@ -94,128 +92,143 @@ void TForm::RegisterClassFor(const char* name) {
     if (!::RegisterClassA(&wc)) RaiseLastOSError();
 }
 
-TForm::TForm(const FormLayout& layout) {
+TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t count)
+    : ppi_(ScreenPixelsPerInch()) {
     RegisterClassFor(layout.ClassName);
+    KeyPreview = layout.KeyPreview;
+    Font().SetName(layout.Font.Name);
+    Font().SetHeight(::MulDiv(layout.Font.Height, ppi_, 96));
+    SetColor(layout.Color == CLR_INVALID ? clBtnFace : layout.Color);
+
     DWORD style = WS_CLIPSIBLINGS;
-    DWORD ex = 0;
+    DWORD ex = WS_EX_CONTROLPARENT;
+    const bool sysMenu = (layout.BorderIcons & biSystemMenu) != 0;
     switch (layout.BorderStyle) {
         case bsNone: style |= WS_POPUP; break;
-        case bsSingle: style |= WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX; break;
-        case bsSizeable: style |= WS_OVERLAPPEDWINDOW; break;
+        case bsSingle:
+            style |= WS_CAPTION | (sysMenu ? WS_SYSMENU : 0u) |
+                     ((layout.BorderIcons & biMinimize) ? WS_MINIMIZEBOX : 0u) |
+                     ((layout.BorderIcons & biMaximize) ? WS_MAXIMIZEBOX : 0u);
+            break;
+        case bsSizeable:
+            style |= WS_CAPTION | WS_THICKFRAME | (sysMenu ? WS_SYSMENU : 0u) |
+                     ((layout.BorderIcons & biMinimize) ? WS_MINIMIZEBOX : 0u) |
+                     ((layout.BorderIcons & biMaximize) ? WS_MAXIMIZEBOX : 0u);
+            break;
         case bsDialog:
-            style |= WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+            style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME | (sysMenu ? WS_SYSMENU : 0u);
             ex |= WS_EX_DLGMODALFRAME;
             break;
     }
-    ex |= WS_EX_CONTROLPARENT;
     if (layout.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
-    RECT rc{0, 0, layout.ClientWidth, layout.ClientHeight};
+    RECT rc{0, 0, ::MulDiv(layout.ClientWidth, ppi_, 96), ::MulDiv(layout.ClientHeight, ppi_, 96)};
     ::AdjustWindowRectEx(&rc, style, FALSE, ex);
-    int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    int x = layout.Left, y = layout.Top;
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    int x = ::MulDiv(layout.Left, ppi_, 96), y = ::MulDiv(layout.Top, ppi_, 96);
     if (layout.Position == poDesktopCenter || layout.Position == poScreenCenter) {
         RECT work{};
         ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
         x = work.left + ((work.right - work.left) - w) / 2;
         y = work.top + ((work.bottom - work.top) - h) / 2;
     }
-    LOGFONTA lf = {};
-    lf.lfHeight = layout.Font.Height;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(lf.lfFaceName, layout.Font.Name, LF_FACESIZE);
-    font_.reset(::CreateFontIndirectA(&lf));
-    if (layout.Color != CLR_INVALID) brush_.reset(::CreateSolidBrush(layout.Color));
-    wnd_.reset(::CreateWindowExA(ex, layout.ClassName, layout.Caption, style, x, y, w, h, nullptr,
-                                 nullptr, ::GetModuleHandleA(nullptr), this));
-    if (!wnd_) RaiseLastOSError();
-    canvas_.SetWindow(wnd_.get());
+    HWND wnd = ::CreateWindowExA(ex, layout.ClassName, layout.Caption, style, x, y, w, h, nullptr,
+                                 nullptr, ::GetModuleHandleA(nullptr), this);
+    if (!wnd) RaiseLastOSError();
+    canvas_.SetWindow(wnd);
+
+    for (size_t i = 0; i < count; ++i) {
+        const TControlLayout& c = controls[i];
+        TWinControl* parent = this;
+        if (c.Parent) {
+            parent = dynamic_cast<TWinControl*>(FindControl(c.Parent));
+            if (!parent)
+                throw Exception(std::string("Control ") + c.Name + " has no container " + c.Parent);
+        }
+        parent->Add(c);
+    }
+    RealignAll(*this);
+    ApplyTabOrder();
 }
 
-TForm::~TForm() {
-    if (HWND wnd = wnd_.get()) ::RemovePropA(wnd, kFormProp);
+void TForm::RealignAll(TWinControl& container) {
+    container.Realign();
+    for (const auto& c : container.Controls())
+        if (auto* w = dynamic_cast<TWinControl*>(c.get())) RealignAll(*w);
+}
+
+TForm::~TForm() { DestroyChildren(); }
+
+void TForm::MissingControl(const char* name) {
+    throw Exception(std::string("The form has no control ") + name + " of that kind");
 }
 
 std::function<void(TForm&)> TForm::CreationHook;
 
 void TForm::DoCreate(const std::function<void()>& handler) {
-    Realign();
+    RealignAll(*this);
+    UpdateDefaultButton();
     if (handler) handler();
     if (CreationHook) CreationHook(*this);
 }
 
-void TForm::DoDestroy(const std::function<void()>& handler) {
-    if (destroyed_) return;
-    destroyed_ = true;
-    if (handler) Guarded(handler);
-}
-
-void TForm::AddControl(TControl* control) { controls_.push_back(control); }
-
 TForm* TForm::FromHandle(HWND wnd) {
     if (!wnd) return nullptr;
     HWND root = ::GetAncestor(wnd, GA_ROOT);
-    return root ? static_cast<TForm*>(::GetPropA(root, kFormProp)) : nullptr;
-}
-
-void TForm::Realign() {
-    RECT client;
-    ::GetClientRect(wnd_.get(), &client);
-    for (TControl* c : controls_) {
-        int w = c->Width(), h = c->Height();
-        switch (c->Align) {
-            case alTop:
-                c->SetBounds(client.left, client.top, client.right - client.left, h);
-                client.top += h;
-                break;
-            case alBottom:
-                c->SetBounds(client.left, client.bottom - h, client.right - client.left, h);
-                client.bottom -= h;
-                break;
-            case alLeft:
-                c->SetBounds(client.left, client.top, w, client.bottom - client.top);
-                client.left += w;
-                break;
-            case alRight:
-                c->SetBounds(client.right - w, client.top, w, client.bottom - client.top);
-                client.right -= w;
-                break;
-            default:
-                break;
-        }
-    }
-    for (TControl* c : controls_)
-        if (c->Align == alClient)
-            c->SetBounds(client.left, client.top, client.right - client.left,
-                         client.bottom - client.top);
+    return root ? dynamic_cast<TForm*>(TControl::FromHandle(root)) : nullptr;
 }
 
 void TForm::Show() {
-    ::ShowWindow(wnd_.get(), SW_SHOW);
-    ::SetForegroundWindow(wnd_.get());
-    ::SetFocus(wnd_.get());
+    ::ShowWindow(wnd_, SW_SHOW);
+    ::SetForegroundWindow(wnd_);
+    FocusFirst();
     if (OnShow) OnShow();
 }
 
-void TForm::Hide() { ::ShowWindow(wnd_.get(), SW_HIDE); }
-
-bool TForm::Visible() const { return ::IsWindowVisible(wnd_.get()) != FALSE; }
-
-void TForm::SetBounds(int left, int top, int width, int height) {
-    ::SetWindowPos(wnd_.get(), nullptr, left, top, width, height,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+void TForm::FocusFirst() {
+    if (active_ && active_->CanFocus()) {
+        ::SetFocus(active_->Handle());
+        return;
+    }
+    HWND first = ::GetNextDlgTabItem(wnd_, nullptr, FALSE);
+    if (first && (::GetWindowLongA(first, GWL_STYLE) & WS_TABSTOP) && ::IsWindowEnabled(first))
+        ::SetFocus(first);
+    else
+        ::SetFocus(wnd_);
 }
 
-void TForm::SetCaption(const std::string& caption) { ::SetWindowTextA(wnd_.get(), caption.c_str()); }
+void TForm::Hide() { ::ShowWindow(wnd_, SW_HIDE); }
+
+bool TForm::Visible() const { return ::IsWindowVisible(wnd_) != FALSE; }
+
+void TForm::SetBounds(int left, int top, int width, int height) {
+    ::SetWindowPos(wnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::SetClientSize(int width, int height) {
+    RECT rc{0, 0, width, height};
+    ::AdjustWindowRectEx(&rc, static_cast<DWORD>(::GetWindowLongA(wnd_, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongA(wnd_, GWL_EXSTYLE)));
+    ::SetWindowPos(wnd_, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+}
+
+void TForm::SetCaption(const std::string& caption) { ::SetWindowTextA(wnd_, caption.c_str()); }
 
 namespace {
 struct DisabledWindows {
     HWND except;
     std::vector<HWND> list;
+    bool failed = false;
 };
-BOOL CALLBACK DisableOne(HWND wnd, LPARAM lp) {
+BOOL CALLBACK DisableOne(HWND wnd, LPARAM lp) noexcept {
     auto* d = reinterpret_cast<DisabledWindows*>(lp);
     if (wnd != d->except && ::IsWindowVisible(wnd) && ::IsWindowEnabled(wnd)) {
-        d->list.push_back(wnd);
+        try {
+            d->list.push_back(wnd);
+        } catch (...) {
+            d->failed = true;
+            return FALSE;
+        }
         ::EnableWindow(wnd, FALSE);
     }
     return TRUE;
@@ -226,89 +239,188 @@ int TForm::ShowModal() {
     if (Visible() || modal_) throw Exception("Cannot make a visible window modal");
     if (::GetCapture()) ::ReleaseCapture();
     HWND previous = ::GetActiveWindow();
-    DisabledWindows disabled{wnd_.get(), {}};
+    // Owned by the window it was opened from, so it stays above it.
+    HWND owner = previous && previous != wnd_ && ::IsWindowVisible(previous) ? previous : nullptr;
+    DisabledWindows disabled{wnd_, {}};
     ::EnumThreadWindows(::GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
     struct Restore {
         TForm& form;
         DisabledWindows& d;
         HWND previous;
+        HWND owner;
         ~Restore() {
             form.modal_ = false;
             for (HWND w : d.list)
                 if (::IsWindow(w)) ::EnableWindow(w, TRUE);
             form.Hide();
+            if (owner) ::SetWindowLongPtrA(form.wnd_, GWLP_HWNDPARENT, 0);
             if (previous && ::IsWindow(previous)) ::SetActiveWindow(previous);
         }
-    } restore{*this, disabled, previous};
+    } restore{*this, disabled, previous, owner};
+    if (disabled.failed) throw Exception("Out of memory");
+    if (owner) ::SetWindowLongPtrA(wnd_, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
     modal_ = true;
     ModalResult = mrNone;
     Show();
-    while (ModalResult == mrNone) {
+    for (;;) {
         if (!Application.HandleMessage()) {
             // WM_QUIT: leave the modal loop and let the outer loop see it.
             ModalResult = mrCancel;
             break;
         }
+        if (ModalResult != mrNone) {
+            if (DoClose()) break;
+            ModalResult = mrNone;
+        }
     }
     return ModalResult;
 }
 
+bool TForm::CloseQuery() {
+    bool canClose = true;
+    if (OnCloseQuery) OnCloseQuery(canClose);
+    return canClose;
+}
+
+bool TForm::DoClose() {
+    // A failing handler is reported; the form still closes, so that an
+    // error can never hold the user in it.
+    bool canClose = true;
+    Guarded([&] { canClose = CloseQuery(); });
+    if (!canClose) return false;
+    TCloseAction action = caHide;
+    Guarded([&] {
+        if (OnClose) OnClose(action);
+    });
+    return action != caNone;
+}
+
 void TForm::Close() {
-    if (modal_)
+    if (modal_) {
         ModalResult = mrCancel;
-    else if (Application.MainForm() == this)
+    } else if (Application.MainForm() == this) {
         Application.Terminate();
-    else
+    } else if (DoClose()) {
         Hide();
+    }
+}
+
+int TForm::AddMessageFilter(TMessageFilter filter) {
+    filters_.push_back({nextFilter_, std::move(filter)});
+    return nextFilter_++;
+}
+
+void TForm::RemoveMessageFilter(int id) {
+    filters_.erase(std::remove_if(filters_.begin(), filters_.end(),
+                                  [id](const Filter& f) { return f.id == id; }),
+                   filters_.end());
 }
 
 bool TForm::PreTranslate(MSG& msg) {
-    if (msg.message == WM_KEYDOWN) {
+    for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) {
+        // A copy: the filter may remove itself.
+        TMessageFilter fn = it->fn;
+        if (fn(msg)) return true;
+    }
+    const bool preview = KeyPreview || msg.hwnd == wnd_;
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && preview && OnKeyDown) {
         WORD key = static_cast<WORD>(msg.wParam);
-        if (KeyPreview || msg.hwnd == wnd_.get()) {
-            if (OnKeyDown) OnKeyDown(key);
-            if (key == 0) return true;
-        }
-        if (key == VK_RETURN && DefaultButton && ::IsWindowEnabled(DefaultButton->Handle())) {
-            DefaultButton->Click();
-            return true;
-        }
-        if (key == VK_ESCAPE && CancelButton) {
-            CancelButton->Click();
-            return true;
-        }
-    } else if (msg.message == WM_CHAR) {
-        if (KeyPreview || msg.hwnd == wnd_.get()) {
-            char key = static_cast<char>(msg.wParam);
-            if (OnKeyPress) OnKeyPress(key);
-            if (key == 0) return true;
-            msg.wParam = static_cast<unsigned char>(key);
+        OnKeyDown(key, KeyboardShiftState());
+        if (key == 0) return true;
+        msg.wParam = key;
+    } else if (msg.message == WM_CHAR && preview && OnKeyPress) {
+        char key = static_cast<char>(msg.wParam);
+        OnKeyPress(key);
+        if (key == 0) return true;
+        msg.wParam = static_cast<unsigned char>(key);
+    }
+    // The dialog manager handles Tab, arrows, mnemonics, Enter and Esc and
+    // dispatches everything else itself.
+    return DialogKeys && ::IsDialogMessageA(wnd_, &msg);
+}
+
+void TForm::FocusChanged(HWND focus) {
+    TControl* target = nullptr;
+    for (HWND w = focus; w && w != wnd_; w = ::GetParent(w)) {
+        if (TControl* c = TControl::FromHandle(w)) {
+            if (c->Form() != this) return;
+            target = c;
+            break;
         }
     }
-    // Tab navigation between the controls; Enter and Esc were handled above.
-    if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_TAB &&
-        ::IsDialogMessageA(wnd_.get(), &msg))
-        return true;
-    return false;
+    if (!focus || (focus != wnd_ && !::IsChild(wnd_, focus))) return;
+    lastFocus_ = focus;
+    if (target == active_) return;
+    std::vector<TControl*> oldChain, newChain;
+    for (TControl* c = active_; c && c != this; c = c->Parent()) oldChain.push_back(c);
+    for (TControl* c = target; c && c != this; c = c->Parent()) newChain.push_back(c);
+    active_ = target;
+    UpdateDefaultButton();
+    auto in = [](const std::vector<TControl*>& v, TControl* c) {
+        return std::find(v.begin(), v.end(), c) != v.end();
+    };
+    for (TControl* c : oldChain)
+        if (!in(newChain, c)) c->DoExit();
+    for (auto it = newChain.rbegin(); it != newChain.rend(); ++it)
+        if (!in(oldChain, *it)) (*it)->DoEnter();
+}
+
+void TForm::UpdateDefaultButton() {
+    // A focused push button takes the default look and Enter, as in dialogs.
+    TButton* want = dynamic_cast<TButton*>(active_);
+    if (want && dynamic_cast<TCheckBox*>(want)) want = nullptr;
+    if (!want) want = DefaultButton;
+    if (want == shownDefault_) return;
+    if (shownDefault_ && shownDefault_->Handle())
+        ::SendMessageA(shownDefault_->Handle(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    shownDefault_ = want;
+    if (want && want->Handle())
+        ::SendMessageA(want->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 }
 
 bool TForm::WndProc(TMessage& msg) {
     switch (msg.Msg) {
-        case WM_COMMAND:
-        case WM_CTLCOLORSTATIC:
-        case WM_CTLCOLORBTN: {
-            // Notifications go to the control that sent them.
-            HWND child = reinterpret_cast<HWND>(msg.LParam);
-            if (auto* c = static_cast<TControl*>(::GetPropA(child, "KestrixControl")))
-                return c->HandleMessage(msg.Msg, msg.WParam, msg.LParam, msg.Result);
-            return false;
+        case DM_GETDEFID: {
+            TButton* def = shownDefault_ ? shownDefault_ : DefaultButton;
+            msg.Result = def && def->Enabled()
+                             ? MAKELRESULT(::GetDlgCtrlID(def->Handle()), DC_HASDEFID)
+                             : 0;
+            return true;
         }
+        case WM_COMMAND:
+            // Enter and Esc from the dialog manager when it found no button.
+            if (HIWORD(msg.WParam) == 0 && !TControl::FromHandle(reinterpret_cast<HWND>(msg.LParam))) {
+                TButton* b = LOWORD(msg.WParam) == IDOK       ? DefaultButton
+                             : LOWORD(msg.WParam) == IDCANCEL ? CancelButton
+                                                             : nullptr;
+                if (b) {
+                    if (b->Enabled()) b->Click();
+                    return true;
+                }
+            }
+            return TWinControl::WndProc(msg);
+        case WM_NEXTDLGCTL: {
+            HWND next = LOWORD(msg.LParam)
+                            ? reinterpret_cast<HWND>(msg.WParam)
+                            : ::GetNextDlgTabItem(wnd_, ::GetFocus(), msg.WParam != 0);
+            if (next) ::SetFocus(next);
+            return true;
+        }
+        case WM_ACTIVATE:
+            if (LOWORD(msg.WParam) == WA_INACTIVE) {
+                if (OnDeactivate) OnDeactivate();
+                return false;
+            }
+            if (OnActivate) OnActivate();
+            // Back to the control that had the focus, as dialog boxes do.
+            if (!::IsIconic(wnd_)) {
+                FocusFirst();
+                return true;
+            }
+            return false;
         case WM_CLOSE:
             Close();
             return true;
-        case WM_SIZE:
-            Realign();
-            return false;
         case WM_SETCURSOR:
             if (Screen.Cursor() != crDefault) {
                 ::SetCursor(CursorHandle(Screen.Cursor()));
@@ -316,43 +428,9 @@ bool TForm::WndProc(TMessage& msg) {
                 return true;
             }
             return false;
-        case WM_ERASEBKGND:
-            if (brush_) {
-                RECT rc;
-                ::GetClientRect(wnd_.get(), &rc);
-                ::FillRect(reinterpret_cast<HDC>(msg.WParam), &rc,
-                           static_cast<HBRUSH>(brush_.get()));
-            } else {
-                RECT rc;
-                ::GetClientRect(wnd_.get(), &rc);
-                ::FillRect(reinterpret_cast<HDC>(msg.WParam), &rc,
-                           ::GetSysColorBrush(COLOR_BTNFACE));
-            }
-            msg.Result = 1;
-            return true;
         default:
-            return false;
+            return TWinControl::WndProc(msg);
     }
-}
-
-LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-        ::SetPropA(wnd, kFormProp, cs->lpCreateParams);
-    }
-    auto* self = static_cast<TForm*>(::GetPropA(wnd, kFormProp));
-    if (!self || (self->destroyed_ && msg != WM_NCDESTROY)) {
-        if (msg == WM_NCDESTROY) ::RemovePropA(wnd, kFormProp);
-        return ::DefWindowProcA(wnd, msg, wp, lp);
-    }
-    if (msg == WM_NCDESTROY) {
-        ::RemovePropA(wnd, kFormProp);
-        return ::DefWindowProcA(wnd, msg, wp, lp);
-    }
-    TMessage m{msg, wp, lp, 0};
-    bool handled = false;
-    Guarded([&] { handled = self->WndProc(m); });
-    return handled ? m.Result : ::DefWindowProcA(wnd, msg, wp, lp);
 }
 
 // ---- TApplication ----
@@ -393,11 +471,14 @@ bool TApplication::ProcessMessage(MSG& msg) {
     struct FreeDcs {
         ~FreeDcs() { TWindowCanvas::FreeDeviceContexts(); }
     } freeDcs;
-    if (TForm* form = TForm::FromHandle(msg.hwnd)) {
-        if (form->PreTranslate(msg)) return true;
+    TForm* form = TForm::FromHandle(msg.hwnd);
+    if (!form || !form->PreTranslate(msg)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
     }
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
+    // Focus that moved to a window not of ours, as an embedded object's.
+    HWND focus = ::GetFocus();
+    if (TForm* f = TForm::FromHandle(focus)) f->FocusChanged(focus);
     return true;
 }
 

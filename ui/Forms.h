@@ -13,19 +13,6 @@
 
 namespace ui {
 
-// Modal results.
-enum : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
-
-// Cursors, by their library numbers.
-enum TCursor : int { crDefault = 0, crArrow = -2, crCross = -3, crHandPoint = -21 };
-HCURSOR CursorHandle(TCursor cursor);
-
-struct TMessage {
-    UINT Msg;
-    WPARAM WParam;
-    LPARAM LParam;
-    LRESULT Result;
-};
 using TWndMethod = std::function<void(TMessage&)>;
 
 // An invisible top-level window whose messages go to a method. Top-level
@@ -37,13 +24,15 @@ void DeallocateHWnd(HWND wnd);
 enum TBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog };
 enum TFormStyle { fsNormal, fsStayOnTop };
 enum TPosition { poDesigned, poDesktopCenter, poScreenCenter };
+enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
+enum TCloseAction { caNone, caHide, caFree, caMinimize };
 
 struct TFontSpec {
     const char* Name = "MS Sans Serif";
-    int Height = -11;
+    int Height = -11;  // pixels at 96 DPI
 };
 
-// What a form's resource declares about the window itself.
+// What a form's layout declares about the window itself, in 96-DPI pixels.
 struct FormLayout {
     const char* ClassName;
     const char* Caption;
@@ -52,39 +41,71 @@ struct FormLayout {
     TFormStyle FormStyle = fsNormal;
     TPosition Position = poDesigned;
     TFontSpec Font = {};
-    COLORREF Color = CLR_INVALID;  // CLR_INVALID: clBtnFace
+    TColor Color = clBtnFace;
+    unsigned BorderIcons = biSystemMenu;
+    bool KeyPreview = false;
 };
 
-class TForm {
+class TForm : public TWinControl {
 public:
-    explicit TForm(const FormLayout& layout);
-    TForm(const TForm&) = delete;
-    TForm& operator=(const TForm&) = delete;
-    virtual ~TForm();
+    template <size_t N>
+    TForm(const FormLayout& layout, const TControlLayout (&controls)[N])
+        : TForm(layout, controls, N) {}
+    explicit TForm(const FormLayout& layout) : TForm(layout, nullptr, 0) {}
+    ~TForm() override;
 
-    HWND Handle() const { return wnd_.get(); }
     TWindowCanvas& Canvas() { return canvas_; }
-    HFONT Font() const { return static_cast<HFONT>(font_.get()); }
+    // The form's logical DPI: its layout's 96-DPI pixels are scaled to it.
+    int PixelsPerInch() const { return ppi_; }
 
     void Show();
     void Hide();
     bool Visible() const;
+    // Runs the form in a nested loop until ModalResult is set (and the
+    // close query agrees); the windows that were enabled are disabled
+    // meanwhile and the form is owned by the window that was active.
     int ShowModal();
+    // As the close box: a modal form ends with mrCancel, the main form ends
+    // the application, another one hides.
     void Close();
     bool Modal() const { return modal_; }
     int ModalResult = mrNone;
     bool KeyPreview = false;
+    // Tab, arrows, mnemonics, Enter and Esc as in a dialog box.
+    bool DialogKeys = true;
     void SetBounds(int left, int top, int width, int height);
     void SetCaption(const std::string& caption);
+    void SetClientSize(int width, int height);
 
-    // Events; the derived form wires its handlers in its constructor.
-    std::function<void(char& key)> OnKeyPress;
-    std::function<void(WORD& key)> OnKeyDown;
-    std::function<void()> OnShow;
-
+    // The focused control of this form (deepest of ours), or null.
+    TControl* ActiveControl() const { return active_; }
     // Buttons that Enter and Esc press.
     TButton* DefaultButton = nullptr;
     TButton* CancelButton = nullptr;
+
+    // A control of the form's layout by name and class; raises when there
+    // is none of that class.
+    template <class T>
+    T& Ctl(const char* name) {
+        T* c = dynamic_cast<T*>(FindControl(name));
+        if (!c) MissingControl(name);
+        return *c;
+    }
+
+    // Events; the derived form wires its handlers in its constructor.
+    std::function<void(char& key)> OnKeyPress;
+    std::function<void(WORD& key, TShiftState shift)> OnKeyDown;
+    std::function<void()> OnShow;
+    std::function<void()> OnActivate;
+    std::function<void()> OnDeactivate;
+    std::function<void(bool& canClose)> OnCloseQuery;
+    std::function<void(TCloseAction& action)> OnClose;
+
+    // A pre-translate filter: true when it consumed the message. Filters run
+    // newest first, before the key preview and the dialog keys.
+    using TMessageFilter = std::function<bool(MSG& msg)>;
+    int AddMessageFilter(TMessageFilter filter);
+    void RemoveMessageFilter(int id);
 
     // Called for every form once it is created; lets tests reach forms that
     // the program creates and runs modally itself.
@@ -92,31 +113,41 @@ public:
 
     // The form owning a window (the window itself or one of its children).
     static TForm* FromHandle(HWND wnd);
-    // Key preview and dialog keys; true when the message was consumed.
+    // Filters, key preview and dialog keys; true when the message was
+    // consumed (or dispatched by the dialog manager).
     bool PreTranslate(MSG& msg);
+    // The focus moved to a window of this form, ours or an embedded one.
+    void FocusChanged(HWND focus);
+    bool CloseQuery();
 
 protected:
-    // Runs OnCreate-style work of the derived class at the end of its
-    // constructor, and the destroy handler at the start of its destructor.
+    TForm(const FormLayout& layout, const TControlLayout* controls, size_t count);
+    // Runs the creation handler of the derived class at the end of its
+    // constructor; a derived destructor runs its destroy handler itself.
     void DoCreate(const std::function<void()>& handler);
-    void DoDestroy(const std::function<void()>& handler);
-    // Messages not handled here go to the default procedure.
-    virtual bool WndProc(TMessage& msg);
-    // Lays out aligned controls.
-    void Realign();
-    void AddControl(TControl* control);
+    bool WndProc(TMessage& msg) override;
 
 private:
-    static LRESULT CALLBACK StaticWndProc(HWND, UINT, WPARAM, LPARAM);
+    friend class TControl;
     static void RegisterClassFor(const char* name);
+    [[noreturn]] static void MissingControl(const char* name);
+    static void RealignAll(TWinControl& container);
+    void FocusFirst();
+    void UpdateDefaultButton();
+    bool DoClose();
 
-    Window wnd_;
-    GdiObject font_;
-    GdiObject brush_;
+    int ppi_ = 96;
     TWindowCanvas canvas_;
-    std::vector<TControl*> controls_;
     bool modal_ = false;
-    bool destroyed_ = false;
+    TControl* active_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    TButton* shownDefault_ = nullptr;
+    struct Filter {
+        int id;
+        TMessageFilter fn;
+    };
+    std::vector<Filter> filters_;
+    int nextFilter_ = 1;
 };
 
 class TScreen {

@@ -5,22 +5,20 @@ using namespace ui;
 TAfterScreenShotWindow* AfterScreenShotWindow = nullptr;
 
 namespace {
-const FormLayout kLayout = {
+const FormLayout kForm = {
     "TAfterScreenShotWindow", "Kestrix", 0, 0, 640, 480, bsDialog, fsNormal, poDesktopCenter,
-    {"MS Sans Serif", -11}, CLR_INVALID,
+    {"MS Sans Serif", -11},
 };
-}
 
-TAfterScreenShotWindow::TAfterScreenShotWindow()
-    : TForm(kLayout),
-      ScreenShot(*this, 8, 8, 624, 424),
-      btnClose(*this, "Close", 557, 447, 75, 25, true) {
+const TControlLayout kControls[] = {
+    {ckImage,  "ScreenShot", nullptr, 8,   8,   624, 424},
+    {ckButton, "btnClose",   nullptr, 557, 447, 75,  25, "Close", 0, loDefault | loCancel},
+};
+}  // namespace
+
+TAfterScreenShotWindow::TAfterScreenShotWindow() : TForm(kForm, kControls) {
     btnClose.OnClick = [this](TControl*) { btnCloseClick(); };
-    DefaultButton = &btnClose;
-    CancelButton = &btnClose;
     DoCreate(nullptr);
 }
-
-TAfterScreenShotWindow::~TAfterScreenShotWindow() { DoDestroy(nullptr); }
 
 void TAfterScreenShotWindow::btnCloseClick() { Close(); }

@@ -6,10 +6,9 @@
 class TAfterScreenShotWindow : public ui::TForm {
 public:
     TAfterScreenShotWindow();
-    ~TAfterScreenShotWindow() override;
 
-    ui::TImage ScreenShot;
-    ui::TButton btnClose;
+    ui::TImage& ScreenShot = Ctl<ui::TImage>("ScreenShot");
+    ui::TButton& btnClose = Ctl<ui::TButton>("btnClose");
 
     void btnCloseClick();
 };

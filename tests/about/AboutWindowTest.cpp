@@ -221,7 +221,7 @@ TEST_F(AboutWindowTest, TheLinkOpensTheHomePageAndLeavesTheWindowOpen) {
         ::GetObjectA(reinterpret_cast<HGDIOBJ>(::SendMessageA(w.Label3.Handle(), WM_GETFONT, 0, 0)),
                      sizeof lf, &lf);
         underlined = lf.lfUnderline != 0;
-        blue = w.Label3.FontColor == clBlue;
+        blue = w.Label3.Font().Color() == clBlue;
         // What is on the screen, once painted: blue text and a blue line under it.
         RECT rc;
         ::GetWindowRect(w.Label3.Handle(), &rc);

@@ -5,7 +5,9 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace ui {
 
@@ -30,6 +32,8 @@ void TCommonDialog::RaiseIfFailed(const char* dialog) {
     throw Exception(std::string("The ") + dialog + " dialog could not be shown (error " + code +
                     ")");
 }
+
+TColorDialog::TColorDialog() { std::fill(std::begin(CustomColors), std::end(CustomColors), clWhite); }
 
 bool TColorDialog::Execute() {
     CHOOSECOLORA cc = {};

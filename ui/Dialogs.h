@@ -32,9 +32,10 @@ protected:
 
 class TColorDialog : public TCommonDialog {
 public:
+    TColorDialog();
     TColor Color = clBlack;
-    // The user's own colours, kept from one run to the next.
-    COLORREF CustomColors[16] = {};
+    // The user's own colours, kept from one run to the next; white at first.
+    COLORREF CustomColors[16];
     bool Execute() override;
 };
 

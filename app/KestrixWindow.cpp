@@ -46,7 +46,12 @@ void RunDialog(T*& slot) {
 }  // namespace
 
 TKestrixWnd::TKestrixWnd()
-    : TForm(kForm, kControls) {
+    : TForm(kForm, kControls),
+      GetScreenshot1(TrayMenu.Add({"Get Screenshot!", [this] { GetScreenshot1Click(); }, true})),
+      N1(TrayMenu.Add({"-"})),
+      Options1(TrayMenu.Add({"Options...", [this] { Options1Click(); }})),
+      About1(TrayMenu.Add({"About...", [this] { About1Click(); }})),
+      Exit1(TrayMenu.Add({"Exit", [this] { Exit1Click(); }})) {
     // Esc ends a capture through the key press; there are no dialog keys.
     DialogKeys = false;
     Image.Stretch = true;
@@ -60,12 +65,6 @@ TKestrixWnd::TKestrixWnd()
         ImageMouseUp(s, b, sh, x, y);
     };
     OnKeyPress = [this](char& key) { FormKeyPress(key); };
-
-    GetScreenshot1 = &TrayMenu.Add({"Get Screenshot!", [this] { GetScreenshot1Click(); }, true});
-    N1 = &TrayMenu.Add({"-"});
-    Options1 = &TrayMenu.Add({"Options...", [this] { Options1Click(); }});
-    About1 = &TrayMenu.Add({"About...", [this] { About1Click(); }});
-    Exit1 = &TrayMenu.Add({"Exit", [this] { Exit1Click(); }});
 
     DoCreate([this] { FormCreate(); });
 }

@@ -29,11 +29,12 @@ public:
 
     ui::TImage& Image = Ctl<ui::TImage>("Image");
     ui::TPopupMenu TrayMenu;
-    ui::TMenuItem* GetScreenshot1;
-    ui::TMenuItem* N1;
-    ui::TMenuItem* Options1;
-    ui::TMenuItem* About1;
-    ui::TMenuItem* Exit1;
+    // Items of TrayMenu, which keeps them in place as it grows.
+    ui::TMenuItem& GetScreenshot1;
+    ui::TMenuItem& N1;
+    ui::TMenuItem& Options1;
+    ui::TMenuItem& About1;
+    ui::TMenuItem& Exit1;
 
     void FormCreate();
     void FormDestroy();

@@ -734,15 +734,6 @@ void TCheckBox::Click() {
     TControl::Click();
 }
 
-bool TCheckBox::Reflected(TMessage& msg) {
-    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == BN_CLICKED) {
-        TControl::Click();
-        msg.Result = 0;
-        return true;
-    }
-    return TButton::Reflected(msg);
-}
-
 // ---- TCustomEdit ----
 
 TCustomEdit::TCustomEdit(TWinControl& parent, const TControlLayout& layout, DWORD extraStyle)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace ui {
 
@@ -48,26 +49,37 @@ void FillDibHeader(DibHeader& info, int width, int height, int bpp) {
         if (bpp == 1) {
             info.colors[1] = RGBQUAD{255, 255, 255, 0};
         } else {
-            // The system palette's static colours, then a colour cube.
-            PALETTEENTRY pe[256] = {};
+            PALETTEENTRY pe[20] = {};
             HPALETTE stock = static_cast<HPALETTE>(::GetStockObject(DEFAULT_PALETTE));
-            UINT got = ::GetPaletteEntries(stock, 0, 20, pe);
-            int i = 0;
-            for (; i < n && i < static_cast<int>(got) && (bpp == 8 || i < 16); ++i)
-                info.colors[i] = RGBQUAD{pe[i].peBlue, pe[i].peGreen, pe[i].peRed, 0};
-            if (bpp == 4 && got >= 20) {
-                // 4-bit takes the 16 standard VGA colours (first 8, last 8 of the 20).
-                for (int k = 0; k < 8; ++k)
-                    info.colors[8 + k] = RGBQUAD{pe[12 + k].peBlue, pe[12 + k].peGreen,
-                                                 pe[12 + k].peRed, 0};
-                i = 16;
+            const bool statics = ::GetPaletteEntries(stock, 0, 20, pe) == 20;
+            auto quad = [](int r, int g, int b) {
+                return RGBQUAD{static_cast<BYTE>(b), static_cast<BYTE>(g), static_cast<BYTE>(r), 0};
+            };
+            auto fixed = [&](int i) { return quad(pe[i].peRed, pe[i].peGreen, pe[i].peBlue); };
+            if (bpp == 4) {
+                // The 16 standard colours: the first and last 8 of the 20 static ones.
+                for (int k = 0; statics && k < 8; ++k) {
+                    info.colors[k] = fixed(k);
+                    info.colors[8 + k] = fixed(12 + k);
+                }
+            } else {
+                // As in the system palette, entry i and entry 255 - i are inverse
+                // colours, so that inverting pixels (a not or xor pen, a focus
+                // rectangle) inverts their colours: the static colours at both
+                // ends, a grey ramp and its inverse, and a 6 x 6 x 6 cube, whose
+                // inverse of cube entry c is entry 215 - c.
+                for (int k = 0; statics && k < 10; ++k) {
+                    info.colors[k] = fixed(k);
+                    info.colors[255 - k] = fixed(19 - k);
+                }
+                for (int k = 0; k < 10; ++k) {
+                    int g = 8 + 12 * k;
+                    info.colors[10 + k] = quad(g, g, g);
+                    info.colors[245 - k] = quad(255 - g, 255 - g, 255 - g);
+                }
+                for (int c = 0; c < 216; ++c)
+                    info.colors[20 + c] = quad(c / 36 * 51, c / 6 % 6 * 51, c % 6 * 51);
             }
-            for (int r = 0; r < 6 && i < n; ++r)
-                for (int g = 0; g < 6 && i < n; ++g)
-                    for (int b = 0; b < 6 && i < n; ++b)
-                        info.colors[i++] = RGBQUAD{static_cast<BYTE>(b * 51),
-                                                   static_cast<BYTE>(g * 51),
-                                                   static_cast<BYTE>(r * 51), 0};
         }
     }
 }
@@ -100,6 +112,11 @@ int ScreenLogPixelsY() {
 }
 }  // namespace
 
+GdiObject TGraphicsObject::Owned(HGDIOBJ made) {
+    if (!made) throw Exception("Out of system resources");
+    return GdiObject(made);
+}
+
 void TFont::Assign(const TFont& source) {
     if (&source == this) return;
     name_ = source.name_;
@@ -109,17 +126,6 @@ void TFont::Assign(const TFont& source) {
     charset_ = source.charset_;
     Changed();
 }
-
-void TFont::Changed() {
-    handle_.reset();
-    if (OnChange) OnChange();
-}
-
-void TFont::SetName(const std::string& name) { if (name != name_) { name_ = name; Changed(); } }
-void TFont::SetHeight(int height) { if (height != height_) { height_ = height; Changed(); } }
-void TFont::SetColor(TColor color) { if (color != color_) { color_ = color; Changed(); } }
-void TFont::SetStyle(TFontStyles style) { if (style != style_) { style_ = style; Changed(); } }
-void TFont::SetCharset(BYTE charset) { if (charset != charset_) { charset_ = charset; Changed(); } }
 
 int TFont::Size() const { return -::MulDiv(height_, 72, ScreenLogPixelsY()); }
 void TFont::SetSize(int points) { SetHeight(-::MulDiv(points, ScreenLogPixelsY(), 72)); }
@@ -146,12 +152,10 @@ LOGFONTA TFont::LogFont() const {
 }
 
 HFONT TFont::Handle() const {
-    if (!handle_) {
+    return Cached<HFONT>([this] {
         LOGFONTA lf = LogFont();
-        handle_.reset(::CreateFontIndirectA(&lf));
-        if (!handle_) throw Exception("Out of system resources");
-    }
-    return static_cast<HFONT>(handle_.get());
+        return ::CreateFontIndirectA(&lf);
+    });
 }
 
 bool TFont::operator==(const TFont& o) const {
@@ -159,7 +163,129 @@ bool TFont::operator==(const TFont& o) const {
            color_ == o.color_ && charset_ == o.charset_;
 }
 
+// ---- pen and brush ----
+
+void TPen::Assign(const TPen& source) {
+    if (&source == this) return;
+    color_ = source.color_;
+    width_ = source.width_;
+    style_ = source.style_;
+    mode_ = source.mode_;
+    Changed();
+}
+
+HPEN TPen::Handle() const {
+    static const int styles[] = {PS_SOLID,      PS_DASH, PS_DOT,        PS_DASHDOT,
+                                 PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
+    return Cached<HPEN>([this] { return ::CreatePen(styles[style_], width_, ColorToRGB(color_)); });
+}
+
+void TBrush::Assign(const TBrush& source) {
+    if (&source == this) return;
+    color_ = source.color_;
+    style_ = source.style_;
+    Changed();
+}
+
+HBRUSH TBrush::Handle() const {
+    if (style_ == bsClear) return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    return Cached<HBRUSH>([this] { return ::CreateSolidBrush(ColorToRGB(color_)); });
+}
+
 // ---- TCanvas ----
+
+// The DC of one drawing operation with the tools it uses selected; they are
+// deselected again before the lease ends.
+class TCanvas::Drawing {
+public:
+    enum : unsigned { kPen = 1, kBrush = 2, kFont = 4 };
+    Drawing(TCanvas& c, unsigned tools) : lease_(c) {
+        HDC dc = lease_.get();
+        if (!dc) return;
+        if (tools & kPen) {
+            pen_.emplace(dc, c.Pen.Handle());
+            ::SetROP2(dc, kRop2[c.Pen.Mode()]);
+        }
+        if (tools & kBrush) brush_.emplace(dc, c.Brush.Handle());
+        if (tools & kFont) {
+            font_.emplace(dc, c.Font.Handle());
+            ::SetTextColor(dc, ColorToRGB(c.Font.Color()));
+            ::SetBkColor(dc, ColorToRGB(c.Brush.Color()));
+            ::SetBkMode(dc, c.Brush.Style() == bsClear ? TRANSPARENT : OPAQUE);
+        }
+    }
+    HDC get() const { return lease_.get(); }
+
+private:
+    static constexpr int kRop2[] = {R2_BLACK,       R2_WHITE,       R2_NOP,        R2_NOT,
+                                    R2_COPYPEN,     R2_NOTCOPYPEN,  R2_MERGEPENNOT, R2_MASKPENNOT,
+                                    R2_MERGENOTPEN, R2_MASKNOTPEN,  R2_MERGEPEN,    R2_NOTMERGEPEN,
+                                    R2_MASKPEN,     R2_NOTMASKPEN,  R2_XORPEN,      R2_NOTXORPEN};
+    Lease lease_;
+    std::optional<SelectGuard> pen_, brush_, font_;
+};
+
+TColor TCanvas::Pixels(int x, int y) {
+    Lease d(*this, true);
+    return d.get() ? ::GetPixel(d.get(), x, y) : CLR_INVALID;
+}
+
+void TCanvas::SetPixels(int x, int y, TColor color) {
+    Lease d(*this);
+    if (!d.get()) return;
+    // Some GDIs apply the last raster operation to single pixels too.
+    ::SetROP2(d.get(), R2_COPYPEN);
+    ::SetPixel(d.get(), x, y, ColorToRGB(color));
+}
+
+void TCanvas::LineTo(int x, int y) {
+    Drawing d(*this, Drawing::kPen);
+    if (d.get()) {
+        ::MoveToEx(d.get(), penPos_.x, penPos_.y, nullptr);
+        ::LineTo(d.get(), x, y);
+    }
+    penPos_ = POINT{x, y};
+}
+
+namespace {
+RECT Normalized(int x1, int y1, int x2, int y2) {
+    return RECT{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
+}
+}  // namespace
+
+void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
+    Drawing d(*this, Drawing::kPen | Drawing::kBrush);
+    RECT r = Normalized(x1, y1, x2, y2);
+    if (d.get()) ::Rectangle(d.get(), r.left, r.top, r.right, r.bottom);
+}
+
+void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
+    Drawing d(*this, Drawing::kPen | Drawing::kBrush);
+    RECT r = Normalized(x1, y1, x2, y2);
+    if (d.get()) ::Ellipse(d.get(), r.left, r.top, r.right, r.bottom);
+}
+
+void TCanvas::FillRect(const RECT& rect) {
+    Drawing d(*this, 0);
+    if (d.get()) ::FillRect(d.get(), &rect, Brush.Handle());
+}
+
+void TCanvas::TextOut(int x, int y, const std::string& text) {
+    Drawing d(*this, Drawing::kFont);
+    if (d.get()) ::TextOutA(d.get(), x, y, text.data(), static_cast<int>(text.size()));
+}
+
+SIZE TCanvas::TextExtent(const std::string& text) {
+    SIZE size{0, 0};
+    {
+        // Measuring changes nothing: a shared picture stays shared.
+        Lease lease(*this, true);
+        if (!lease.get()) return size;
+        SelectGuard font(lease.get(), Font.Handle());
+        ::GetTextExtentPoint32A(lease.get(), text.data(), static_cast<int>(text.size()), &size);
+    }
+    return size;
+}
 
 void TCanvas::CopyRect(const RECT& dest, TCanvas& source, const RECT& src) {
     Lease d(*this);
@@ -185,11 +311,6 @@ void TCanvas::Draw(int x, int y, TBitmap& bitmap) {
     Lease s(bitmap.Canvas(), true);
     if (d.get() && s.get())
         ::BitBlt(d.get(), x, y, bitmap.Width(), bitmap.Height(), s.get(), 0, 0, SRCCOPY);
-}
-
-COLORREF TCanvas::Pixel(int x, int y) {
-    Lease d(*this, true);
-    return d.get() ? ::GetPixel(d.get(), x, y) : CLR_INVALID;
 }
 
 // ---- TWindowCanvas ----
@@ -371,6 +492,6 @@ bool TBitmap::LoadFromResourceName(HINSTANCE instance, const char* name) {
 
 void TBitmap::FreeImage() { Recreate(0, 0, format_, false); }
 
-COLORREF TBitmap::PixelColor(int x, int y) { return canvas_.Pixel(x, y); }
+COLORREF TBitmap::PixelColor(int x, int y) { return canvas_.Pixels(x, y); }
 
 }  // namespace ui

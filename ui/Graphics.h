@@ -10,23 +10,41 @@
 #include <memory>
 #include <vector>
 
+// The canvas has a TextOut of its own; the ANSI call is named in full.
+#undef TextOut
+
 namespace ui {
 
 // A colour: an RGB value, or a system colour (the top bit set, the low byte
 // the GetSysColor index) that follows the user's scheme.
 using TColor = COLORREF;
 constexpr TColor clBlack = RGB(0, 0, 0);
-constexpr TColor clWhite = RGB(255, 255, 255);
-constexpr TColor clBlue = RGB(0, 0, 255);
+constexpr TColor clMaroon = RGB(128, 0, 0);
+constexpr TColor clGreen = RGB(0, 128, 0);
 constexpr TColor clOlive = RGB(128, 128, 0);
+constexpr TColor clNavy = RGB(0, 0, 128);
+constexpr TColor clPurple = RGB(128, 0, 128);
+constexpr TColor clTeal = RGB(0, 128, 128);
+constexpr TColor clGray = RGB(128, 128, 128);
+constexpr TColor clSilver = RGB(192, 192, 192);
+constexpr TColor clRed = RGB(255, 0, 0);
+constexpr TColor clLime = RGB(0, 255, 0);
+constexpr TColor clYellow = RGB(255, 255, 0);
+constexpr TColor clBlue = RGB(0, 0, 255);
+constexpr TColor clFuchsia = RGB(255, 0, 255);
+constexpr TColor clAqua = RGB(0, 255, 255);
+constexpr TColor clWhite = RGB(255, 255, 255);
 constexpr TColor clSystemColor = 0x80000000u;
 constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
 constexpr TColor clBtnText = clSystemColor | COLOR_BTNTEXT;
+constexpr TColor clBtnShadow = clSystemColor | COLOR_BTNSHADOW;
+constexpr TColor clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT;
 constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
 constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
 constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
 constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
 constexpr TColor clHighlight = clSystemColor | COLOR_HIGHLIGHT;
+constexpr TColor clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT;
 constexpr TColor clHotLight = clSystemColor | COLOR_HOTLIGHT;
 constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
 // "Not set": take the parent's.
@@ -44,7 +62,40 @@ using TFontStyles = unsigned;
 
 // A logical font description with its GDI font made on demand. Height is in
 // pixels (negative: character height, as LOGFONT); Size is in points.
-class TFont {
+// A pen, brush or font: a description with its GDI object made on demand
+// and dropped at every change.
+class TGraphicsObject {
+public:
+    // Called after every change.
+    std::function<void()> OnChange;
+
+protected:
+    TGraphicsObject() = default;
+    ~TGraphicsObject() = default;
+    template <class T>
+    void Set(T& field, const T& value) {
+        if (field == value) return;
+        field = value;
+        Changed();
+    }
+    void Changed() {
+        handle_.reset();
+        if (OnChange) OnChange();
+    }
+    // The GDI object, made by make() when there is none.
+    template <class H, class F>
+    H Cached(F make) const {
+        if (!handle_) handle_ = Owned(make());
+        return static_cast<H>(handle_.get());
+    }
+    mutable GdiObject handle_;
+
+private:
+    // Raises the program's error for an object that could not be made.
+    static GdiObject Owned(HGDIOBJ made);
+};
+
+class TFont : public TGraphicsObject {
 public:
     TFont() = default;
     TFont(const char* name, int height, TFontStyles style = 0) : name_(name), height_(height),
@@ -54,18 +105,18 @@ public:
     void Assign(const TFont& source);
 
     const std::string& Name() const { return name_; }
-    void SetName(const std::string& name);
+    void SetName(const std::string& name) { Set(name_, name); }
     int Height() const { return height_; }
-    void SetHeight(int height);
+    void SetHeight(int height) { Set(height_, height); }
     // Points at the screen's logical DPI.
     int Size() const;
     void SetSize(int points);
     TColor Color() const { return color_; }
-    void SetColor(TColor color);
+    void SetColor(TColor color) { Set(color_, color); }
     TFontStyles Style() const { return style_; }
-    void SetStyle(TFontStyles style);
+    void SetStyle(TFontStyles style) { Set(style_, style); }
     BYTE Charset() const { return charset_; }
-    void SetCharset(BYTE charset);
+    void SetCharset(BYTE charset) { Set(charset_, charset); }
 
     // Takes name, height, style and charset from a LOGFONT; the colour stays.
     void SetLogFont(const LOGFONTA& lf);
@@ -74,17 +125,13 @@ public:
     HFONT Handle() const;
 
     bool operator==(const TFont& o) const;
-    // Called after every change.
-    std::function<void()> OnChange;
 
 private:
-    void Changed();
     std::string name_ = "MS Sans Serif";
     int height_ = -11;
     TFontStyles style_ = 0;
     TColor color_ = clWindowText;
     BYTE charset_ = DEFAULT_CHARSET;
-    mutable GdiObject handle_;
 };
 
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
@@ -93,16 +140,98 @@ enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit,
 int BitsPerPixel(TPixelFormat format);
 int ScreenBitsPerPixel();
 
-// A drawing surface. Subclasses decide where the DC comes from; every
-// operation takes it for its own duration only.
+enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+// How the pen combines with the pixels under it (the raster operations).
+enum TPenMode {
+    pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
+    pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
+};
+
+class TPen : public TGraphicsObject {
+public:
+    TPen() = default;
+    TPen(const TPen& o) { Assign(o); }
+    TPen& operator=(const TPen& o) { Assign(o); return *this; }
+    void Assign(const TPen& source);
+
+    TColor Color() const { return color_; }
+    void SetColor(TColor color) { Set(color_, color); }
+    int Width() const { return width_; }
+    void SetWidth(int width) { Set(width_, width); }
+    TPenStyle Style() const { return style_; }
+    void SetStyle(TPenStyle style) { Set(style_, style); }
+    TPenMode Mode() const { return mode_; }
+    void SetMode(TPenMode mode) { Set(mode_, mode); }
+    // The GDI pen, valid until the next change; the pen owns it.
+    HPEN Handle() const;
+
+private:
+    TColor color_ = clBlack;
+    int width_ = 1;
+    TPenStyle style_ = psSolid;
+    TPenMode mode_ = pmCopy;
+};
+
+enum TBrushStyle { bsSolid, bsClear };
+
+class TBrush : public TGraphicsObject {
+public:
+    TBrush() = default;
+    TBrush(const TBrush& o) { Assign(o); }
+    TBrush& operator=(const TBrush& o) { Assign(o); return *this; }
+    void Assign(const TBrush& source);
+
+    TColor Color() const { return color_; }
+    void SetColor(TColor color) { Set(color_, color); }
+    TBrushStyle Style() const { return style_; }
+    void SetStyle(TBrushStyle style) { Set(style_, style); }
+    // The GDI brush (the stock hollow brush when clear), valid until the
+    // next change; the brush owns it.
+    HBRUSH Handle() const;
+
+private:
+    TColor color_ = clWhite;
+    TBrushStyle style_ = bsSolid;
+};
+
+// A drawing surface with its pen, brush and font. Subclasses decide where
+// the DC comes from; every operation takes it, with the tools it needs
+// selected, for its own duration only, so a cached or borrowed DC never
+// keeps one of our GDI objects.
 class TCanvas {
 public:
+    TCanvas() = default;
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
     virtual ~TCanvas() = default;
 
+    TPen Pen;
+    TBrush Brush;
+    TFont Font;
+
+    // The colour at a point (CLR_INVALID outside), and setting one pixel.
+    TColor Pixels(int x, int y);
+    void SetPixels(int x, int y, TColor color);
+    POINT PenPos() const { return penPos_; }
+    void MoveTo(int x, int y) { penPos_ = POINT{x, y}; }
+    // A line from the pen position, leaving out the end point, which
+    // becomes the pen position.
+    void LineTo(int x, int y);
+    // Outline with the pen, inside with the brush; the corners in any order.
+    void Rectangle(int x1, int y1, int x2, int y2);
+    void Rectangle(const RECT& r) { Rectangle(r.left, r.top, r.right, r.bottom); }
+    void Ellipse(int x1, int y1, int x2, int y2);
+    void Ellipse(const RECT& r) { Ellipse(r.left, r.top, r.right, r.bottom); }
+    void FillRect(const RECT& rect);
+    // Text in the font's colour with the top-left of its cell at (x, y), on
+    // the brush colour, or on what is there when the brush is clear.
+    void TextOut(int x, int y, const std::string& text);
+    SIZE TextExtent(const std::string& text);
+    int TextWidth(const std::string& text) { return TextExtent(text).cx; }
+    int TextHeight(const std::string& text) { return TextExtent(text).cy; }
     void CopyRect(const RECT& dest, TCanvas& source, const RECT& src);
     void DrawFocusRect(const RECT& rect);
     void Draw(int x, int y, class TBitmap& bitmap);
-    COLORREF Pixel(int x, int y);
 
     // The DC for one operation; released by the lease. A lease for reading
     // only (the source of a copy) leaves pictures shared.
@@ -124,6 +253,26 @@ protected:
     virtual HDC Acquire() = 0;
     virtual HDC AcquireForRead() { return Acquire(); }
     virtual void Unacquire(HDC) {}
+
+private:
+    class Drawing;
+    POINT penPos_{0, 0};
+};
+
+// Canvas over a DC that its caller owns for the time being, such as the
+// one a paint handler gets, so that custom-painted controls draw with the
+// same tools.
+class TDcCanvas : public TCanvas {
+public:
+    explicit TDcCanvas(HDC dc = nullptr) : dc_(dc) {}
+    HDC Handle() const { return dc_; }
+    void SetHandle(HDC dc) { dc_ = dc; }
+
+protected:
+    HDC Acquire() override { return dc_; }
+
+private:
+    HDC dc_;
 };
 
 // Canvas of a window. The window DC is kept between operations, since a

@@ -145,6 +145,16 @@ TEST_F(KestrixWindowTest, CreationInstallsTheIconRecordAndShowsNothing) {
     EXPECT_EQ(::GetMenuDefaultItem(menu, TRUE, 0), 0u);
 }
 
+TEST_F(KestrixWindowTest, TheWindowsMenuItemsStayItsOwnAsTheMenuGrows) {
+    for (int i = 0; i < 100; ++i) wnd_->TrayMenu.Add({"More"});
+    EXPECT_EQ(&wnd_->TrayMenu.Items(0), &wnd_->GetScreenshot1);
+    EXPECT_EQ(&wnd_->TrayMenu.Items(4), &wnd_->Exit1);
+    wnd_->Options1.SetEnabled(false);
+    EXPECT_EQ(::GetMenuState(wnd_->TrayMenu.Handle(), 2, MF_BYPOSITION) & MF_GRAYED,
+              UINT(MF_GRAYED));
+    EXPECT_EQ(wnd_->About1.Caption(), "About...");
+}
+
 TEST_F(KestrixWindowTest, TheIconComesBackWhenTheTaskbarIsCreatedAgain) {
     NotifyIconData88 probe = wnd_->IconData();
     auto shown = [&] {

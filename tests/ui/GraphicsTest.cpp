@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 using namespace ui;
 
 namespace {
@@ -81,3 +84,160 @@ TEST(Bitmap, EveryPixelFormatHasItsDepth) {
 }
 
 }  // namespace
+
+// ---- canvas ----
+
+namespace {
+
+const TPixelFormat kFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+
+// The colours of an indexed bitmap's table; empty for the others.
+std::vector<COLORREF> ColorTable(TBitmap& b) {
+    TCanvas::Lease dc(b.Canvas(), true);
+    RGBQUAD q[256];
+    UINT n = ::GetDIBColorTable(dc.get(), 0, 256, q);
+    std::vector<COLORREF> table;
+    for (UINT i = 0; i < n; ++i) table.push_back(RGB(q[i].rgbRed, q[i].rgbGreen, q[i].rgbBlue));
+    return table;
+}
+
+// How many pixels of the area have the colour.
+int Count(TBitmap& b, const RECT& r, COLORREF c) {
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) n += b.PixelColor(x, y) == c;
+    return n;
+}
+
+TBitmap& WhiteBitmap(TBitmap& b) {
+    b.Canvas().Brush.SetColor(clWhite);
+    b.Canvas().FillRect(RECT{0, 0, b.Width(), b.Height()});
+    return b;
+}
+
+}  // namespace
+
+TEST(Canvas, DrawsWithItsPenAndBrushOnEveryPixelFormat) {
+    for (TPixelFormat format : kFormats) {
+        SCOPED_TRACE(BitsPerPixel(format));
+        TBitmap b(40, 30, format);
+        TCanvas& c = WhiteBitmap(b).Canvas();
+        // A line leaves out its end point, which becomes the pen position.
+        c.MoveTo(2, 2);
+        c.LineTo(10, 2);
+        EXPECT_EQ(Count(b, RECT{0, 2, 40, 3}, clBlack), 8);
+        EXPECT_EQ(b.PixelColor(2, 2), clBlack);
+        EXPECT_EQ(c.PenPos().x, 10);
+        // Outlines with a clear brush, corners in either order, inside the box.
+        c.Brush.SetStyle(bsClear);
+        c.Rectangle(21, 15, 12, 5);
+        EXPECT_EQ(Count(b, RECT{12, 5, 21, 15}, clBlack), 2 * 9 + 2 * 8);
+        EXPECT_EQ(Count(b, RECT{13, 6, 20, 14}, clBlack), 0);
+        c.Ellipse(24, 4, 38, 28);
+        const int outline = Count(b, RECT{24, 4, 38, 28}, clBlack);
+        EXPECT_GT(outline, 30);
+        EXPECT_EQ(Count(b, RECT{0, 4, 40, 30}, clBlack), outline + 34);
+        EXPECT_EQ(b.PixelColor(31, 16), clWhite);
+        // A solid brush fills; a clear pen draws no outline.
+        c.Brush.SetStyle(bsSolid);
+        c.Brush.SetColor(clBlack);
+        c.Pen.SetStyle(psClear);
+        c.Rectangle(2, 20, 6, 24);
+        EXPECT_EQ(Count(b, RECT{0, 18, 10, 26}, clBlack), 9);  // the pen's missing line and column
+        // Inverting pixels inverts their colours, also through a table.
+        c.Pen.SetStyle(psSolid);
+        c.Pen.SetMode(pmNot);
+        c.MoveTo(0, 2);
+        c.LineTo(12, 2);
+        EXPECT_EQ(Count(b, RECT{0, 2, 12, 3}, clBlack), 4);
+        EXPECT_EQ(b.PixelColor(3, 2), clWhite);
+        c.Pen.SetMode(pmXor);
+        c.Pen.SetColor(clWhite);
+        c.MoveTo(0, 2);
+        c.LineTo(12, 2);
+        EXPECT_EQ(Count(b, RECT{0, 2, 12, 3}, clBlack), 8);
+        c.Pen.SetMode(pmCopy);
+        c.Pen.SetColor(clBlack);
+        c.Pen.SetStyle(psDot);
+        c.MoveTo(0, 28);
+        c.LineTo(30, 28);
+        const int dots = Count(b, RECT{0, 28, 40, 29}, clBlack);
+        EXPECT_GT(dots, 5);
+        EXPECT_LT(dots, 25);
+        // Single pixels, whatever the pen mode.
+        c.SetPixels(39, 29, clBlack);
+        EXPECT_EQ(c.Pixels(39, 29), clBlack);
+        EXPECT_EQ(c.Pixels(40, 29), CLR_INVALID);
+    }
+}
+
+TEST(Canvas, ColoursAnIndexedTableLacksComeOutAsColoursOfTheTable) {
+    const COLORREF odd = RGB(250, 10, 10);
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit}) {
+        SCOPED_TRACE(BitsPerPixel(format));
+        TBitmap b(30, 20, format);
+        TCanvas& c = WhiteBitmap(b).Canvas();
+        const std::vector<COLORREF> table = ColorTable(b);
+        ASSERT_EQ(table.size(), 1u << BitsPerPixel(format));
+        c.SetPixels(0, 0, odd);
+        if (format != pf1bit) EXPECT_EQ(b.PixelColor(0, 0), clRed);  // the nearest
+        c.Pen.SetColor(odd);
+        c.MoveTo(0, 5);
+        c.LineTo(30, 5);
+        c.Brush.SetColor(clHighlight);
+        c.FillRect(RECT{0, 10, 30, 20});
+        c.Font.SetColor(odd);
+        c.TextOut(1, 1, "Wg");
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 30; ++x)
+                ASSERT_NE(std::find(table.begin(), table.end(), b.PixelColor(x, y)), table.end())
+                    << x << "," << y;
+    }
+}
+
+TEST(Canvas, TextInTheFontOnTheBrushOrOnWhatIsThere) {
+    TBitmap b(120, 40, pf24bit);
+    TCanvas& c = WhiteBitmap(b).Canvas();
+    c.Font.SetColor(clBlue);
+    const int mm = c.TextWidth("MM");
+    EXPECT_GT(mm, c.TextWidth("M"));
+    EXPECT_EQ(c.TextWidth(""), 0);
+    const int h = c.TextHeight("M");
+    EXPECT_GT(h, 5);
+    c.Font.SetHeight(-30);
+    EXPECT_GT(c.TextWidth("MM"), mm);
+    c.Font.SetHeight(-11);
+
+    c.Brush.SetColor(clYellow);
+    c.TextOut(2, 2, "MM");
+    const RECT cell{2, 2, 2 + mm, 2 + h};
+    const int ink = Count(b, cell, clBlue);
+    EXPECT_GT(ink, 10);
+    EXPECT_EQ(Count(b, cell, clYellow), mm * h - ink);
+    EXPECT_EQ(Count(b, RECT{0, 0, 120, 40}, clBlue), ink);
+
+    c.Brush.SetStyle(bsClear);
+    c.TextOut(60, 2, "MM");
+    EXPECT_EQ(Count(b, RECT{60, 2, 60 + mm, 2 + h}, clBlue), ink);
+    EXPECT_EQ(Count(b, RECT{60, 2, 60 + mm, 2 + h}, clWhite), mm * h - ink);
+}
+
+TEST(Canvas, ABorrowedDcGetsItsOwnObjectsBack) {
+    TBitmap b(20, 20, pf32bit);
+    TCanvas::Lease lease(b.Canvas());
+    HDC dc = lease.get();
+    const HGDIOBJ pen = ::GetCurrentObject(dc, OBJ_PEN), brush = ::GetCurrentObject(dc, OBJ_BRUSH),
+                  font = ::GetCurrentObject(dc, OBJ_FONT);
+    {
+        TDcCanvas c(dc);
+        c.Pen.SetColor(clRed);
+        c.Brush.SetColor(clBlue);
+        c.Rectangle(0, 0, 10, 10);
+        c.TextOut(0, 10, "x");
+        EXPECT_EQ(::GetPixel(dc, 0, 0), clRed);
+        EXPECT_EQ(::GetPixel(dc, 5, 5), clBlue);
+        EXPECT_EQ(::GetCurrentObject(dc, OBJ_PEN), pen);
+        EXPECT_EQ(::GetCurrentObject(dc, OBJ_BRUSH), brush);
+        EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), font);
+    }
+}

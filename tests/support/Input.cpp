@@ -33,6 +33,10 @@ void ClickWindow(HWND wnd, ui::TMouseButton button) {
     MouseClick((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2, button);
 }
 
+void MousePress(int x, int y) { SendMouse(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_MOVE, x, y); }
+
+void MouseRelease(int x, int y) { SendMouse(MOUSEEVENTF_LEFTUP | MOUSEEVENTF_MOVE, x, y); }
+
 void PressKey(WORD vk) {
     INPUT in[2] = {};
     in[0].type = in[1].type = INPUT_KEYBOARD;

@@ -13,6 +13,9 @@ void MouseMoveTo(int x, int y);
 void MouseClick(int x, int y, ui::TMouseButton button = ui::mbLeft);
 // Click in the middle of a window.
 void ClickWindow(HWND wnd, ui::TMouseButton button = ui::mbLeft);
+// The left button pressed, or released, at a screen point: for holding it.
+void MousePress(int x, int y);
+void MouseRelease(int x, int y);
 // Press and release one key.
 void PressKey(WORD vk);
 

@@ -38,7 +38,7 @@ enum TRepeatFlag : unsigned {
     rfAutoRepeat = 2,  // holding the button repeats its click
 };
 
-// A flat push button that we paint: a glyph whose bottom-left colour is
+// A push button that we paint: a glyph whose bottom-left colour is
 // transparent, drawn pressed while the left button holds it.
 class TTimerSpeedButton : public ui::TCustomControl {
 public:

@@ -6,6 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
+kestrix_use_prefix run
+kestrix_end_with kestrix_stop
 kestrix_prepare
 if [ -z "${DISPLAY:-}" ]; then
   kestrix_start_xvfb 1280x1024x24

@@ -27,13 +27,16 @@ std::map<HWND, TWndMethod>& UtilMethods() {
     return methods;
 }
 
-LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     auto it = UtilMethods().find(wnd);
     if (it == UtilMethods().end()) return ::DefWindowProcA(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
-    // A copy: the method may deallocate its own window.
-    TWndMethod method = it->second;
-    Guarded([&] { method(m); });
+    Guarded([&] {
+        // A copy, which can fail as well: the method may deallocate its own
+        // window.
+        TWndMethod method = it->second;
+        method(m);
+    });
     return m.Result;
 }
 }  // namespace

@@ -215,10 +215,15 @@ struct DisabledWindows {
     HWND except;
     std::vector<HWND> list;
 };
-BOOL CALLBACK DisableOne(HWND wnd, LPARAM lp) {
+BOOL CALLBACK DisableOne(HWND wnd, LPARAM lp) noexcept {
     auto* d = reinterpret_cast<DisabledWindows*>(lp);
     if (wnd != d->except && ::IsWindowVisible(wnd) && ::IsWindowEnabled(wnd)) {
-        d->list.push_back(wnd);
+        // Disabled only once it is on the list that enables it again.
+        try {
+            d->list.push_back(wnd);
+        } catch (...) {
+            return TRUE;
+        }
         ::EnableWindow(wnd, FALSE);
     }
     return TRUE;

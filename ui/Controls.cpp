@@ -58,7 +58,7 @@ void TControl::Subclass() {
         ::SetWindowLongPtrA(wnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc)));
 }
 
-LRESULT CALLBACK TControl::SubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK TControl::SubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     TControl* self = ControlOf(wnd);
     if (!self) return ::DefWindowProcA(wnd, msg, wp, lp);
     WNDPROC old = self->oldProc_;

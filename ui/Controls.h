@@ -59,7 +59,7 @@ protected:
     int cursor_ = 0;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM) noexcept;
     WNDPROC oldProc_ = nullptr;
 };
 

@@ -343,7 +343,7 @@ bool TForm::WndProc(TMessage& msg) {
     }
 }
 
-LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     if (msg == WM_NCCREATE) {
         auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
         ::SetPropA(wnd, kFormProp, cs->lpCreateParams);

@@ -107,7 +107,7 @@ protected:
     void AddControl(TControl* control);
 
 private:
-    static LRESULT CALLBACK StaticWndProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK StaticWndProc(HWND, UINT, WPARAM, LPARAM) noexcept;
     static void RegisterClassFor(const char* name);
 
     Window wnd_;

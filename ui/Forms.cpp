@@ -1,6 +1,7 @@
 #include "ui/Forms.h"
 
 #include "ui/Exception.h"
+#include "ui/Strings.h"
 
 #include <psapi.h>
 
@@ -384,11 +385,7 @@ HICON TApplication::Icon() {
     return icon_.get();
 }
 
-std::string TApplication::ExeName() const {
-    char path[MAX_PATH + 1] = {};
-    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n);
-}
+std::wstring TApplication::ExeName() const { return ModuleFileName(nullptr); }
 
 void TApplication::Terminate() {
     for (TTerminateProc proc : TerminateProcs())

@@ -147,7 +147,8 @@ public:
     void SetTitle(const std::string& title) { title_ = title; }
     bool ShowMainForm = true;
     HICON Icon();
-    std::string ExeName() const;
+    // The program's file, in full: a folder the code page cannot spell too.
+    std::wstring ExeName() const;
 
     template <class T>
     void CreateForm(T*& slot) {

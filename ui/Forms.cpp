@@ -459,7 +459,9 @@ void TApplication::HandleException(const std::exception& e) {
         OnException(text);
         return;
     }
-    ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);
+    // Messages are UTF-8: a path in them shows whatever its characters.
+    ::MessageBoxW(::GetActiveWindow(), WideFromUtf8(text).c_str(), WideString(title_).c_str(),
+                  MB_OK | MB_ICONSTOP);
 }
 
 void TApplication::HandleException() {

@@ -40,7 +40,7 @@ HRESULT HandleSafeCallException(REFIID iid, const std::string& source) noexcept 
         ComPtr<ICreateErrorInfo> create;
         if (SUCCEEDED(::CreateErrorInfo(create.put()))) {
             create->SetGUID(iid);
-            create->SetDescription(const_cast<LPOLESTR>(WideString(text).c_str()));
+            create->SetDescription(const_cast<LPOLESTR>(WideFromUtf8(text).c_str()));
             create->SetSource(const_cast<LPOLESTR>(WideString(source).c_str()));
             ComPtr<IErrorInfo> info;
             if (SUCCEEDED(create.As(IID_IErrorInfo, info))) ::SetErrorInfo(0, info.get());
@@ -64,7 +64,7 @@ bool CalleeErrorText(IUnknown* callee, REFIID iid, std::string& text) {
         return false;
     Bstr description;
     info->GetDescription(description.put());
-    text = AnsiString(description.get());
+    text = Utf8(description.get(), static_cast<int>(description.Length()));
     return true;
 }
 }  // namespace
@@ -298,7 +298,8 @@ void TComObjectFactory::RegisterClassObject() {
     if (server_.IsStartSuspended()) flags |= REGCLS_SUSPENDED;
     DWORD cookie = 0;
     OleCheck(::CoRegisterClassObject(classId_, static_cast<IClassFactory*>(this),
-                                     CLSCTX_LOCAL_SERVER, flags, &cookie));
+                                     CLSCTX_LOCAL_SERVER, flags, &cookie),
+             "Cannot make the class " + GuidToString(classId_) + " available to other programs");
     registration_ = cookie;
 }
 
@@ -345,7 +346,8 @@ void TComObjectFactory::WriteClassKeys(ClassesWriter& classes) {
 namespace {
 std::string TypeInfoName(ITypeInfo* info, std::string* doc = nullptr) {
     Bstr name, docString;
-    OleCheck(info->GetDocumentation(MEMBERID_NIL, name.put(), docString.put(), nullptr, nullptr));
+    OleCheck(info->GetDocumentation(MEMBERID_NIL, name.put(), docString.put(), nullptr, nullptr),
+             "Cannot read the name of a type in the type library");
     if (doc) *doc = AnsiString(docString.get());
     return AnsiString(name.get());
 }
@@ -353,7 +355,9 @@ std::string TypeInfoName(ITypeInfo* info, std::string* doc = nullptr) {
 // Attributes of a type, released at the end of the scope.
 class TypeAttr {
 public:
-    explicit TypeAttr(ITypeInfo* info) : info_(info) { OleCheck(info->GetTypeAttr(&attr_)); }
+    explicit TypeAttr(ITypeInfo* info) : info_(info) {
+        OleCheck(info->GetTypeAttr(&attr_), "Cannot read a type of the type library");
+    }
     TypeAttr(const TypeAttr&) = delete;
     TypeAttr& operator=(const TypeAttr&) = delete;
     ~TypeAttr() { info_->ReleaseTypeAttr(attr_); }
@@ -373,8 +377,9 @@ std::vector<ComPtr<ITypeInfo>> NonAutomationInterfaces(ITypeInfo* classInfo) {
     for (UINT i = 0; i < attr->cImplTypes; ++i) {
         HREFTYPE ref = 0;
         ComPtr<ITypeInfo> info;
-        OleCheck(classInfo->GetRefTypeOfImplType(i, &ref));
-        OleCheck(classInfo->GetRefTypeInfo(ref, info.put()));
+        const char what[] = "Cannot read the interfaces of a class in the type library";
+        OleCheck(classInfo->GetRefTypeOfImplType(i, &ref), what);
+        OleCheck(classInfo->GetRefTypeInfo(ref, info.put()), what);
         TypeAttr itf(info.get());
         if (itf->typekind == TKIND_INTERFACE &&
             !(itf->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)))
@@ -401,9 +406,11 @@ TTypedComObjectFactory::TTypedComObjectFactory(TComServerObject& ComServer,
 ComPtr<ITypeInfo> TTypedComObjectFactory::ClassInfo() {
     if (!classInfo_) {
         ComPtr<ITypeLib> library = ComServer().GetTypeLibrary();
-        if (!library) throw EOleSysError("Type library not loaded", TYPE_E_CANTLOADLIBRARY);
+        if (!library)
+            throw EOleSysError("The program's type library is not loaded", TYPE_E_CANTLOADLIBRARY);
         ComPtr<ITypeInfo> info;
-        OleCheck(library->GetTypeInfoOfGuid(ClassID(), info.put()));
+        OleCheck(library->GetTypeInfoOfGuid(ClassID(), info.put()),
+                 "The type library does not describe the class " + GuidToString(ClassID()));
         className_ = TypeInfoName(info.get(), &description_);
         classInfo_ = info;
     }
@@ -415,9 +422,10 @@ void TTypedComObjectFactory::UpdateRegistry(bool Register) {
     ComPtr<ITypeInfo> info = ClassInfo();
     ComPtr<ITypeLib> library;
     UINT index = 0;
-    OleCheck(info->GetContainingTypeLib(library.put(), &index));
+    const std::string what = "Cannot read the type library of the class " + GuidToString(ClassID());
+    OleCheck(info->GetContainingTypeLib(library.put(), &index), what);
     TLIBATTR* libAttr = nullptr;
-    OleCheck(library->GetLibAttr(&libAttr));
+    OleCheck(library->GetLibAttr(&libAttr), what);
     std::string libId = GuidToString(libAttr->guid);
     std::string version =
         std::to_string(libAttr->wMajorVerNum) + "." + std::to_string(libAttr->wMinorVerNum);

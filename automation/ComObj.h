@@ -27,6 +27,8 @@ extern int CoInitFlags;
 // Text in the program's 8-bit code page to and from UTF-16, as ui has it.
 using ui::AnsiString;
 using ui::WideString;
+using ui::Utf8;
+using ui::WideFromUtf8;
 
 // A class identifier in canonical form: braces, upper-case hexadecimal.
 std::string GuidToString(const GUID& guid);

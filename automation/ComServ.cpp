@@ -198,7 +198,7 @@ void RegisterTypeLibraryFile(ITypeLib* library, const std::string& path) {
                 ::GetModuleHandleA("OLEAUT32.DLL"), "RegisterTypeLibForUser")))
             hr = forUser(library, file.data(), helpDir.data());
     }
-    OleCheck(hr);
+    OleCheck(hr, "Cannot register the type library of " + QuotedPath(path));
 }
 
 void UnregisterTypeLibraryEntry(ITypeLib* library) {
@@ -210,7 +210,7 @@ void UnregisterTypeLibraryEntry(ITypeLib* library) {
         reinterpret_cast<Unregister>(::GetProcAddress(oleaut, "UnRegisterTypeLibForUser"));
     if (!unregister) return;
     TLIBATTR* attr = nullptr;
-    OleCheck(library->GetLibAttr(&attr));
+    OleCheck(library->GetLibAttr(&attr), "Cannot read the attributes of the type library");
     std::unique_ptr<TLIBATTR, std::function<void(TLIBATTR*)>> release(
         attr, [library](TLIBATTR* a) { library->ReleaseTLibAttr(a); });
     // Either registration may be the one in place; results do not matter.
@@ -221,7 +221,8 @@ void UnregisterTypeLibraryEntry(ITypeLib* library) {
 
 std::string TypeLibraryName(ITypeLib* library) {
     Bstr name;
-    OleCheck(library->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr));
+    OleCheck(library->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr),
+             "Cannot read the name of the type library");
     return AnsiString(name.get());
 }
 

@@ -8,6 +8,8 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Exception.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -117,12 +119,7 @@ protected:
         Pump(100);
         MouseClick(rc.left + 20, rc.bottom - 10);
     }
-    static HWND QuestionOf(const ChildProcess& program, DWORD timeoutMs = 10000) {
-        HWND box = nullptr;
-        PumpUntil([&] { return (box = WindowOfProcess(program.Id(), "#32770", true)) != nullptr; },
-                  timeoutMs);
-        return box;
-    }
+    static HWND QuestionOf(const ChildProcess& program) { return MessageBoxOf(program.Id()); }
 
     static std::unique_ptr<SavedKey> plugins_;
 };
@@ -185,23 +182,19 @@ private:
     }
 };
 
-std::string MessageText(HWND box) {
-    std::string text;
-    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        char cls[32] = {}, caption[512] = {};
-        ::GetClassNameA(child, cls, sizeof cls);
-        ::GetWindowTextA(child, caption, sizeof caption);
-        if (::lstrcmpiA(cls, "Static") == 0) text += caption;
-    }
-    return text;
-}
-
 TEST_F(AutomationServer, AFailedTypeLibraryRegistrationStopsTheStartWithItsMessage) {
     RefusedTypeLibrary refused;
     ChildProcess program(Program());
     HWND box = QuestionOf(program);
     ASSERT_NE(nullptr, box) << "no message";
-    EXPECT_FALSE(MessageText(box).empty());
+    // What failed, where, and why, under the program's name.
+    char caption[64] = {};
+    ::GetWindowTextA(box, caption, sizeof caption);
+    EXPECT_STREQ("Kestrix", caption);
+    std::string text = ui::Utf8(MessageBoxText(box));
+    const std::string what = "Cannot register the type library of \"" + BinPath("kestrix.exe") + "\". ";
+    EXPECT_EQ(0u, text.find(what)) << text;
+    EXPECT_GT(text.size(), what.size()) << "the system's text follows";
     EXPECT_EQ(nullptr, WindowOfProcess(program.Id(), "TKestrixWnd"));
     EXPECT_EQ(nullptr, TrayWindow());
     ClickWindow(::GetDlgItem(box, IDOK));

@@ -1,5 +1,8 @@
 #include "tests/support/Processes.h"
 
+#include "tests/support/TestSupport.h"
+#include "ui/Strings.h"
+
 #include <tlhelp32.h>
 
 #include <fstream>
@@ -109,6 +112,23 @@ HWND WindowOfProcess(DWORD pid, const char* className, bool visibleOnly) {
     WindowSearch search{pid, className, visibleOnly, nullptr};
     ::EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+HWND MessageBoxOf(DWORD pid, DWORD timeoutMs) {
+    HWND box = nullptr;
+    PumpUntil([&] { return (box = WindowOfProcess(pid, "#32770", true)) != nullptr; }, timeoutMs);
+    return box;
+}
+
+std::wstring MessageBoxText(HWND box) {
+    std::wstring text;
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {}, caption[1024] = {};
+        ::GetClassNameW(child, cls, 32);
+        ::GetWindowTextW(child, caption, 1024);
+        if (::lstrcmpiW(cls, L"Static") == 0) text += caption;
+    }
+    return text;
 }
 
 }  // namespace testing_support

@@ -45,4 +45,10 @@ std::vector<DWORD> ProcessIdsNamed(const std::string& exeName);
 // hidden ones.
 HWND WindowOfProcess(DWORD pid, const char* className, bool visibleOnly = false);
 
+// A message box that process pid shows, waited for up to timeoutMs; null
+// when none came.
+HWND MessageBoxOf(DWORD pid, DWORD timeoutMs = 10000);
+// What a message box says: the texts of its static controls.
+std::wstring MessageBoxText(HWND box);
+
 }  // namespace testing_support

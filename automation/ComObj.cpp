@@ -97,15 +97,17 @@ TComObject::~TComObject() {
     Guarded([&] { factory_.ComServer().AdjustObjectCount(false); });
 }
 
-HRESULT TComObject::QueryInterface(REFIID iid, void** out) { return ObjQueryInterface(iid, out); }
-ULONG TComObject::AddRef() { return ObjAddRef(); }
-ULONG TComObject::Release() { return ObjRelease(); }
+HRESULT TComObject::QueryInterface(REFIID iid, void** out) noexcept {
+    return ObjQueryInterface(iid, out);
+}
+ULONG TComObject::AddRef() noexcept { return ObjAddRef(); }
+ULONG TComObject::Release() noexcept { return ObjRelease(); }
 
-HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID iid) {
+HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID iid) noexcept {
     return GetInterface(iid) ? S_OK : S_FALSE;
 }
 
-HRESULT TComObject::ObjQueryInterface(REFIID iid, void** out) {
+HRESULT TComObject::ObjQueryInterface(REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;
     *out = GetInterface(iid);
     if (!*out) return E_NOINTERFACE;
@@ -113,15 +115,17 @@ HRESULT TComObject::ObjQueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
-ULONG TComObject::ObjAddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
+ULONG TComObject::ObjAddRef() noexcept {
+    return static_cast<ULONG>(::InterlockedIncrement(&refCount_));
+}
 
-ULONG TComObject::ObjRelease() {
+ULONG TComObject::ObjRelease() noexcept {
     LONG n = ::InterlockedDecrement(&refCount_);
     if (n == 0) delete this;
     return static_cast<ULONG>(n);
 }
 
-void* TComObject::GetInterface(REFIID iid) {
+void* TComObject::GetInterface(REFIID iid) noexcept {
     // One pointer answers IUnknown, always the same, for COM's identity rule.
     if (iid == IID_IUnknown || iid == IID_ISupportErrorInfo)
         return static_cast<ISupportErrorInfo*>(this);
@@ -129,19 +133,16 @@ void* TComObject::GetInterface(REFIID iid) {
 }
 
 HRESULT TComObject::SafeCallException(REFIID iid) noexcept {
-    std::string source;
-    try {
-        source = factory_.ProgID();
-    } catch (...) {
-    }
-    return HandleSafeCallException(iid, source);
+    return factory_.SafeCallException(iid);
 }
 
-HRESULT TTypedComObject::QueryInterface(REFIID iid, void** out) { return ObjQueryInterface(iid, out); }
-ULONG TTypedComObject::AddRef() { return ObjAddRef(); }
-ULONG TTypedComObject::Release() { return ObjRelease(); }
+HRESULT TTypedComObject::QueryInterface(REFIID iid, void** out) noexcept {
+    return ObjQueryInterface(iid, out);
+}
+ULONG TTypedComObject::AddRef() noexcept { return ObjAddRef(); }
+ULONG TTypedComObject::Release() noexcept { return ObjRelease(); }
 
-HRESULT TTypedComObject::GetClassInfo(ITypeInfo** TypeInfo) {
+HRESULT TTypedComObject::GetClassInfo(ITypeInfo** TypeInfo) noexcept {
     if (!TypeInfo) return E_POINTER;
     *TypeInfo = nullptr;
     return SafeCall(IID_IProvideClassInfo, [&] {
@@ -152,7 +153,7 @@ HRESULT TTypedComObject::GetClassInfo(ITypeInfo** TypeInfo) {
     });
 }
 
-void* TTypedComObject::GetInterface(REFIID iid) {
+void* TTypedComObject::GetInterface(REFIID iid) noexcept {
     if (iid == IID_IProvideClassInfo) return static_cast<IProvideClassInfo*>(this);
     return TComObject::GetInterface(iid);
 }
@@ -252,7 +253,7 @@ TComObjectFactory::~TComObjectFactory() {
     ComClassManager().RemoveObjectFactory(this);
 }
 
-HRESULT TComObjectFactory::QueryInterface(REFIID iid, void** out) {
+HRESULT TComObjectFactory::QueryInterface(REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IClassFactory) {
         *out = static_cast<IClassFactory*>(this);
@@ -263,12 +264,14 @@ HRESULT TComObjectFactory::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG TComObjectFactory::AddRef() { return static_cast<ULONG>(server_.AdjustFactoryCount(true)); }
-ULONG TComObjectFactory::Release() {
+ULONG TComObjectFactory::AddRef() noexcept {
+    return static_cast<ULONG>(server_.AdjustFactoryCount(true));
+}
+ULONG TComObjectFactory::Release() noexcept {
     return static_cast<ULONG>(server_.AdjustFactoryCount(false));
 }
 
-HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -280,14 +283,38 @@ HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** ou
         object->ObjRelease();
         return hr;
     } catch (...) {
-        return HandleSafeCallException(IID_IClassFactory, ProgID());
+        return SafeCallException(IID_IClassFactory);
     }
 }
 
-HRESULT TComObjectFactory::LockServer(BOOL lock) {
-    // A lock keeps the server as a live object would.
-    server_.AdjustObjectCount(lock != FALSE);
+HRESULT TComObjectFactory::LockServer(BOOL lock) noexcept {
+    if (lock) {
+        ::InterlockedIncrement(&locks_);
+    } else {
+        // Taken only while one is held, so the count never goes below zero.
+        LONG held = locks_;
+        for (;;) {
+            if (held <= 0) return E_UNEXPECTED;
+            LONG seen = ::InterlockedCompareExchange(&locks_, held - 1, held);
+            if (seen == held) break;
+            held = seen;
+        }
+    }
+    // As at an object's release: what the server makes of its last lock is
+    // the program's business, so an error there is the program's message
+    // and not the client's failure.
+    Guarded([&] { server_.AdjustObjectCount(lock != FALSE); });
     return S_OK;
+}
+
+HRESULT TComObjectFactory::SafeCallException(REFIID iid) noexcept {
+    std::string source;
+    try {
+        source = ProgID();
+    } catch (...) {
+        // A class whose name cannot be read is named by nothing.
+    }
+    return HandleSafeCallException(iid, source);
 }
 
 TComObject* TComObjectFactory::CreateComObject() { return creator_(*this); }

@@ -150,9 +150,13 @@ void TComServer::HandleLastRelease() {
             if (!shutdown) return;
             // Not every system suspends the class objects when the count
             // falls to zero: withdraw them, so that a new client starts a
-            // fresh program instead of reaching one that is quitting.
-            ComClassManager().ForEachFactory(
-                server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
+            // fresh program instead of reaching one that is quitting. The
+            // quit itself must come whatever happens here.
+            try {
+                ComClassManager().ForEachFactory(
+                    server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
+            } catch (...) {
+            }
             ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
         }
     } post{this, shutdown};

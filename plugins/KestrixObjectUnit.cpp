@@ -5,10 +5,12 @@
 #include "ui/Exception.h"
 #include "ui/Handles.h"
 
+#include <vector>
+
 using namespace automation;
 using namespace ui;
 
-HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) {
+HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) noexcept {
     if (!PluginList) return E_POINTER;
     *PluginList = nullptr;
     std::vector<std::string> names;
@@ -42,19 +44,23 @@ HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) {
     return FAILED(hr) ? E_FAIL : hr;
 }
 
-HRESULT TKestrixObject::AddPlugin(BSTR FileName) { return S_OK; }
+HRESULT TKestrixObject::AddPlugin(BSTR FileName) noexcept { return S_OK; }
 
-HRESULT TKestrixObject::RemovePlugin(BSTR FileName) { return S_OK; }
+HRESULT TKestrixObject::RemovePlugin(BSTR FileName) noexcept { return S_OK; }
 
-HRESULT TKestrixObject::GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstance) {
+HRESULT TKestrixObject::GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstance) noexcept {
     if (!PluginInstance) return E_POINTER;
     *PluginInstance = nullptr;
     return SafeCall(IID_IKestrixObject, [&]() -> HRESULT {
         CLSID classId;
-        OleCheck(::CLSIDFromString(WideString(AnsiString(PluginNick)).c_str(), &classId));
+        std::string nick = AnsiString(PluginNick);
+        OleCheck(::CLSIDFromString(WideString(nick).c_str(), &classId),
+                 "\"" + Utf8(PluginNick, static_cast<int>(::SysStringLen(PluginNick))) +
+                     "\" is no plug-in identifier");
         ComPtr<IUnknown> object;
         OleCheck(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                    IID_IUnknown, object.put_void()));
+                                    IID_IUnknown, object.put_void()),
+                 "Cannot create the plug-in " + nick);
         if (!object) return E_FAIL;
         HRESULT hr = object->QueryInterface(IID_IKestrixPlugin,
                                             reinterpret_cast<void**>(PluginInstance));

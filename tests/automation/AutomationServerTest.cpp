@@ -291,6 +291,30 @@ TEST_F(AutomationServer, ExitWhileAClientHoldsAnObjectAsksWithNoPreselected) {
     holder.client.Wait(30000);
 }
 
+TEST_F(AutomationServer, UnlocksWithoutLocksNeitherEndTheProgramNorSkipTheQuestion) {
+    auto program = StartProgram();
+    NamedEvent ready("ready"), release("release");
+    // It holds an object after one lock and three unlocks of the factory.
+    ChildProcess client(Client() + " unlock " + ready.Name() + " " + release.Name());
+    ASSERT_TRUE(ready.Wait(30000)) << client.Output();
+    // Whether the calls reach the program is the system's affair (Wine's
+    // factory proxy answers them itself).
+    std::printf("[          ] %s", client.Output().substr(0, client.Output().find('\n') + 1).c_str());
+
+    ChooseExit();
+    HWND box = QuestionOf(*program);
+    ASSERT_NE(nullptr, box) << "no question while a client holds an object";
+    ClickWindow(::GetDlgItem(box, IDNO));
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(box); }, 5000));
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(program->Handle(), 500));
+
+    release.Set();
+    EXPECT_EQ(0, client.Wait(30000)) << client.Output();
+    // Its object gone, nothing is held: closing asks nothing.
+    ::PostMessageA(MainWindow(*program), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, program->Wait(10000));
+}
+
 TEST_F(AutomationServer, ManyClientsAtOnceAreAllAnswered) {
     auto program = StartProgram();
     constexpr int kClients = 8, kCalls = 200;

@@ -93,7 +93,7 @@ struct WindowSearch {
     bool visibleOnly;
     HWND found;
 };
-BOOL CALLBACK FindWindowOf(HWND wnd, LPARAM lp) {
+BOOL CALLBACK FindWindowOf(HWND wnd, LPARAM lp) noexcept {
     auto* s = reinterpret_cast<WindowSearch*>(lp);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(wnd, &owner);

@@ -517,13 +517,18 @@ TComClassManager& ComClassManager() {
 namespace {
 TInitProc SaveInitProc = nullptr;
 
+// A program without COM would look alive to its clients while their calls
+// time out: a failure stops the start with its message.
 void InitComObj() {
     if (SaveInitProc) SaveInitProc();
-    if (CoInitFlags != -1) ::CoInitializeEx(nullptr, static_cast<DWORD>(CoInitFlags));
+    if (CoInitFlags != -1)
+        OleCheck(::CoInitializeEx(nullptr, static_cast<DWORD>(CoInitFlags)),
+                 "Cannot initialise COM");
     // Embedded options pages and the clipboard need OLE as well; in a
     // multithreaded apartment it would refuse, and the program never asks
     // for one.
-    if (CoInitFlags == -1 || !(CoInitFlags & COINIT_MULTITHREADED)) ::OleInitialize(nullptr);
+    if (CoInitFlags == -1 || !(CoInitFlags & COINIT_MULTITHREADED))
+        OleCheck(::OleInitialize(nullptr), "Cannot initialise OLE");
 }
 }  // namespace
 

@@ -239,7 +239,8 @@ void ServerInitHook() {
     ComServer->Suspended =
         CoInitFlags != -1 && Ole32Entry<void*>("CoInitializeEx") != nullptr && resume != nullptr;
     ComServer->StartServer();
-    if (ComServer->Suspended) resume();
+    if (ComServer->Suspended)
+        OleCheck(resume(), "Cannot make the program's classes available to other programs");
 }
 
 bool ConfirmServerShutdown() {

@@ -228,6 +228,29 @@ TEST(ComServer, DescribesTheProgram) {
     EXPECT_EQ(library.get(), server->GetTypeLibrary().get()) << "loaded once";
 }
 
+// A start in a thread that already lives in the multithreaded apartment.
+DWORD WINAPI InitializeInTheMultithreadedApartment(void* result) noexcept {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    try {
+        ui::Application.Initialize();
+    } catch (const ui::EOleSysError& e) {
+        *static_cast<ui::EOleSysError*>(result) = e;
+    } catch (...) {
+    }
+    ::CoUninitialize();
+    return 0;
+}
+
+TEST(ComServer, ACOMThatRefusesTheProgramsApartmentStopsTheStart) {
+    ui::EOleSysError error("none", S_OK);
+    ui::KernelHandle thread(::CreateThread(nullptr, 0, InitializeInTheMultithreadedApartment,
+                                           &error, 0, nullptr));
+    ASSERT_TRUE(thread);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 30000));
+    EXPECT_EQ(RPC_E_CHANGED_MODE, error.ErrorCode);
+    EXPECT_EQ(0u, error.Message().find("Cannot initialise COM. ")) << error.Message();
+}
+
 TEST(ComServer, InitializePublishesTheFactoryAndRegistersTheTypeLibrary) {
     RedirectedKey classes(HKEY_CLASSES_ROOT);
     EXPECT_EQ(&automation::ServerInitHook, ui::InitProc);

@@ -26,12 +26,19 @@ HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) noexcept {
             ::RegCreateKeyA(HKEY_CURRENT_USER, kPluginsKey, created.put());
             return S_OK;
         }
-        char name[261];
-        for (DWORD index = 0;; ++index) {
-            LONG rc = ::RegEnumKeyA(key.get(), index, name, sizeof name);
+        // A name has at most 255 characters, but in a multi-byte code page
+        // that is more bytes than 261: the buffer grows until it fits.
+        std::vector<char> name(261);
+        for (DWORD index = 0;;) {
+            LONG rc = ::RegEnumKeyA(key.get(), index, name.data(), static_cast<DWORD>(name.size()));
+            if (rc == ERROR_MORE_DATA && name.size() < 4096) {
+                name.resize(name.size() * 2);
+                continue;
+            }
             if (rc == ERROR_NO_MORE_ITEMS) break;
             if (rc != ERROR_SUCCESS) throw Exception("Error enumerating registry items");
-            names.emplace_back(name);
+            names.emplace_back(name.data());
+            ++index;
         }
         return S_OK;
     });

@@ -170,6 +170,10 @@ const char kTypeLibMarshaler[] = "{00020424-0000-0000-C000-000000000046}";
 class ClassesWriter {
 public:
     void Write(const std::string& path, const char* name, const std::string& value) {
+        Write(path, name, WideString(value));
+    }
+    // Paths go in wide, so that every folder name arrives whole.
+    void Write(const std::string& path, const char* name, const std::wstring& value) {
         RegKey key;
         LONG rc = Create(path, key);
         if (rc == ERROR_ACCESS_DENIED && !perUser_) {
@@ -177,9 +181,9 @@ public:
             if (rc == ERROR_SUCCESS) rc = Create(path, key);
         }
         if (rc == ERROR_SUCCESS)
-            rc = ::RegSetValueExA(key.get(), name, 0, REG_SZ,
+            rc = ::RegSetValueExW(key.get(), name ? WideString(name).c_str() : nullptr, 0, REG_SZ,
                                   reinterpret_cast<const BYTE*>(value.c_str()),
-                                  static_cast<DWORD>(value.size() + 1));
+                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         if (rc != ERROR_SUCCESS)
             throw EOleRegistrationError("Error creating system registry entry " + RootName() +
                                         "\\" + path + ": " + SysErrorMessage(rc));
@@ -214,12 +218,6 @@ void DeleteClassesKey(const std::string& path) {
     if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS,
                         userClasses.put()) == ERROR_SUCCESS)
         ::RegDeleteTreeA(userClasses.get(), path.c_str());
-}
-
-// A command line naming the file, safe with spaces in the path.
-std::string QuotedPath(const std::string& path) {
-    if (path.find(' ') == std::string::npos || path.front() == '"') return path;
-    return "\"" + path + "\"";
 }
 
 const char* ThreadingModelName(TThreadingModel model) {
@@ -357,7 +355,7 @@ void TComObjectFactory::WriteClassKeys(ClassesWriter& classes) {
     std::string progId = ProgID();
     std::string serverKey = server_.ServerKeyName();
     classes.Write(classKey, nullptr, description_);
-    classes.Write(classKey + "\\" + serverKey, nullptr, QuotedPath(server_.ServerFilePath()));
+    classes.Write(classKey + "\\" + serverKey, nullptr, ProgramCommand(server_.ServerFilePath()));
     if (const char* model = ThreadingModelName(threading_))
         if (serverKey == "InprocServer32")
             classes.Write(classKey + "\\" + serverKey, "ThreadingModel", model);

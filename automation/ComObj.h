@@ -58,7 +58,7 @@ public:
     virtual int AdjustObjectCount(bool Created) = 0;
     virtual int AdjustFactoryCount(bool Created) = 0;
     virtual std::string GetHelpFile() = 0;
-    virtual std::string ServerFilePath() = 0;
+    virtual std::wstring ServerFilePath() = 0;
     virtual std::string ServerKeyName() = 0;
     virtual std::string ServerName() = 0;
     virtual bool IsStartSuspended() = 0;

@@ -17,7 +17,10 @@ std::string BinPath(const std::string& file) {
     return p.substr(0, p.find_last_of('\\') + 1) + file;
 }
 
-ChildProcess::ChildProcess(const std::string& commandLine) {
+ChildProcess::ChildProcess(const std::string& commandLine)
+    : ChildProcess(ui::WideString(commandLine)) {}
+
+ChildProcess::ChildProcess(const std::wstring& commandLine) {
     char dir[MAX_PATH] = {}, name[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, dir);
     ::GetTempFileNameA(dir, "kcp", 0, name);
@@ -25,15 +28,15 @@ ChildProcess::ChildProcess(const std::string& commandLine) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     ui::FileHandle out(::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = nullptr;
     si.hStdOutput = out.get();
     si.hStdError = out.get();
     PROCESS_INFORMATION pi = {};
-    std::string cmd = commandLine;
-    if (::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    std::wstring cmd = commandLine;
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                          nullptr, &si, &pi)) {
         process_.reset(pi.hProcess);
         ::CloseHandle(pi.hThread);

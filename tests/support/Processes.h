@@ -15,6 +15,7 @@ std::string BinPath(const std::string& file);
 class ChildProcess {
 public:
     // Starts commandLine; its standard output goes to a file of its own.
+    explicit ChildProcess(const std::wstring& commandLine);
     explicit ChildProcess(const std::string& commandLine);
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

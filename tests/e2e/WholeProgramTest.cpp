@@ -50,7 +50,7 @@ struct ProcessWindows {
     DWORD pid;
     int visible = 0;
 };
-BOOL CALLBACK CountVisible(HWND w, LPARAM lp) {
+BOOL CALLBACK CountVisible(HWND w, LPARAM lp) noexcept {
     auto* p = reinterpret_cast<ProcessWindows*>(lp);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(w, &pid);

@@ -18,4 +18,7 @@ kestrix: no DISPLAY, so Kestrix runs on the private display $DISPLAY.
 MSG
 fi
 kestrix_start_wine
-wine "$BUILD/bin/kestrix.exe" "$@"
+# Waited for, not run in the foreground, so that a signal to this script
+# ends the session (and the program with it) at once.
+wine "$BUILD/bin/kestrix.exe" "$@" &
+wait $!

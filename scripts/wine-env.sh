@@ -141,19 +141,22 @@ kestrix_session_start() {
   kestrix_session_free
   kestrix_start_xvfb 1280x1024x24
   kestrix_start_wine
-  printf 'SESSION_DISPLAY=%s\nXVFB_PID=%s\nIDLE_PID=%s\n' \
-    "$DISPLAY" "$KESTRIX_XVFB_PID" "$KESTRIX_IDLE_PID" >"$(kestrix_session_file)"
+  printf 'SESSION_DISPLAY=%s\nXVFB_PID=%s\n' "$DISPLAY" "$KESTRIX_XVFB_PID" \
+    >"$(kestrix_session_file)"
 }
 
 kestrix_session_stop() {
   local file
   file="$(kestrix_session_file)"
   [ -f "$file" ] || return 0
-  local XVFB_PID="" IDLE_PID="" SESSION_DISPLAY=""
+  local XVFB_PID="" SESSION_DISPLAY=""
   # shellcheck disable=SC1090
   source "$file"
-  KESTRIX_XVFB_PID="$XVFB_PID"
-  KESTRIX_IDLE_PID="$IDLE_PID"
+  # The wineserver's end takes the idle program with it; the display's
+  # server is ended only while its number is still that Xvfb's.
+  KESTRIX_IDLE_PID=""
+  KESTRIX_XVFB_PID=""
+  [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ] && KESTRIX_XVFB_PID="$XVFB_PID"
   kestrix_stop
   rm -f "$file"
 }

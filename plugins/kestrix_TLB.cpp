@@ -17,7 +17,8 @@ ComPtr<IKestrixObject> CoKestrixObject::Create() {
              "Cannot create the plug-in directory");
     ComPtr<IKestrixObject> directory;
     if (!unknown || FAILED(unknown.As(IID_IKestrixObject, directory)) || !directory)
-        throw EOleSysError("Interface not supported", E_NOINTERFACE);
+        throw EOleSysError("The plug-in directory does not support the interface IKestrixObject",
+                           E_NOINTERFACE);
     return directory;
 }
 

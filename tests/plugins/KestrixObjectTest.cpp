@@ -353,7 +353,8 @@ TEST_F(KestrixObjectTest, CreatorRefusesAnObjectThatIsNoDirectory) {
         CoKestrixObject::Create();
         ADD_FAILURE() << "no error";
     } catch (const ui::EOleSysError& e) {
-        EXPECT_EQ("Interface not supported", e.Message());
+        EXPECT_EQ("The plug-in directory does not support the interface IKestrixObject",
+                  e.Message());
         EXPECT_EQ(E_NOINTERFACE, e.ErrorCode);
     }
 }

@@ -178,7 +178,7 @@ ComPtr<ITypeLib> LoadTypeLibraryFile(const std::wstring& path) {
     ComPtr<ITypeLib> library;
     // Registration is done separately, at every start.
     OleCheck(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put()),
-             "Cannot load the type library of " + QuotedPath(path));
+             "Cannot load the type library of " + Quoted(path));
     return library;
 }
 
@@ -215,7 +215,7 @@ void RegisterTypeLibraryFile(ITypeLib* library, const std::wstring& path) {
                 ::GetModuleHandleA("OLEAUT32.DLL"), "RegisterTypeLibForUser")))
             hr = forUser(library, file.data(), helpDir.data());
     }
-    OleCheck(hr, "Cannot register the type library of " + QuotedPath(path));
+    OleCheck(hr, "Cannot register the type library of " + Quoted(path));
 }
 
 void UnregisterTypeLibraryEntry(ITypeLib* library) {

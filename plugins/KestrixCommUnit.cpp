@@ -104,17 +104,17 @@ std::vector<std::string> ReadCheckedPlugins(const std::wstring& path) {
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         DWORD error = ::GetLastError();
-        throw Exception("Cannot open file " + QuotedPath(path) + ". " + SysErrorMessage(error));
+        throw Exception("Cannot open file " + Quoted(path) + ". " + SysErrorMessage(error));
     }
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF)
-        throw Exception("Cannot read file " + QuotedPath(path) + ": it is too large");
+        throw Exception("Cannot read file " + Quoted(path) + ": it is too large");
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD done = 0, total = 0;
     while (total < text.size()) {
         if (!::ReadFile(file.get(), text.data() + total, static_cast<DWORD>(text.size() - total),
                         &done, nullptr))
-            throw Exception("Cannot read file " + QuotedPath(path) + ". " +
+            throw Exception("Cannot read file " + Quoted(path) + ". " +
                             SysErrorMessage(::GetLastError()));
         if (done == 0) break;  // shorter than it was a moment ago
         total += done;
@@ -150,7 +150,7 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     for (const CLSID& id : pluginIds) text += automation::GuidToString(id) + "\r\n";
 
     auto fail = [&](DWORD error) {
-        throw Exception("Cannot write file " + QuotedPath(path) + ". " + SysErrorMessage(error));
+        throw Exception("Cannot write file " + Quoted(path) + ". " + SysErrorMessage(error));
     };
     // A list the user made read-only stays as it is (a rename would not ask).
     DWORD attributes = ::GetFileAttributesW(path.c_str());

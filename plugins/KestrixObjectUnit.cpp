@@ -61,9 +61,9 @@ HRESULT TKestrixObject::GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstan
     return SafeCall(IID_IKestrixObject, [&]() -> HRESULT {
         CLSID classId;
         std::string nick = AnsiString(PluginNick);
+        std::wstring given = PluginNick ? std::wstring(PluginNick, ::SysStringLen(PluginNick)) : L"";
         OleCheck(::CLSIDFromString(WideString(nick).c_str(), &classId),
-                 "\"" + Utf8(PluginNick, static_cast<int>(::SysStringLen(PluginNick))) +
-                     "\" is no plug-in identifier");
+                 Quoted(given) + " is no plug-in identifier");
         ComPtr<IUnknown> object;
         OleCheck(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                     IID_IUnknown, object.put_void()),

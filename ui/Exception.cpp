@@ -7,7 +7,12 @@
 
 namespace ui {
 
-std::string QuotedPath(const std::wstring& path) { return "\"" + Utf8(path) + "\""; }
+std::string Quoted(const std::wstring& text) {
+    std::string quoted(1, '"');
+    quoted += Utf8(text);
+    quoted += '"';
+    return quoted;
+}
 
 std::string SysErrorMessage(DWORD code) {
     wchar_t* text = nullptr;

@@ -34,8 +34,8 @@ public:
     using EOleError::EOleError;
 };
 
-// A path as messages name it: in double quotes.
-std::string QuotedPath(const std::wstring& path);
+// Text as messages name it, a path say: in double quotes.
+std::string Quoted(const std::wstring& text);
 
 // The system's text for a status, without the trailing line break.
 std::string SysErrorMessage(DWORD code);

@@ -8,9 +8,9 @@ namespace {
 constexpr size_t kMaxPath = 255;
 }
 
-TVersionInfo::TVersionInfo(const std::string& FileName) {
-    FPath.reset(new char[FileName.size() + 1]);
-    std::memcpy(FPath.get(), FileName.c_str(), FileName.size() + 1);
+TVersionInfo::TVersionInfo(const std::wstring& FileName) {
+    FPath.reset(new wchar_t[FileName.size() + 1]);
+    std::memcpy(FPath.get(), FileName.c_str(), (FileName.size() + 1) * sizeof(wchar_t));
     ReadVersionInfo();
 }
 
@@ -19,10 +19,12 @@ TVersionInfo::~TVersionInfo() = default;
 void TVersionInfo::ReadVersionInfo() {
     FLoaded = false;
     FInfoData.reset();
-    FInfoSize = ::GetFileVersionInfoSizeA(FPath.get(), &FInfoHandle);
+    FInfoSize = ::GetFileVersionInfoSizeW(FPath.get(), &FInfoHandle);
     if (FInfoSize == 0) return;
     FInfoData.reset(new BYTE[FInfoSize]);
-    FLoaded = ::GetFileVersionInfoA(FPath.get(), FInfoHandle, FInfoSize, FInfoData.get()) != FALSE;
+    // The wide call reserves room for the 8-bit copies that VerQueryValueA
+    // makes of the strings, as the 8-bit one does.
+    FLoaded = ::GetFileVersionInfoW(FPath.get(), FInfoHandle, FInfoSize, FInfoData.get()) != FALSE;
 }
 
 bool TVersionInfo::GetTranslation(WORD& Language, WORD& CodePage) const {

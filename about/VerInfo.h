@@ -10,7 +10,8 @@
 class TVersionInfo {
 public:
     // Loads the version data once; a file without any just reads as empty.
-    explicit TVersionInfo(const std::string& FileName);
+    // The file name is wide and whole; the queries are 8-bit.
+    explicit TVersionInfo(const std::wstring& FileName);
     virtual ~TVersionInfo();
     TVersionInfo(const TVersionInfo&) = delete;
     TVersionInfo& operator=(const TVersionInfo&) = delete;
@@ -28,7 +29,7 @@ public:
 private:
     void ReadVersionInfo();
 
-    std::unique_ptr<char[]> FPath;
+    std::unique_ptr<wchar_t[]> FPath;
     bool FLoaded = false;
     DWORD FInfoSize = 0;
     std::unique_ptr<BYTE[]> FInfoData;

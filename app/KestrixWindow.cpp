@@ -235,12 +235,18 @@ void TKestrixWnd::EraseSelection() {
     ::InflateRect(&r, 1, 1);
     // The band lies on the rectangle's edges only: restoring the four edge
     // strips of the grown rectangle looks the same as restoring all of it
-    // and costs the perimeter instead of the area.
+    // and costs the perimeter instead of the area. The system draws the
+    // band as wide as its focus border (wider at a high DPI); each strip
+    // covers that and the one pixel the rectangle was grown by.
+    UINT borderX = 1, borderY = 1;
+    ::SystemParametersInfoA(SPI_GETFOCUSBORDERWIDTH, 0, &borderX, 0);
+    ::SystemParametersInfoA(SPI_GETFOCUSBORDERHEIGHT, 0, &borderY, 0);
+    const int w = static_cast<int>(borderX) + 1, h = static_cast<int>(borderY) + 1;
     const RECT strips[] = {
-        {r.left, r.top, r.right, std::min(r.top + 3, r.bottom)},
-        {r.left, std::max(r.bottom - 3, r.top), r.right, r.bottom},
-        {r.left, r.top, std::min(r.left + 3, r.right), r.bottom},
-        {std::max(r.right - 3, r.left), r.top, r.right, r.bottom},
+        {r.left, r.top, r.right, std::min(r.top + h, r.bottom)},
+        {r.left, std::max(r.bottom - h, r.top), r.right, r.bottom},
+        {r.left, r.top, std::min(r.left + w, r.right), r.bottom},
+        {std::max(r.right - w, r.left), r.top, r.right, r.bottom},
     };
     TCanvas& frozen = Image.Picture.Bitmap().Canvas();
     for (const RECT& s : strips) Canvas().CopyRect(s, frozen, s);

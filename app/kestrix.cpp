@@ -13,6 +13,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Application.CreateForm(KestrixWnd);
         Application.Run();
     } catch (...) {
+        // A start that fails does so before the title is set; its message
+        // still comes under the program's name.
+        Application.SetTitle("Kestrix");
         Application.HandleException();
         Application.DestroyForms();
         return 1;

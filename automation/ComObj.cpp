@@ -40,7 +40,7 @@ HRESULT HandleSafeCallException(REFIID iid, const std::string& source) noexcept 
         ComPtr<ICreateErrorInfo> create;
         if (SUCCEEDED(::CreateErrorInfo(create.put()))) {
             create->SetGUID(iid);
-            create->SetDescription(const_cast<LPOLESTR>(WideString(text).c_str()));
+            create->SetDescription(const_cast<LPOLESTR>(WideFromUtf8(text).c_str()));
             create->SetSource(const_cast<LPOLESTR>(WideString(source).c_str()));
             ComPtr<IErrorInfo> info;
             if (SUCCEEDED(create.As(IID_IErrorInfo, info))) ::SetErrorInfo(0, info.get());
@@ -64,7 +64,7 @@ bool CalleeErrorText(IUnknown* callee, REFIID iid, std::string& text) {
         return false;
     Bstr description;
     info->GetDescription(description.put());
-    text = AnsiString(description.get());
+    text = Utf8(description.get(), static_cast<int>(description.Length()));
     return true;
 }
 }  // namespace
@@ -97,15 +97,17 @@ TComObject::~TComObject() {
     Guarded([&] { factory_.ComServer().AdjustObjectCount(false); });
 }
 
-HRESULT TComObject::QueryInterface(REFIID iid, void** out) { return ObjQueryInterface(iid, out); }
-ULONG TComObject::AddRef() { return ObjAddRef(); }
-ULONG TComObject::Release() { return ObjRelease(); }
+HRESULT TComObject::QueryInterface(REFIID iid, void** out) noexcept {
+    return ObjQueryInterface(iid, out);
+}
+ULONG TComObject::AddRef() noexcept { return ObjAddRef(); }
+ULONG TComObject::Release() noexcept { return ObjRelease(); }
 
-HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID iid) {
+HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID iid) noexcept {
     return GetInterface(iid) ? S_OK : S_FALSE;
 }
 
-HRESULT TComObject::ObjQueryInterface(REFIID iid, void** out) {
+HRESULT TComObject::ObjQueryInterface(REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;
     *out = GetInterface(iid);
     if (!*out) return E_NOINTERFACE;
@@ -113,15 +115,17 @@ HRESULT TComObject::ObjQueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
-ULONG TComObject::ObjAddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
+ULONG TComObject::ObjAddRef() noexcept {
+    return static_cast<ULONG>(::InterlockedIncrement(&refCount_));
+}
 
-ULONG TComObject::ObjRelease() {
+ULONG TComObject::ObjRelease() noexcept {
     LONG n = ::InterlockedDecrement(&refCount_);
     if (n == 0) delete this;
     return static_cast<ULONG>(n);
 }
 
-void* TComObject::GetInterface(REFIID iid) {
+void* TComObject::GetInterface(REFIID iid) noexcept {
     // One pointer answers IUnknown, always the same, for COM's identity rule.
     if (iid == IID_IUnknown || iid == IID_ISupportErrorInfo)
         return static_cast<ISupportErrorInfo*>(this);
@@ -129,19 +133,16 @@ void* TComObject::GetInterface(REFIID iid) {
 }
 
 HRESULT TComObject::SafeCallException(REFIID iid) noexcept {
-    std::string source;
-    try {
-        source = factory_.ProgID();
-    } catch (...) {
-    }
-    return HandleSafeCallException(iid, source);
+    return factory_.SafeCallException(iid);
 }
 
-HRESULT TTypedComObject::QueryInterface(REFIID iid, void** out) { return ObjQueryInterface(iid, out); }
-ULONG TTypedComObject::AddRef() { return ObjAddRef(); }
-ULONG TTypedComObject::Release() { return ObjRelease(); }
+HRESULT TTypedComObject::QueryInterface(REFIID iid, void** out) noexcept {
+    return ObjQueryInterface(iid, out);
+}
+ULONG TTypedComObject::AddRef() noexcept { return ObjAddRef(); }
+ULONG TTypedComObject::Release() noexcept { return ObjRelease(); }
 
-HRESULT TTypedComObject::GetClassInfo(ITypeInfo** TypeInfo) {
+HRESULT TTypedComObject::GetClassInfo(ITypeInfo** TypeInfo) noexcept {
     if (!TypeInfo) return E_POINTER;
     *TypeInfo = nullptr;
     return SafeCall(IID_IProvideClassInfo, [&] {
@@ -152,7 +153,7 @@ HRESULT TTypedComObject::GetClassInfo(ITypeInfo** TypeInfo) {
     });
 }
 
-void* TTypedComObject::GetInterface(REFIID iid) {
+void* TTypedComObject::GetInterface(REFIID iid) noexcept {
     if (iid == IID_IProvideClassInfo) return static_cast<IProvideClassInfo*>(this);
     return TComObject::GetInterface(iid);
 }
@@ -169,6 +170,10 @@ const char kTypeLibMarshaler[] = "{00020424-0000-0000-C000-000000000046}";
 class ClassesWriter {
 public:
     void Write(const std::string& path, const char* name, const std::string& value) {
+        Write(path, name, WideString(value));
+    }
+    // Paths go in wide, so that every folder name arrives whole.
+    void Write(const std::string& path, const char* name, const std::wstring& value) {
         RegKey key;
         LONG rc = Create(path, key);
         if (rc == ERROR_ACCESS_DENIED && !perUser_) {
@@ -176,9 +181,9 @@ public:
             if (rc == ERROR_SUCCESS) rc = Create(path, key);
         }
         if (rc == ERROR_SUCCESS)
-            rc = ::RegSetValueExA(key.get(), name, 0, REG_SZ,
+            rc = ::RegSetValueExW(key.get(), name ? WideString(name).c_str() : nullptr, 0, REG_SZ,
                                   reinterpret_cast<const BYTE*>(value.c_str()),
-                                  static_cast<DWORD>(value.size() + 1));
+                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         if (rc != ERROR_SUCCESS)
             throw EOleRegistrationError("Error creating system registry entry " + RootName() +
                                         "\\" + path + ": " + SysErrorMessage(rc));
@@ -215,12 +220,6 @@ void DeleteClassesKey(const std::string& path) {
         ::RegDeleteTreeA(userClasses.get(), path.c_str());
 }
 
-// A command line naming the file, safe with spaces in the path.
-std::string QuotedPath(const std::string& path) {
-    if (path.find(' ') == std::string::npos || path.front() == '"') return path;
-    return "\"" + path + "\"";
-}
-
 const char* ThreadingModelName(TThreadingModel model) {
     switch (model) {
         case tmApartment: return "Apartment";
@@ -252,7 +251,7 @@ TComObjectFactory::~TComObjectFactory() {
     ComClassManager().RemoveObjectFactory(this);
 }
 
-HRESULT TComObjectFactory::QueryInterface(REFIID iid, void** out) {
+HRESULT TComObjectFactory::QueryInterface(REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IClassFactory) {
         *out = static_cast<IClassFactory*>(this);
@@ -263,12 +262,14 @@ HRESULT TComObjectFactory::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG TComObjectFactory::AddRef() { return static_cast<ULONG>(server_.AdjustFactoryCount(true)); }
-ULONG TComObjectFactory::Release() {
+ULONG TComObjectFactory::AddRef() noexcept {
+    return static_cast<ULONG>(server_.AdjustFactoryCount(true));
+}
+ULONG TComObjectFactory::Release() noexcept {
     return static_cast<ULONG>(server_.AdjustFactoryCount(false));
 }
 
-HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -280,14 +281,38 @@ HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** ou
         object->ObjRelease();
         return hr;
     } catch (...) {
-        return HandleSafeCallException(IID_IClassFactory, ProgID());
+        return SafeCallException(IID_IClassFactory);
     }
 }
 
-HRESULT TComObjectFactory::LockServer(BOOL lock) {
-    // A lock keeps the server as a live object would.
-    server_.AdjustObjectCount(lock != FALSE);
+HRESULT TComObjectFactory::LockServer(BOOL lock) noexcept {
+    if (lock) {
+        ::InterlockedIncrement(&locks_);
+    } else {
+        // Taken only while one is held, so the count never goes below zero.
+        LONG held = locks_;
+        for (;;) {
+            if (held <= 0) return E_UNEXPECTED;
+            LONG seen = ::InterlockedCompareExchange(&locks_, held - 1, held);
+            if (seen == held) break;
+            held = seen;
+        }
+    }
+    // As at an object's release: what the server makes of its last lock is
+    // the program's business, so an error there is the program's message
+    // and not the client's failure.
+    Guarded([&] { server_.AdjustObjectCount(lock != FALSE); });
     return S_OK;
+}
+
+HRESULT TComObjectFactory::SafeCallException(REFIID iid) noexcept {
+    std::string source;
+    try {
+        source = ProgID();
+    } catch (...) {
+        // A class whose name cannot be read is named by nothing.
+    }
+    return HandleSafeCallException(iid, source);
 }
 
 TComObject* TComObjectFactory::CreateComObject() { return creator_(*this); }
@@ -298,7 +323,8 @@ void TComObjectFactory::RegisterClassObject() {
     if (server_.IsStartSuspended()) flags |= REGCLS_SUSPENDED;
     DWORD cookie = 0;
     OleCheck(::CoRegisterClassObject(classId_, static_cast<IClassFactory*>(this),
-                                     CLSCTX_LOCAL_SERVER, flags, &cookie));
+                                     CLSCTX_LOCAL_SERVER, flags, &cookie),
+             "Cannot make the class " + GuidToString(classId_) + " available to other programs");
     registration_ = cookie;
 }
 
@@ -329,7 +355,7 @@ void TComObjectFactory::WriteClassKeys(ClassesWriter& classes) {
     std::string progId = ProgID();
     std::string serverKey = server_.ServerKeyName();
     classes.Write(classKey, nullptr, description_);
-    classes.Write(classKey + "\\" + serverKey, nullptr, QuotedPath(server_.ServerFilePath()));
+    classes.Write(classKey + "\\" + serverKey, nullptr, ProgramCommand(server_.ServerFilePath()));
     if (const char* model = ThreadingModelName(threading_))
         if (serverKey == "InprocServer32")
             classes.Write(classKey + "\\" + serverKey, "ThreadingModel", model);
@@ -345,7 +371,8 @@ void TComObjectFactory::WriteClassKeys(ClassesWriter& classes) {
 namespace {
 std::string TypeInfoName(ITypeInfo* info, std::string* doc = nullptr) {
     Bstr name, docString;
-    OleCheck(info->GetDocumentation(MEMBERID_NIL, name.put(), docString.put(), nullptr, nullptr));
+    OleCheck(info->GetDocumentation(MEMBERID_NIL, name.put(), docString.put(), nullptr, nullptr),
+             "Cannot read the name of a type in the type library");
     if (doc) *doc = AnsiString(docString.get());
     return AnsiString(name.get());
 }
@@ -353,7 +380,9 @@ std::string TypeInfoName(ITypeInfo* info, std::string* doc = nullptr) {
 // Attributes of a type, released at the end of the scope.
 class TypeAttr {
 public:
-    explicit TypeAttr(ITypeInfo* info) : info_(info) { OleCheck(info->GetTypeAttr(&attr_)); }
+    explicit TypeAttr(ITypeInfo* info) : info_(info) {
+        OleCheck(info->GetTypeAttr(&attr_), "Cannot read a type of the type library");
+    }
     TypeAttr(const TypeAttr&) = delete;
     TypeAttr& operator=(const TypeAttr&) = delete;
     ~TypeAttr() { info_->ReleaseTypeAttr(attr_); }
@@ -373,8 +402,9 @@ std::vector<ComPtr<ITypeInfo>> NonAutomationInterfaces(ITypeInfo* classInfo) {
     for (UINT i = 0; i < attr->cImplTypes; ++i) {
         HREFTYPE ref = 0;
         ComPtr<ITypeInfo> info;
-        OleCheck(classInfo->GetRefTypeOfImplType(i, &ref));
-        OleCheck(classInfo->GetRefTypeInfo(ref, info.put()));
+        const char what[] = "Cannot read the interfaces of a class in the type library";
+        OleCheck(classInfo->GetRefTypeOfImplType(i, &ref), what);
+        OleCheck(classInfo->GetRefTypeInfo(ref, info.put()), what);
         TypeAttr itf(info.get());
         if (itf->typekind == TKIND_INTERFACE &&
             !(itf->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)))
@@ -401,9 +431,11 @@ TTypedComObjectFactory::TTypedComObjectFactory(TComServerObject& ComServer,
 ComPtr<ITypeInfo> TTypedComObjectFactory::ClassInfo() {
     if (!classInfo_) {
         ComPtr<ITypeLib> library = ComServer().GetTypeLibrary();
-        if (!library) throw EOleSysError("Type library not loaded", TYPE_E_CANTLOADLIBRARY);
+        if (!library)
+            throw EOleSysError("The program's type library is not loaded", TYPE_E_CANTLOADLIBRARY);
         ComPtr<ITypeInfo> info;
-        OleCheck(library->GetTypeInfoOfGuid(ClassID(), info.put()));
+        OleCheck(library->GetTypeInfoOfGuid(ClassID(), info.put()),
+                 "The type library does not describe the class " + GuidToString(ClassID()));
         className_ = TypeInfoName(info.get(), &description_);
         classInfo_ = info;
     }
@@ -415,9 +447,10 @@ void TTypedComObjectFactory::UpdateRegistry(bool Register) {
     ComPtr<ITypeInfo> info = ClassInfo();
     ComPtr<ITypeLib> library;
     UINT index = 0;
-    OleCheck(info->GetContainingTypeLib(library.put(), &index));
+    const std::string what = "Cannot read the type library of the class " + GuidToString(ClassID());
+    OleCheck(info->GetContainingTypeLib(library.put(), &index), what);
     TLIBATTR* libAttr = nullptr;
-    OleCheck(library->GetLibAttr(&libAttr));
+    OleCheck(library->GetLibAttr(&libAttr), what);
     std::string libId = GuidToString(libAttr->guid);
     std::string version =
         std::to_string(libAttr->wMajorVerNum) + "." + std::to_string(libAttr->wMinorVerNum);
@@ -482,13 +515,18 @@ TComClassManager& ComClassManager() {
 namespace {
 TInitProc SaveInitProc = nullptr;
 
+// A program without COM would look alive to its clients while their calls
+// time out: a failure stops the start with its message.
 void InitComObj() {
     if (SaveInitProc) SaveInitProc();
-    if (CoInitFlags != -1) ::CoInitializeEx(nullptr, static_cast<DWORD>(CoInitFlags));
+    if (CoInitFlags != -1)
+        OleCheck(::CoInitializeEx(nullptr, static_cast<DWORD>(CoInitFlags)),
+                 "Cannot initialise COM");
     // Embedded options pages and the clipboard need OLE as well; in a
     // multithreaded apartment it would refuse, and the program never asks
     // for one.
-    if (CoInitFlags == -1 || !(CoInitFlags & COINIT_MULTITHREADED)) ::OleInitialize(nullptr);
+    if (CoInitFlags == -1 || !(CoInitFlags & COINIT_MULTITHREADED))
+        OleCheck(::OleInitialize(nullptr), "Cannot initialise OLE");
 }
 }  // namespace
 

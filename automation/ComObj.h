@@ -27,6 +27,8 @@ extern int CoInitFlags;
 // Text in the program's 8-bit code page to and from UTF-16, as ui has it.
 using ui::AnsiString;
 using ui::WideString;
+using ui::Utf8;
+using ui::WideFromUtf8;
 
 // A class identifier in canonical form: braces, upper-case hexadecimal.
 std::string GuidToString(const GUID& guid);
@@ -56,7 +58,7 @@ public:
     virtual int AdjustObjectCount(bool Created) = 0;
     virtual int AdjustFactoryCount(bool Created) = 0;
     virtual std::string GetHelpFile() = 0;
-    virtual std::string ServerFilePath() = 0;
+    virtual std::wstring ServerFilePath() = 0;
     virtual std::string ServerKeyName() = 0;
     virtual std::string ServerName() = 0;
     virtual bool IsStartSuspended() = 0;
@@ -83,20 +85,22 @@ public:
     TComObject& operator=(const TComObject&) = delete;
     virtual ~TComObject();
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+    // COM methods, here and in every class of objects and factories, are
+    // noexcept: an exception must never unwind into a caller's frames.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override;
 
-    HRESULT ObjQueryInterface(REFIID iid, void** out);
-    ULONG ObjAddRef();
-    ULONG ObjRelease();
+    HRESULT ObjQueryInterface(REFIID iid, void** out) noexcept;
+    ULONG ObjAddRef() noexcept;
+    ULONG ObjRelease() noexcept;
     TComObjectFactory& Factory() const { return factory_; }
 
 protected:
     // The pointer that answers iid, or null; derived classes add theirs and
     // fall back to their base.
-    virtual void* GetInterface(REFIID iid);
+    virtual void* GetInterface(REFIID iid) noexcept;
 
     // Runs a method's body so that no exception leaves it: a raised error
     // becomes the returned status, with error information set. Error
@@ -123,13 +127,13 @@ class TTypedComObject : public TComObject, public IProvideClassInfo {
 public:
     using TComObject::TComObject;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** TypeInfo) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** TypeInfo) noexcept override;
 
 protected:
-    void* GetInterface(REFIID iid) override;
+    void* GetInterface(REFIID iid) noexcept override;
 };
 
 // A concrete object class: Base (TComObject or TTypedComObject) plus the
@@ -140,14 +144,14 @@ class TComImpl : public Base, public Interfaces... {
 public:
     using Base::Base;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
         return this->ObjQueryInterface(iid, out);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return this->ObjAddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return this->ObjRelease(); }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return this->ObjAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return this->ObjRelease(); }
 
 protected:
-    void* GetInterface(REFIID iid) override {
+    void* GetInterface(REFIID iid) noexcept override {
         void* found = nullptr;
         ((found = found ? found : Match<Interfaces>(iid)), ...);
         return found ? found : Base::GetInterface(iid);
@@ -155,7 +159,7 @@ protected:
 
 private:
     template <class I>
-    void* Match(REFIID iid) {
+    void* Match(REFIID iid) noexcept {
         if (iid == __uuidof(I)) return static_cast<I*>(this);
         if constexpr (std::is_base_of_v<IDispatch, I>)
             if (iid == IID_IDispatch) return static_cast<IDispatch*>(static_cast<I*>(this));
@@ -185,11 +189,15 @@ public:
     // Withdraws the class object from the system.
     virtual ~TComObjectFactory();
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid,
+                                             void** out) noexcept override;
+    // A lock keeps the server as a live object does. An unlock while no
+    // lock is held fails (E_UNEXPECTED) and changes nothing, so that it
+    // never releases what live objects hold.
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override;
 
     // Makes the class creatable by every client of the system
     // (REGCLS_MULTIPLEUSE for ciMultiInstance), suspended when the server
@@ -214,6 +222,10 @@ public:
     const std::string& Description() const { return description_; }
     // ServerName.ClassName, or empty for a class without a name.
     std::string ProgID() const;
+
+    // Inside a catch block: the current exception as the returned status,
+    // with error information naming this class; never raises.
+    HRESULT SafeCallException(REFIID iid) noexcept;
     TClassInstancing Instancing() const { return instancing_; }
     TThreadingModel ThreadingModel() const { return threading_; }
 
@@ -232,6 +244,7 @@ private:
     TClassInstancing instancing_;
     TThreadingModel threading_;
     DWORD registration_ = 0;
+    volatile LONG locks_ = 0;
 };
 
 // Takes the class's name and description from the server's type library,

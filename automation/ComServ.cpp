@@ -39,9 +39,9 @@ using CoResumeProc = HRESULT(WINAPI*)();
 
 HMODULE ThisModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+std::wstring FolderOf(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ int TComServer::AdjustFactoryCount(bool Created) {
                    : ::InterlockedDecrement(&LiveFactories);
 }
 
-std::string TComServer::ServerFilePath() { return ModuleFilePath(); }
+std::wstring TComServer::ServerFilePath() { return ModuleFilePath(); }
 
 std::string TComServer::ServerKeyName() {
     return InProcess ? "InprocServer32" : "LocalServer32";
@@ -150,9 +150,13 @@ void TComServer::HandleLastRelease() {
             if (!shutdown) return;
             // Not every system suspends the class objects when the count
             // falls to zero: withdraw them, so that a new client starts a
-            // fresh program instead of reaching one that is quitting.
-            ComClassManager().ForEachFactory(
-                server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
+            // fresh program instead of reaching one that is quitting. The
+            // quit itself must come whatever happens here.
+            try {
+                ComClassManager().ForEachFactory(
+                    server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
+            } catch (...) {
+            }
             ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
         }
     } post{this, shutdown};
@@ -161,35 +165,48 @@ void TComServer::HandleLastRelease() {
 
 // ------------------------------------------------------------------------
 
-std::string ModuleFilePath() {
-    std::string path(262, '\0');
-    for (;;) {
-        DWORD n = ::GetModuleFileNameA(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);  // a longer path was cut off
-    }
-}
+std::wstring ModuleFilePath() { return ModuleFileName(ThisModule()); }
 
 std::string ModuleBaseName() {
-    std::string path = ModuleFilePath();
-    std::string name = path.substr(FolderOf(path).size());
-    size_t dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    std::wstring path = ModuleFilePath();
+    std::wstring name = path.substr(FolderOf(path).size());
+    size_t dot = name.rfind(L'.');
+    return AnsiString(name.c_str(), static_cast<int>(dot == std::wstring::npos ? name.size() : dot));
 }
 
-ComPtr<ITypeLib> LoadTypeLibraryFile(const std::string& path) {
+ComPtr<ITypeLib> LoadTypeLibraryFile(const std::wstring& path) {
     ComPtr<ITypeLib> library;
     // Registration is done separately, at every start.
-    OleCheck(::LoadTypeLibEx(WideString(path).c_str(), REGKIND_NONE, library.put()));
+    OleCheck(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put()),
+             "Cannot load the type library of " + Quoted(path));
     return library;
 }
 
-void RegisterTypeLibraryFile(ITypeLib* library, const std::string& path) {
-    std::wstring file = WideString(path);
-    std::wstring helpDir = WideString(FolderOf(path));
+namespace {
+// The path as every reader of the registry can take it. Some read the type
+// library's path in the 8-bit code page (the type-library marshaler of Wine
+// does, so another process could not call the program); a path the code
+// page cannot spell is written in its short form, which names the same
+// file, where the system has one.
+std::wstring RegisteredPath(const std::wstring& path) {
+    auto spelled = [](const std::wstring& p) {
+        BOOL lost = FALSE;
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, p.c_str(), -1, nullptr, 0, nullptr,
+                              &lost);
+        return !lost;
+    };
+    if (spelled(path)) return path;
+    DWORD n = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+    std::wstring shortPath(n, L'\0');
+    if (n == 0 || ::GetShortPathNameW(path.c_str(), shortPath.data(), n) + 1 != n) return path;
+    shortPath.resize(n - 1);
+    return spelled(shortPath) ? shortPath : path;
+}
+}  // namespace
+
+void RegisterTypeLibraryFile(ITypeLib* library, const std::wstring& path) {
+    std::wstring file = RegisteredPath(path);
+    std::wstring helpDir = FolderOf(file);
     HRESULT hr = ::RegisterTypeLib(library, file.data(), helpDir.data());
     if (hr == TYPE_E_REGISTRYACCESS || hr == E_ACCESSDENIED) {
         // A standard user registers for himself; not every system has it.
@@ -198,7 +215,7 @@ void RegisterTypeLibraryFile(ITypeLib* library, const std::string& path) {
                 ::GetModuleHandleA("OLEAUT32.DLL"), "RegisterTypeLibForUser")))
             hr = forUser(library, file.data(), helpDir.data());
     }
-    OleCheck(hr);
+    OleCheck(hr, "Cannot register the type library of " + Quoted(path));
 }
 
 void UnregisterTypeLibraryEntry(ITypeLib* library) {
@@ -210,7 +227,7 @@ void UnregisterTypeLibraryEntry(ITypeLib* library) {
         reinterpret_cast<Unregister>(::GetProcAddress(oleaut, "UnRegisterTypeLibForUser"));
     if (!unregister) return;
     TLIBATTR* attr = nullptr;
-    OleCheck(library->GetLibAttr(&attr));
+    OleCheck(library->GetLibAttr(&attr), "Cannot read the attributes of the type library");
     std::unique_ptr<TLIBATTR, std::function<void(TLIBATTR*)>> release(
         attr, [library](TLIBATTR* a) { library->ReleaseTLibAttr(a); });
     // Either registration may be the one in place; results do not matter.
@@ -221,7 +238,8 @@ void UnregisterTypeLibraryEntry(ITypeLib* library) {
 
 std::string TypeLibraryName(ITypeLib* library) {
     Bstr name;
-    OleCheck(library->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr));
+    OleCheck(library->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr),
+             "Cannot read the name of the type library");
     return AnsiString(name.get());
 }
 
@@ -234,7 +252,8 @@ void ServerInitHook() {
     ComServer->Suspended =
         CoInitFlags != -1 && Ole32Entry<void*>("CoInitializeEx") != nullptr && resume != nullptr;
     ComServer->StartServer();
-    if (ComServer->Suspended) resume();
+    if (ComServer->Suspended)
+        OleCheck(resume(), "Cannot make the program's classes available to other programs");
 }
 
 bool ConfirmServerShutdown() {

@@ -26,7 +26,7 @@ public:
     int AdjustObjectCount(bool Created) override;
     int AdjustFactoryCount(bool Created) override;
     std::string GetHelpFile() override { return HelpFile; }
-    std::string ServerFilePath() override;
+    std::wstring ServerFilePath() override;
     std::string ServerKeyName() override;
     std::string ServerName() override;
     bool IsStartSuspended() override { return Suspended; }
@@ -85,10 +85,12 @@ bool HasServerSwitch(const std::string& Word);
 // How a run with these parameters starts.
 TServerStartMode ServerStartMode(const std::vector<std::string>& Params);
 
-std::string ModuleFilePath();
+// The module's file, in full; its name without folder and extension in the
+// code page, as registry key names take it.
+std::wstring ModuleFilePath();
 std::string ModuleBaseName();
-ui::ComPtr<ITypeLib> LoadTypeLibraryFile(const std::string& path);
-void RegisterTypeLibraryFile(ITypeLib* library, const std::string& path);
+ui::ComPtr<ITypeLib> LoadTypeLibraryFile(const std::wstring& path);
+void RegisterTypeLibraryFile(ITypeLib* library, const std::wstring& path);
 void UnregisterTypeLibraryEntry(ITypeLib* library);
 std::string TypeLibraryName(ITypeLib* library);
 

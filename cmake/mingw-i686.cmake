@@ -1,5 +1,7 @@
 # Cross build for 32-bit Windows with the posix-thread mingw-w64 compilers;
-# binaries run here under Wine through the emulator below.
+# binaries run here under Wine through the emulator below, a wrapper that
+# CMakeLists.txt writes into the build folder: it picks the build's test
+# prefix and display.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
@@ -10,4 +12,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-emulator.sh)

@@ -4,8 +4,9 @@
 #include <string>
 
 // folder + '\' + name, both trimmed of spaces and control characters; no
-// second backslash when the folder already ends with one.
-std::string JoinPath(const std::string& folder, const std::string& name);
+// second backslash when the folder already ends with one. Paths are wide
+// and whole: a folder name the code page cannot spell stays as it is.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
 // s without leading and trailing spaces and control characters.
-std::string Trim(const std::string& s);
+std::wstring Trim(const std::wstring& s);

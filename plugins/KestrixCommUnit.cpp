@@ -5,6 +5,7 @@
 #include "ui/Exception.h"
 #include "ui/Handles.h"
 
+#include <knownfolders.h>
 #include <shlobj.h>
 
 #include <cctype>
@@ -83,37 +84,39 @@ std::vector<std::string> SplitPluginList(BSTR text) {
     return SplitPluginList(automation::AnsiString(text));
 }
 
-std::string CheckedPluginsPath() {
-    char folder[MAX_PATH] = {};
-    if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, FALSE))
+std::wstring CheckedPluginsPath() {
+    // The folder as it is, never created, and without a cut at MAX_PATH.
+    CoTaskString folder;
+    if (FAILED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, folder.put())) ||
+        !folder)
         throw Exception("Error retreiviing AppData folder path");
-    return JoinPath(folder, "CheckedPlugins.lst");
+    return JoinPath(folder.get(), L"CheckedPlugins.lst");
 }
 
-std::vector<std::string> ReadCheckedPlugins(const std::string& path) {
+std::vector<std::string> ReadCheckedPlugins(const std::wstring& path) {
     std::vector<std::string> lines;
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return lines;
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return lines;  // no file of that name
     }
-    FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         DWORD error = ::GetLastError();
-        throw Exception("Cannot open file \"" + path + "\". " + SysErrorMessage(error));
+        throw Exception("Cannot open file " + Quoted(path) + ". " + SysErrorMessage(error));
     }
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF)
-        throw Exception("Cannot read file \"" + path + "\": it is too large");
+        throw Exception("Cannot read file " + Quoted(path) + ": it is too large");
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD done = 0, total = 0;
     while (total < text.size()) {
         if (!::ReadFile(file.get(), text.data() + total, static_cast<DWORD>(text.size() - total),
                         &done, nullptr))
-            throw Exception("Cannot read file \"" + path + "\". " +
+            throw Exception("Cannot read file " + Quoted(path) + ". " +
                             SysErrorMessage(::GetLastError()));
         if (done == 0) break;  // shorter than it was a moment ago
         total += done;
@@ -169,34 +172,34 @@ bool IsPluginChecked(const std::vector<std::string>& lines, const CLSID& pluginI
     return false;
 }
 
-void WriteCheckedPlugins(const std::string& path, const std::vector<CLSID>& pluginIds) {
+void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& pluginIds) {
     std::string text;
     for (const CLSID& id : pluginIds) text += automation::GuidToString(id) + "\r\n";
 
     auto fail = [&](DWORD error) {
-        throw Exception("Cannot write file \"" + path + "\". " + SysErrorMessage(error));
+        throw Exception("Cannot write file " + Quoted(path) + ". " + SysErrorMessage(error));
     };
     // A list the user made read-only stays as it is (a rename would not ask).
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         fail(ERROR_ACCESS_DENIED);
 
-    size_t slash = path.find_last_of('\\');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    char temp[MAX_PATH + 16] = {};
-    if (!::GetTempFileNameA(folder.c_str(), "kcp", 0, temp)) fail(::GetLastError());
+    size_t slash = path.find_last_of(L'\\');
+    std::wstring folder = slash == std::wstring::npos ? L"." : path.substr(0, slash + 1);
+    wchar_t temp[MAX_PATH + 16] = {};
+    if (!::GetTempFileNameW(folder.c_str(), L"kcp", 0, temp)) fail(::GetLastError());
 
     // Removes the temporary file unless it has become the list.
     struct TempFile {
-        const char* name;
+        const wchar_t* name;
         bool kept = false;
         ~TempFile() {
-            if (!kept) ::DeleteFileA(name);
+            if (!kept) ::DeleteFileW(name);
         }
     } tempFile{temp};
 
     {
-        FileHandle file(::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle file(::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) fail(::GetLastError());
         DWORD written = 0;
@@ -207,7 +210,7 @@ void WriteCheckedPlugins(const std::string& path, const std::vector<CLSID>& plug
             fail(::GetLastError());
         if (!::FlushFileBuffers(file.get())) fail(::GetLastError());
     }
-    if (!::MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         fail(::GetLastError());
     tempFile.kept = true;
 }

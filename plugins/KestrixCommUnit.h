@@ -38,12 +38,13 @@ struct PluginEntry {
 // ---- "CheckedPlugins.lst" -----------------------------------------------
 
 // Full path of "CheckedPlugins.lst" in the user's application-data folder;
-// raises "Error retreiviing AppData folder path" when there is none.
-std::string CheckedPluginsPath();
+// raises "Error retreiviing AppData folder path" when there is none. The
+// path is wide and whole; the file's lines are 8-bit text.
+std::wstring CheckedPluginsPath();
 
 // The lines of the file, split at CR, LF or CR LF and not trimmed. A
 // missing file has none; any other failure to read it raises.
-std::vector<std::string> ReadCheckedPlugins(const std::string& path);
+std::vector<std::string> ReadCheckedPlugins(const std::wstring& path);
 
 // Whether a plug-in counts as checked: the canonical form of its
 // identifier equals a line, letter case ignored.
@@ -52,4 +53,4 @@ bool IsPluginChecked(const std::vector<std::string>& lines, const CLSID& pluginI
 // Replaces the file with the canonical identifiers, each line ended by
 // CR LF. The new text goes to a temporary file first, so a failure leaves
 // the old list whole; a failure raises.
-void WriteCheckedPlugins(const std::string& path, const std::vector<CLSID>& pluginIds);
+void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& pluginIds);

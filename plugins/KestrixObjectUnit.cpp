@@ -5,10 +5,12 @@
 #include "ui/Exception.h"
 #include "ui/Handles.h"
 
+#include <vector>
+
 using namespace automation;
 using namespace ui;
 
-HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) {
+HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) noexcept {
     if (!PluginList) return E_POINTER;
     *PluginList = nullptr;
     std::vector<std::string> names;
@@ -24,12 +26,19 @@ HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) {
             ::RegCreateKeyA(HKEY_CURRENT_USER, kPluginsKey, created.put());
             return S_OK;
         }
-        char name[261];
-        for (DWORD index = 0;; ++index) {
-            LONG rc = ::RegEnumKeyA(key.get(), index, name, sizeof name);
+        // A name has at most 255 characters, but in a multi-byte code page
+        // that is more bytes than 261: the buffer grows until it fits.
+        std::vector<char> name(261);
+        for (DWORD index = 0;;) {
+            LONG rc = ::RegEnumKeyA(key.get(), index, name.data(), static_cast<DWORD>(name.size()));
+            if (rc == ERROR_MORE_DATA && name.size() < 4096) {
+                name.resize(name.size() * 2);
+                continue;
+            }
             if (rc == ERROR_NO_MORE_ITEMS) break;
             if (rc != ERROR_SUCCESS) throw Exception("Error enumerating registry items");
-            names.emplace_back(name);
+            names.emplace_back(name.data());
+            ++index;
         }
         return S_OK;
     });
@@ -42,19 +51,23 @@ HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) {
     return FAILED(hr) ? E_FAIL : hr;
 }
 
-HRESULT TKestrixObject::AddPlugin(BSTR FileName) { return S_OK; }
+HRESULT TKestrixObject::AddPlugin(BSTR FileName) noexcept { return S_OK; }
 
-HRESULT TKestrixObject::RemovePlugin(BSTR FileName) { return S_OK; }
+HRESULT TKestrixObject::RemovePlugin(BSTR FileName) noexcept { return S_OK; }
 
-HRESULT TKestrixObject::GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstance) {
+HRESULT TKestrixObject::GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstance) noexcept {
     if (!PluginInstance) return E_POINTER;
     *PluginInstance = nullptr;
     return SafeCall(IID_IKestrixObject, [&]() -> HRESULT {
         CLSID classId;
-        OleCheck(::CLSIDFromString(WideString(AnsiString(PluginNick)).c_str(), &classId));
+        std::string nick = AnsiString(PluginNick);
+        std::wstring given = PluginNick ? std::wstring(PluginNick, ::SysStringLen(PluginNick)) : L"";
+        OleCheck(::CLSIDFromString(WideString(nick).c_str(), &classId),
+                 Quoted(given) + " is no plug-in identifier");
         ComPtr<IUnknown> object;
         OleCheck(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                    IID_IUnknown, object.put_void()));
+                                    IID_IUnknown, object.put_void()),
+                 "Cannot create the plug-in " + nick);
         if (!object) return E_FAIL;
         HRESULT hr = object->QueryInterface(IID_IKestrixPlugin,
                                             reinterpret_cast<void**>(PluginInstance));

@@ -13,10 +13,11 @@ class TKestrixObject : public automation::TComImpl<automation::TTypedComObject, 
 public:
     using TComImpl::TComImpl;
 
-    HRESULT STDMETHODCALLTYPE GetPluginList(BSTR* PluginList) override;
-    HRESULT STDMETHODCALLTYPE AddPlugin(BSTR FileName) override;
-    HRESULT STDMETHODCALLTYPE RemovePlugin(BSTR FileName) override;
-    HRESULT STDMETHODCALLTYPE GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstance) override;
+    HRESULT STDMETHODCALLTYPE GetPluginList(BSTR* PluginList) noexcept override;
+    HRESULT STDMETHODCALLTYPE AddPlugin(BSTR FileName) noexcept override;
+    HRESULT STDMETHODCALLTYPE RemovePlugin(BSTR FileName) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetPlugin(BSTR PluginNick,
+                                        IKestrixPlugin** PluginInstance) noexcept override;
 };
 
 // The factory of KestrixObject, made when the unit is initialised.

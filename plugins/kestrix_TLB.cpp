@@ -13,10 +13,12 @@ ComPtr<IKestrixObject> CoKestrixObject::Create() {
     ComPtr<IUnknown> unknown;
     OleCheck(::CoCreateInstance(CLSID_KestrixObject, nullptr,
                                 CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                                unknown.put_void()));
+                                unknown.put_void()),
+             "Cannot create the plug-in directory");
     ComPtr<IKestrixObject> directory;
     if (!unknown || FAILED(unknown.As(IID_IKestrixObject, directory)) || !directory)
-        throw EOleSysError("Interface not supported", E_NOINTERFACE);
+        throw EOleSysError("The plug-in directory does not support the interface IKestrixObject",
+                           E_NOINTERFACE);
     return directory;
 }
 

@@ -23,7 +23,8 @@ constexpr WORD kestrixMinorVersion = 0;
 class CoKestrixObject {
 public:
     // Raises EOleSysError with the platform's status when nothing can be
-    // created, and "Interface not supported" when the object is no directory.
+    // created, and one saying the interface is not supported when the object
+    // is no directory.
     static ui::ComPtr<IKestrixObject> Create();
 };
 

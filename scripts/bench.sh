@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
+kestrix_use_prefix bench
+kestrix_end_with kestrix_stop
 kestrix_prepare
 kestrix_start_xvfb 3840x2160x24
 kestrix_start_wine

@@ -6,6 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
+kestrix_use_prefix run
+kestrix_end_with kestrix_stop
 kestrix_prepare
 if [ -z "${DISPLAY:-}" ]; then
   kestrix_start_xvfb 1280x1024x24
@@ -16,4 +18,7 @@ kestrix: no DISPLAY, so Kestrix runs on the private display $DISPLAY.
 MSG
 fi
 kestrix_start_wine
-wine "$BUILD/bin/kestrix.exe" "$@"
+# Waited for, not run in the foreground, so that a signal to this script
+# ends the session (and the program with it) at once.
+wine "$BUILD/bin/kestrix.exe" "$@" &
+wait $!

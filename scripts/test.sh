@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite headless, on a private X
-# display, installing what is missing first. Extra arguments go to ctest.
+# Builds everything and runs the whole test suite headless, installing what
+# is missing first. CTest starts the test session (a private X display, the
+# prefix build/wineprefix-test and its own wineserver) and ends it; tests
+# that share nothing run two at a time. Extra arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
+kestrix_use_prefix test
 kestrix_prepare
-kestrix_start_xvfb 1280x1024x24
-kestrix_start_wine
+kestrix_session_free
+# An interrupted run leaves no session behind.
+kestrix_end_with kestrix_session_stop
 cd "$BUILD"
-ctest --output-on-failure --timeout 600 "$@"
+ctest -j2 --output-on-failure --timeout 600 "$@"

@@ -1,6 +1,10 @@
-# Sourced by the run and test commands: builds the program, and starts an X
-# display, a Wine prefix and one wineserver for the session. kestrix_stop
-# ends everything that was started here.
+# Sourced by the run, test and bench commands: builds the program, and starts
+# an X display, a Wine prefix and one wineserver for the session.
+#
+# Each command has a Wine prefix of its own under the build folder
+# (kestrix_use_prefix), and with it a wineserver of its own: ending one
+# command's session never ends what another one runs, so the tests can run
+# while run.sh shows the program.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -9,20 +13,27 @@ BUILD="${KESTRIX_BUILD:-$ROOT/build}"
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEPREFIX="${KESTRIX_WINEPREFIX:-$BUILD/wineprefix}"
 
 KESTRIX_XVFB_PID=""
 KESTRIX_IDLE_PID=""
 
-# Installs what is missing, arranges for everything started here to end
-# with the calling script, and builds.
+# The prefix of one command: run, test or bench.
+kestrix_use_prefix() {
+  export WINEPREFIX="${KESTRIX_WINEPREFIX:-$BUILD/wineprefix-$1}"
+}
+
+# Installs what is missing, and builds.
 kestrix_prepare() {
   bash "$ROOT/scripts/setup.sh"
-  trap kestrix_stop EXIT
+  kestrix_build
+}
+
+# Runs the given clean-up when the calling script ends, however it ends.
+kestrix_end_with() {
+  trap "$1" EXIT
   # A signal ends the script through its exit, so the clean-up runs then too.
   trap 'exit 130' INT
   trap 'exit 143' TERM
-  kestrix_build
 }
 
 kestrix_build() {
@@ -30,22 +41,25 @@ kestrix_build() {
   cmake --build "$BUILD"
 }
 
-# Starts a private Xvfb display of the given size and exports DISPLAY.
+# Starts a private Xvfb display of the given size and exports DISPLAY. Xvfb
+# picks a free display number itself, so that displays started at the same
+# time by other sessions never collide.
 kestrix_start_xvfb() {
-  local size="${1:-1280x1024x24}" n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 "$size" -nolisten tcp -ac >/dev/null 2>&1 &
-    KESTRIX_XVFB_PID=$!
-    for _ in $(seq 1 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
-    done
-    if kill -0 "$KESTRIX_XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
-      export DISPLAY=":$n"
-      return 0
-    fi
+  local size="${1:-1280x1024x24}" number
+  number="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp -ac 3>"$number" </dev/null >/dev/null 2>&1 &
+  KESTRIX_XVFB_PID=$!
+  for _ in $(seq 1 100); do
+    [ -s "$number" ] && break
+    kill -0 "$KESTRIX_XVFB_PID" 2>/dev/null || break
+    sleep 0.1
   done
+  if [ -s "$number" ] && kill -0 "$KESTRIX_XVFB_PID" 2>/dev/null; then
+    export DISPLAY=":$(head -n 1 "$number")"
+    rm -f "$number"
+    return 0
+  fi
+  rm -f "$number"
   echo "kestrix: could not start Xvfb" >&2
   return 1
 }
@@ -70,10 +84,11 @@ kestrix_start_wine() {
   if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] && [ ! -e "$fonts/sserife.fon" ]; then
     cp /usr/share/wine/fonts/* "$fonts/"
   fi
-  wineserver -p
+  # No output may stay tied to the caller: ctest waits for its pipes.
+  wineserver -p </dev/null >/dev/null 2>&1
   # Start the background processes now, with no pipe to hold on to.
   wine rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 </dev/null || true
-  if [ -x "$BUILD/bin/kestrix_idle.exe" ] || [ -f "$BUILD/bin/kestrix_idle.exe" ]; then
+  if [ -f "$BUILD/bin/kestrix_idle.exe" ]; then
     wine "$BUILD/bin/kestrix_idle.exe" >/dev/null 2>&1 </dev/null &
     KESTRIX_IDLE_PID=$!
   fi
@@ -89,4 +104,59 @@ kestrix_stop() {
   [ -n "$KESTRIX_XVFB_PID" ] && kill "$KESTRIX_XVFB_PID" 2>/dev/null
   wait 2>/dev/null
   return 0
+}
+
+# ---- the test session ------------------------------------------------------
+# CTest starts it before the first test and ends it after the last (the
+# fixture tests in tests/CMakeLists.txt); the emulator wrapper that runs
+# every test program reads its display from the session file.
+
+kestrix_session_file() { echo "$WINEPREFIX.session"; }
+
+# Exports the running session's DISPLAY; false when there is none.
+kestrix_session_env() {
+  local file
+  file="$(kestrix_session_file)"
+  [ -f "$file" ] || return 1
+  local XVFB_PID="" SESSION_DISPLAY=""
+  # shellcheck disable=SC1090
+  source "$file"
+  # A display whose server has gone (or whose number another process has
+  # taken since) is no session.
+  [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ] || return 1
+  xdpyinfo -display "$SESSION_DISPLAY" >/dev/null 2>&1 || return 1
+  export DISPLAY="$SESSION_DISPLAY"
+}
+
+# False, saying why, while another test run holds the session.
+kestrix_session_free() {
+  if kestrix_session_env; then
+    echo "kestrix: another test run uses $WINEPREFIX on display $DISPLAY;" \
+         "'bash scripts/test-session.sh stop' ends it" >&2
+    return 1
+  fi
+}
+
+kestrix_session_start() {
+  kestrix_session_free
+  kestrix_start_xvfb 1280x1024x24
+  kestrix_start_wine
+  printf 'SESSION_DISPLAY=%s\nXVFB_PID=%s\n' "$DISPLAY" "$KESTRIX_XVFB_PID" \
+    >"$(kestrix_session_file)"
+}
+
+kestrix_session_stop() {
+  local file
+  file="$(kestrix_session_file)"
+  [ -f "$file" ] || return 0
+  local XVFB_PID="" SESSION_DISPLAY=""
+  # shellcheck disable=SC1090
+  source "$file"
+  # The wineserver's end takes the idle program with it; the display's
+  # server is ended only while its number is still that Xvfb's.
+  KESTRIX_IDLE_PID=""
+  KESTRIX_XVFB_PID=""
+  [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ] && KESTRIX_XVFB_PID="$XVFB_PID"
+  kestrix_stop
+  rm -f "$file"
 }

@@ -2,10 +2,10 @@
 
 #include "ui/Exception.h"
 #include "ui/Handles.h"
+#include "ui/Strings.h"
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 using ui::Exception;
 using ui::RegKey;
@@ -116,19 +116,9 @@ void DialogWriteSettings(const TDialogSettings& Settings) {
 }
 
 std::wstring ProgramFileName() {
-    // Wide and grown as needed: an ANSI or 260-character copy could name a
-    // different file than the one running.
-    std::vector<wchar_t> buf(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-        if (n == 0) return std::wstring();
-        if (n < buf.size()) return std::wstring(buf.data(), n);
-        if (buf.size() >= 32768) return std::wstring();
-        buf.resize(buf.size() * 2);
-    }
+    // Wide and whole: an ANSI or 260-character copy could name a different
+    // file than the one running.
+    return ui::ModuleFileName(nullptr);
 }
 
-std::wstring AutoRunCommand(const std::wstring& Path) {
-    if (Path.find(L' ') == std::wstring::npos) return Path;
-    return L"\"" + Path + L"\"";
-}
+std::wstring AutoRunCommand(const std::wstring& Path) { return ui::ProgramCommand(Path); }

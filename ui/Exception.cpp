@@ -7,14 +7,21 @@
 
 namespace ui {
 
+std::string Quoted(const std::wstring& text) {
+    std::string quoted(1, '"');
+    quoted += Utf8(text);
+    quoted += '"';
+    return quoted;
+}
+
 std::string SysErrorMessage(DWORD code) {
-    char* text = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* text = nullptr;
+    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+                               nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string result;
     if (n && text) {
-        result.assign(text, n);
+        result = Utf8(std::wstring(text, n));
         while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
                                    result.back() == ' ' || result.back() == '.'))
             result.pop_back();
@@ -34,15 +41,15 @@ std::string ErrorInfoText() {
     if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
     Bstr desc;
     if (FAILED(info->GetDescription(desc.put())) || !desc.get()) return {};
-    return AnsiString(desc.get());
+    return Utf8(desc.get(), static_cast<int>(desc.Length()));
 }
 }  // namespace
 
-HRESULT OleCheck(HRESULT hr) {
+HRESULT OleCheck(HRESULT hr, const std::string& what) {
     if (FAILED(hr)) {
         std::string text = ErrorInfoText();
         if (text.empty()) text = SysErrorMessage(static_cast<DWORD>(hr));
-        throw EOleSysError(text, hr);
+        throw EOleSysError(what + ". " + text, hr);
     }
     return hr;
 }

@@ -1,5 +1,6 @@
 // The program's error types: one English message, and for OLE failures the
-// HRESULT as well.
+// HRESULT as well. Messages are UTF-8, so that the paths they name arrive
+// whole whatever the code page.
 #pragma once
 
 #include <windows.h>
@@ -33,12 +34,16 @@ public:
     using EOleError::EOleError;
 };
 
+// Text as messages name it, a path say: in double quotes.
+std::string Quoted(const std::wstring& text);
+
 // The system's text for a status, without the trailing line break.
 std::string SysErrorMessage(DWORD code);
 
-// Raises EOleSysError for a failing status; the message is the error
-// information the callee set, else the system's text for the status.
-HRESULT OleCheck(HRESULT hr);
+// Raises EOleSysError for a failing status. The message says what failed
+// (a sentence without its full stop: "Cannot load ..."), then gives the
+// error information the callee set, else the system's text for the status.
+HRESULT OleCheck(HRESULT hr, const std::string& what);
 
 // Raises an Exception with the system's text for the last Win32 error.
 [[noreturn]] void RaiseLastOSError();

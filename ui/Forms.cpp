@@ -1,6 +1,7 @@
 #include "ui/Forms.h"
 
 #include "ui/Exception.h"
+#include "ui/Strings.h"
 
 #include <psapi.h>
 
@@ -31,9 +32,12 @@ LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept 
     auto it = UtilMethods().find(wnd);
     if (it == UtilMethods().end()) return ::DefWindowProcA(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
-    // A copy: the method may deallocate its own window.
-    TWndMethod method = it->second;
-    Guarded([&] { method(m); });
+    Guarded([&] {
+        // A copy, which can fail as well: the method may deallocate its own
+        // window.
+        TWndMethod method = it->second;
+        method(m);
+    });
     return m.Result;
 }
 }  // namespace
@@ -455,11 +459,7 @@ HICON TApplication::Icon() {
     return icon_.get();
 }
 
-std::string TApplication::ExeName() const {
-    char path[MAX_PATH + 1] = {};
-    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n);
-}
+std::wstring TApplication::ExeName() const { return ModuleFileName(nullptr); }
 
 void TApplication::Terminate() {
     for (TTerminateProc proc : TerminateProcs())
@@ -531,7 +531,8 @@ void TApplication::DestroyForms() {
 }
 
 int TApplication::MessageBox(const std::string& text, UINT flags) {
-    return ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), flags);
+    return ::MessageBoxW(::GetActiveWindow(), WideFromUtf8(text).c_str(),
+                         WideString(title_).c_str(), flags);
 }
 
 void TApplication::HandleException(const std::exception& e) {
@@ -540,7 +541,9 @@ void TApplication::HandleException(const std::exception& e) {
         OnException(text);
         return;
     }
-    ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);
+    // Messages are UTF-8: a path in them shows whatever its characters.
+    ::MessageBoxW(::GetActiveWindow(), WideFromUtf8(text).c_str(), WideString(title_).c_str(),
+                  MB_OK | MB_ICONSTOP);
 }
 
 void TApplication::HandleException() {

@@ -178,7 +178,8 @@ public:
     void SetTitle(const std::string& title) { title_ = title; }
     bool ShowMainForm = true;
     HICON Icon();
-    std::string ExeName() const;
+    // The program's file, in full: a folder the code page cannot spell too.
+    std::wstring ExeName() const;
 
     template <class T>
     void CreateForm(T*& slot) {
@@ -200,7 +201,8 @@ public:
     void ProcessMessages();
     void DestroyForms();
 
-    // A message box over the active window, captioned with the title.
+    // A message box over the active window, captioned with the title; the
+    // text is UTF-8, as the program's messages are.
     int MessageBox(const std::string& text, UINT flags);
 
     // Shows the message of a program error and lets the program go on.

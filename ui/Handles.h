@@ -92,6 +92,12 @@ struct IconTraits {
     static void close(Handle h) { ::DestroyIcon(h); }
 };
 
+struct CoTaskMemTraits {
+    using Handle = wchar_t*;
+    static Handle null() { return nullptr; }
+    static void close(Handle h) { ::CoTaskMemFree(h); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using GdiObject = UniqueHandle<GdiTraits>;
@@ -102,6 +108,8 @@ using Module = UniqueHandle<ModuleTraits>;
 using Window = UniqueHandle<WindowTraits>;
 using Menu = UniqueHandle<MenuTraits>;
 using Icon = UniqueHandle<IconTraits>;
+// A string the system allocated for the caller (SHGetKnownFolderPath, ...).
+using CoTaskString = UniqueHandle<CoTaskMemTraits>;
 
 // A window's DC from GetDC, released to the same window.
 class WindowDc {

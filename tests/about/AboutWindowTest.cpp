@@ -21,7 +21,7 @@ namespace {
 
 bool watchdogFired = false;
 
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD) noexcept {
     // A step that never came: end the menu and the modal run so the test
     // fails instead of hanging.
     watchdogFired = true;

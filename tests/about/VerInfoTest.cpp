@@ -2,6 +2,7 @@
 // and against the program's file itself.
 #include "about/VerInfo.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,12 @@
 
 namespace {
 
-std::string BinDir() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of('\\') + 1);
+std::wstring BinDir() {
+    std::wstring s = ui::ModuleFileName(nullptr);
+    return s.substr(0, s.find_last_of(L'\\') + 1);
 }
 
-std::string Dll(const char* name) { return BinDir() + name + ".dll"; }
+std::wstring Dll(const char* name) { return BinDir() + ui::WideString(name) + L".dll"; }
 
 TEST(VersionInfo, TranslationCodeIsEightUpperCaseHexDigits) {
     TVersionInfo unicode(Dll("ver_040904b0"));
@@ -62,15 +61,15 @@ TEST(VersionInfo, OnlyTheFirstTranslationCounts) {
 
 TEST(VersionInfo, FilesWithoutVersionDataReadAsEmptyWithoutAMessage) {
     testing_support::RecordedErrors().clear();
-    for (std::string path : {Dll("ver_none"), BinDir() + "no such file.dll",
-                             std::string("Z:\\no\\such\\folder\\x.exe"), std::string(""),
-                             BinDir() + std::string(400, 'a') + ".dll"}) {
+    for (std::wstring path : {Dll("ver_none"), BinDir() + L"no such file.dll",
+                              std::wstring(L"Z:\\no\\such\\folder\\x.exe"), std::wstring(),
+                              BinDir() + std::wstring(400, L'a') + L".dll"}) {
         TVersionInfo info(path);
-        EXPECT_FALSE(info.Loaded()) << path;
+        EXPECT_FALSE(info.Loaded()) << ui::Utf8(path);
         WORD lang, cp;
         EXPECT_FALSE(info.GetTranslation(lang, cp));
         EXPECT_EQ(info.GetTranslationCode(), "");
-        EXPECT_EQ(info.GetFileVersion(), "") << path;
+        EXPECT_EQ(info.GetFileVersion(), "") << ui::Utf8(path);
     }
     EXPECT_TRUE(testing_support::RecordedErrors().empty());
 }
@@ -86,7 +85,7 @@ TEST(VersionInfo, QueryPathsLongerThan255CharactersFindNothing) {
 }
 
 TEST(VersionInfo, TheProgramsOwnResource) {
-    TVersionInfo info(BinDir() + "kestrix.exe");
+    TVersionInfo info(BinDir() + L"kestrix.exe");
     ASSERT_TRUE(info.Loaded());
     EXPECT_EQ(info.GetTranslationCode(), "040904E4");
     EXPECT_EQ(info.GetFileVersion(), "1.0.0.26");
@@ -95,13 +94,25 @@ TEST(VersionInfo, TheProgramsOwnResource) {
                             "OriginalFilename", "ProductName"})
         EXPECT_NE(info.GetValue(key), "") << key;
 
+    // The same file in a folder whose name the code page cannot spell.
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"\u03A9\u03BC\u03AD\u03B3\u03B1-\u6D4B\u8BD5-" +
+                                std::to_wstring(::GetCurrentProcessId());
+    const std::wstring copy = folder + L"\\kestrix.exe";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW((BinDir() + L"kestrix.exe").c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ(TVersionInfo(copy).GetFileVersion(), "1.0.0.26");
+    ::DeleteFileW(copy.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+
     // The fixed part and the translation table, read without the reader.
-    std::string path = BinDir() + "kestrix.exe";
+    std::wstring path = BinDir() + L"kestrix.exe";
     DWORD handle = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
+    DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
     ASSERT_GT(size, 0u);
     std::string data(size, '\0');
-    ASSERT_TRUE(::GetFileVersionInfoA(path.c_str(), handle, size, data.data()));
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), handle, size, data.data()));
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT len = 0;
     ASSERT_TRUE(::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &len));

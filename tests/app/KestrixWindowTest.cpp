@@ -266,6 +266,64 @@ TEST_F(KestrixWindowTest, DragInEveryDirectionHandsOverTheSameRectangle) {
     }
 }
 
+// The system's focus border for the scope (not saved for the user).
+class FocusBorder {
+public:
+    explicit FocusBorder(UINT size) {
+        ::SystemParametersInfoA(SPI_GETFOCUSBORDERWIDTH, 0, &width_, 0);
+        ::SystemParametersInfoA(SPI_GETFOCUSBORDERHEIGHT, 0, &height_, 0);
+        Set(size, size);
+    }
+    ~FocusBorder() { Set(width_, height_); }
+
+private:
+    static void Set(UINT width, UINT height) {
+        ::SystemParametersInfoA(SPI_SETFOCUSBORDERWIDTH, 0, reinterpret_cast<void*>(width), 0);
+        ::SystemParametersInfoA(SPI_SETFOCUSBORDERHEIGHT, 0, reinterpret_cast<void*>(height), 0);
+    }
+    UINT width_ = 1, height_ = 1;
+};
+
+TEST_F(KestrixWindowTest, TheBandLeavesNoTraceWhateverTheFocusBorder) {
+    const RECT old{300, 200, 420, 300};
+    for (int border : {1, 4}) {
+        FocusBorder scope(border);
+        StartCapture();
+        Send(WM_LBUTTONDOWN, MK_LBUTTON, old.left, old.top);
+        Send(WM_MOUSEMOVE, MK_LBUTTON, old.right, old.bottom);
+        // The band as the system draws it at that border (Wine draws one
+        // pixel whatever the setting): every pixel within the border.
+        {
+            WindowDc dc(wnd_->Handle());
+            RECT inner = old;
+            ::InflateRect(&inner, -border, -border);
+            GdiObject band(::CreateRectRgnIndirect(&old)), hole(::CreateRectRgnIndirect(&inner));
+            ::CombineRgn(static_cast<HRGN>(band.get()), static_cast<HRGN>(band.get()),
+                         static_cast<HRGN>(hole.get()), RGN_DIFF);
+            ::FillRgn(dc.get(), static_cast<HRGN>(band.get()),
+                      static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        }
+        ASSERT_TRUE(PumpUntil([&] { return ScreenPixel(old.right - border, 250) == 0; }, 3000));
+        // Moving on erases its right and bottom edges, which the new band
+        // does not touch.
+        Send(WM_MOUSEMOVE, MK_LBUTTON, 360, 250);
+        auto traces = [&] {
+            int n = 0;
+            for (int y = old.top; y < old.bottom; ++y)
+                for (int x = old.left; x < old.right; ++x)
+                    if ((x >= old.right - border || y >= old.bottom - border) &&
+                        ScreenPixel(x, y) != PatternColor(x, y))
+                        ++n;
+            return n;
+        };
+        EXPECT_TRUE(PumpUntil([&] { return traces() == 0; }, 3000))
+            << traces() << " pixels left at a focus border of " << border;
+        ::PostMessageA(wnd_->Handle(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        ASSERT_TRUE(PumpUntil([&] { return !wnd_->Capturing(); }));
+        pattern_->WaitShown();
+    }
+}
+
 TEST_F(KestrixWindowTest, AnyButtonSelectsAndDegenerateDragsHandOverEmptyPictures) {
     struct Case {
         UINT down, up;

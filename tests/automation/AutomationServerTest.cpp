@@ -8,6 +8,8 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Exception.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -117,12 +119,7 @@ protected:
         Pump(100);
         MouseClick(rc.left + 20, rc.bottom - 10);
     }
-    static HWND QuestionOf(const ChildProcess& program, DWORD timeoutMs = 10000) {
-        HWND box = nullptr;
-        PumpUntil([&] { return (box = WindowOfProcess(program.Id(), "#32770", true)) != nullptr; },
-                  timeoutMs);
-        return box;
-    }
+    static HWND QuestionOf(const ChildProcess& program) { return MessageBoxOf(program.Id()); }
 
     static std::unique_ptr<SavedKey> plugins_;
 };
@@ -185,23 +182,19 @@ private:
     }
 };
 
-std::string MessageText(HWND box) {
-    std::string text;
-    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        char cls[32] = {}, caption[512] = {};
-        ::GetClassNameA(child, cls, sizeof cls);
-        ::GetWindowTextA(child, caption, sizeof caption);
-        if (::lstrcmpiA(cls, "Static") == 0) text += caption;
-    }
-    return text;
-}
-
 TEST_F(AutomationServer, AFailedTypeLibraryRegistrationStopsTheStartWithItsMessage) {
     RefusedTypeLibrary refused;
     ChildProcess program(Program());
     HWND box = QuestionOf(program);
     ASSERT_NE(nullptr, box) << "no message";
-    EXPECT_FALSE(MessageText(box).empty());
+    // What failed, where, and why, under the program's name.
+    char caption[64] = {};
+    ::GetWindowTextA(box, caption, sizeof caption);
+    EXPECT_STREQ("Kestrix", caption);
+    std::string text = ui::Utf8(MessageBoxText(box));
+    const std::string what = "Cannot register the type library of \"" + BinPath("kestrix.exe") + "\". ";
+    EXPECT_EQ(0u, text.find(what)) << text;
+    EXPECT_GT(text.size(), what.size()) << "the system's text follows";
     EXPECT_EQ(nullptr, WindowOfProcess(program.Id(), "TKestrixWnd"));
     EXPECT_EQ(nullptr, TrayWindow());
     ClickWindow(::GetDlgItem(box, IDOK));
@@ -296,6 +289,30 @@ TEST_F(AutomationServer, ExitWhileAClientHoldsAnObjectAsksWithNoPreselected) {
     EXPECT_TRUE(PumpUntil([] { return TrayWindow() == nullptr; }, 5000));
     holder.release.Set();
     holder.client.Wait(30000);
+}
+
+TEST_F(AutomationServer, UnlocksWithoutLocksNeitherEndTheProgramNorSkipTheQuestion) {
+    auto program = StartProgram();
+    NamedEvent ready("ready"), release("release");
+    // It holds an object after one lock and three unlocks of the factory.
+    ChildProcess client(Client() + " unlock " + ready.Name() + " " + release.Name());
+    ASSERT_TRUE(ready.Wait(30000)) << client.Output();
+    // Whether the calls reach the program is the system's affair (Wine's
+    // factory proxy answers them itself).
+    std::printf("[          ] %s", client.Output().substr(0, client.Output().find('\n') + 1).c_str());
+
+    ChooseExit();
+    HWND box = QuestionOf(*program);
+    ASSERT_NE(nullptr, box) << "no question while a client holds an object";
+    ClickWindow(::GetDlgItem(box, IDNO));
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(box); }, 5000));
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(program->Handle(), 500));
+
+    release.Set();
+    EXPECT_EQ(0, client.Wait(30000)) << client.Output();
+    // Its object gone, nothing is held: closing asks nothing.
+    ::PostMessageA(MainWindow(*program), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, program->Wait(10000));
 }
 
 TEST_F(AutomationServer, ManyClientsAtOnceAreAllAnswered) {

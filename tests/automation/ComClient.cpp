@@ -9,6 +9,9 @@
 //                                         named event GO is set
 //   kestrix_client hold READY RELEASE     holds one object from setting READY
 //                                         until RELEASE is set
+//   kestrix_client unlock READY RELEASE   the same after one LockServer(TRUE)
+//                                         and three LockServer(FALSE) on the
+//                                         class factory
 //
 // Prints one line of results; the exit code is 0 when everything was
 // answered as expected.
@@ -122,6 +125,23 @@ int Calls(IKestrixObject* directory, int count, const char* go) {
     return answered == count ? 0 : 1;
 }
 
+// The factory's lock, then more unlocks than locks; the object must still
+// answer afterwards.
+int Unlock(IKestrixObject* directory) {
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = ::CoGetClassObject(CLSID_KestrixObject, CLSCTX_LOCAL_SERVER, nullptr,
+                                    IID_IClassFactory, factory.put_void());
+    if (FAILED(hr)) {
+        std::printf("unlock factory %08lX\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    std::printf("unlock");
+    for (BOOL lock : {TRUE, FALSE, FALSE, FALSE})
+        std::printf(" %08lX", static_cast<unsigned long>(factory->LockServer(lock)));
+    std::printf("\n");
+    return List(directory);
+}
+
 int Hold(IKestrixObject*, const char* ready, const char* release) {
     ui::KernelHandle readyEvent = OpenNamedEvent(ready);
     ui::KernelHandle releaseEvent = OpenNamedEvent(release);
@@ -151,6 +171,8 @@ int main(int argc, char** argv) {
             rc = Calls(directory, std::atoi(argv[2]), argc > 3 ? argv[3] : nullptr);
         else if (command == "hold" && argc > 3)
             rc = Hold(directory, argv[2], argv[3]);
+        else if (command == "unlock" && argc > 3)
+            rc = Unlock(directory) | Hold(directory, argv[2], argv[3]);
         else
             rc = 2;
     }

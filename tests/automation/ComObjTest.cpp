@@ -13,6 +13,7 @@
 using automation::GuidToString;
 using testing_support::KeyExists;
 using testing_support::RedirectedKey;
+using testing_support::RegistryPath;
 using testing_support::RegistryString;
 using ui::Bstr;
 using ui::ComPtr;
@@ -32,11 +33,11 @@ void AllowAll(const std::string& path) {
 // A server for a module of its own path, for registration tests.
 class PathServer : public automation::TComServerObject {
 public:
-    explicit PathServer(std::string path) : path_(std::move(path)) {}
+    explicit PathServer(std::wstring path) : path_(std::move(path)) {}
     int AdjustObjectCount(bool created) override { return created ? ++objects : --objects; }
     int AdjustFactoryCount(bool created) override { return created ? ++factories : --factories; }
     std::string GetHelpFile() override { return {}; }
-    std::string ServerFilePath() override { return path_; }
+    std::wstring ServerFilePath() override { return path_; }
     std::string ServerKeyName() override { return "LocalServer32"; }
     std::string ServerName() override { return "kestrixtest"; }
     bool IsStartSuspended() override { return false; }
@@ -45,7 +46,7 @@ public:
     int objects = 0, factories = 0;
 
 private:
-    std::string path_;
+    std::wstring path_;
 };
 
 const std::string kClassKey = "CLSID\\" + GuidToString(CLSID_KestrixObject);
@@ -56,7 +57,7 @@ TEST(ComObjectFactory, RegistersAndUnregistersTheClass) {
     auto& factory = KestrixObjectFactory();
     factory.UpdateRegistry(true);
     EXPECT_EQ("KestrixObject Object", RegistryString(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_EQ(automation::ModuleFilePath(), RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
+    EXPECT_EQ(automation::ModuleFilePath(), RegistryPath(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
     EXPECT_EQ("kestrix.KestrixObject", RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\ProgID"));
     EXPECT_EQ(GuidToString(LIBID_kestrix), RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\TypeLib"));
     EXPECT_EQ(GuidToString(CLSID_KestrixObject),
@@ -80,7 +81,7 @@ TEST(ComObjectFactory, RegistersAndUnregistersTheClass) {
 
 TEST(ComObjectFactory, APathWithSpacesIsQuoted) {
     RedirectedKey classes(HKEY_CLASSES_ROOT);
-    PathServer server("C:\\Program Files\\Kestrix\\kestrix.exe");
+    PathServer server(L"C:\\Program Files\\Kestrix\\kestrix.exe");
     {
         automation::TTypedComObjectFactory factory(
             server, &automation::CreateComObjectOf<TKestrixObject>, CLSID_KestrixObject,
@@ -115,7 +116,7 @@ TEST(ComObjectFactory, FallsBackToTheUsersClassesWhenRefused) {
     EXPECT_EQ("<missing>", RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kInterfaceKey)) << "all of it goes to the user";
     EXPECT_EQ(automation::ModuleFilePath(),
-              RegistryString(HKEY_CURRENT_USER, perUser + kClassKey + "\\LocalServer32"));
+              RegistryPath(HKEY_CURRENT_USER, perUser + kClassKey + "\\LocalServer32"));
     EXPECT_EQ("{00020424-0000-0000-C000-000000000046}",
               RegistryString(HKEY_CURRENT_USER, perUser + kInterfaceKey + "\\ProxyStubClsid32"));
     factory.UpdateRegistry(false);
@@ -134,7 +135,7 @@ TEST(ComObjectFactory, FallsBackToTheUsersClassesWhenRefused) {
 }
 
 TEST(ComObject, CountsItselfAndIsReleasedOnce) {
-    PathServer server("x.exe");
+    PathServer server(L"x.exe");
     automation::TTypedComObjectFactory factory(
         server, &automation::CreateComObjectOf<TKestrixObject>, CLSID_KestrixObject,
         automation::ciInternal);
@@ -228,6 +229,29 @@ TEST(ComServer, DescribesTheProgram) {
     EXPECT_EQ(library.get(), server->GetTypeLibrary().get()) << "loaded once";
 }
 
+// A start in a thread that already lives in the multithreaded apartment.
+DWORD WINAPI InitializeInTheMultithreadedApartment(void* result) noexcept {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    try {
+        ui::Application.Initialize();
+    } catch (const ui::EOleSysError& e) {
+        *static_cast<ui::EOleSysError*>(result) = e;
+    } catch (...) {
+    }
+    ::CoUninitialize();
+    return 0;
+}
+
+TEST(ComServer, ACOMThatRefusesTheProgramsApartmentStopsTheStart) {
+    ui::EOleSysError error("none", S_OK);
+    ui::KernelHandle thread(::CreateThread(nullptr, 0, InitializeInTheMultithreadedApartment,
+                                           &error, 0, nullptr));
+    ASSERT_TRUE(thread);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 30000));
+    EXPECT_EQ(RPC_E_CHANGED_MODE, error.ErrorCode);
+    EXPECT_EQ(0u, error.Message().find("Cannot initialise COM. ")) << error.Message();
+}
+
 TEST(ComServer, InitializePublishesTheFactoryAndRegistersTheTypeLibrary) {
     RedirectedKey classes(HKEY_CLASSES_ROOT);
     EXPECT_EQ(&automation::ServerInitHook, ui::InitProc);
@@ -238,10 +262,10 @@ TEST(ComServer, InitializePublishesTheFactoryAndRegistersTheTypeLibrary) {
     } revoke;
     EXPECT_TRUE(factory.ClassObjectRegistered());
     EXPECT_EQ(automation::ModuleFilePath(),
-              RegistryString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
+              RegistryPath(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"));
     std::string libKey = "TypeLib\\" + GuidToString(LIBID_kestrix) + "\\1.0";
     EXPECT_EQ("Kestrix Library", RegistryString(HKEY_CLASSES_ROOT, libKey));
-    EXPECT_EQ(automation::ModuleFilePath(), RegistryString(HKEY_CLASSES_ROOT, libKey + "\\0\\win32"));
+    EXPECT_EQ(automation::ModuleFilePath(), RegistryPath(HKEY_CLASSES_ROOT, libKey + "\\0\\win32"));
 
     // Served from here now.
     ComPtr<IKestrixObject> directory;

@@ -128,6 +128,21 @@ TEST(LastRelease, ANormalRunGoesOn) {
     EXPECT_FALSE(TakeQuitMessage());
 }
 
+TEST(LastRelease, AnUnlockWithoutALockNeitherEndsARunForAClientNorCountsBelowZero) {
+    PublishedServer s("-Embedding");
+    ComPtr<IKestrixObject> held = s.Create();
+    EXPECT_EQ(S_OK, s.factory->LockServer(TRUE));
+    EXPECT_EQ(S_OK, s.factory->LockServer(FALSE));
+    EXPECT_EQ(E_UNEXPECTED, s.factory->LockServer(FALSE));
+    EXPECT_EQ(E_UNEXPECTED, s.factory->LockServer(FALSE));
+    EXPECT_EQ(1, s.server.ObjectCount());
+    EXPECT_FALSE(TakeQuitMessage()) << "a client still holds an object";
+    EXPECT_TRUE(s.factory->ClassObjectRegistered());
+    held.reset();
+    EXPECT_EQ(0, s.server.ObjectCount());
+    EXPECT_TRUE(TakeQuitMessage());
+}
+
 TEST(LastRelease, TheHandlerDecidesAndItsErrorDoesNotStopTheQuit) {
     {
         PublishedServer s("-Embedding");
@@ -296,6 +311,14 @@ TEST(ShutdownQuestion, OnlyWhileObjectsLiveAndNoIsPreselected) {
     ui::Application.Terminate();
     EXPECT_FALSE(ui::Application.Terminated());
     EXPECT_FALSE(TakeQuitMessage());
+
+    // Unlocks without locks do not hide the object that is still held.
+    for (int i = 0; i < 3; ++i) KestrixObjectFactory().LockServer(FALSE);
+    Seen unlocked;
+    answer(IDNO, unlocked);
+    EXPECT_FALSE(ConfirmServerShutdown());
+    EXPECT_FALSE(testing_support::PendingWhenReady()) << "no question was asked";
+
     held.reset();
     EXPECT_TRUE(ConfirmServerShutdown());
 }

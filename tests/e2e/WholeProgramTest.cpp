@@ -1,11 +1,22 @@
 // The whole program, started as a user starts it and driven through the
-// real notification icon with real mouse input.
+// real notification icon with real mouse input; and from a folder whose
+// name the code page cannot spell.
+#include "automation/ComObj.h"
+#include "plugins/KestrixCommUnit.h"
+#include "plugins/kestrix_TLB.h"
 #include "tests/support/Input.h"
 #include "tests/support/Processes.h"
+#include "tests/support/RegistryScope.h"
+#include "tests/support/TestPlugin/TestPlugin.h"
+#include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Exception.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
+#include <memory>
 #include <string>
 
 using namespace ui;
@@ -39,7 +50,7 @@ struct ProcessWindows {
     DWORD pid;
     int visible = 0;
 };
-BOOL CALLBACK CountVisible(HWND w, LPARAM lp) {
+BOOL CALLBACK CountVisible(HWND w, LPARAM lp) noexcept {
     auto* p = reinterpret_cast<ProcessWindows*>(lp);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(w, &pid);
@@ -151,6 +162,167 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     EXPECT_EQ(code, 0u);
     // The icon went with it: the shell's tray has nothing left to show.
     EXPECT_TRUE(PumpUntil([] { return TrayWindow() == nullptr; }, 5000));
+}
+
+// ---- A folder outside the code page ----------------------------------------
+
+const wchar_t kForeignName[] = L"\u03A9\u03BC\u03AD\u03B3\u03B1-\u6D4B\u8BD5";  // Omega-test
+
+// Deletes a folder with everything in it; one that is not there is fine.
+void RemoveFolder(const std::wstring& folder) {
+    std::wstring from = folder + L'\0';  // the list ends with a second NUL
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    ::SHFileOperationW(&op);
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+// kestrix.exe copied into a folder of that name; the build's own program is
+// registered again afterwards, in place of the copy.
+class OutsideTheCodePage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + kForeignName;
+        RemoveFolder(folder_);
+        ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
+        BOOL lost = FALSE;
+        ::WideCharToMultiByte(CP_ACP, 0, folder_.c_str(), -1, nullptr, 0, nullptr, &lost);
+        ASSERT_TRUE(lost) << "the code page spells the folder's name";
+        program_ = folder_ + L"\\kestrix.exe";
+        ASSERT_TRUE(::CopyFileW(ui::WideString(BinPath("kestrix.exe")).c_str(), program_.c_str(),
+                                FALSE));
+    }
+    void TearDown() override {
+        for (DWORD pid : ProcessIdsNamed("kestrix.exe")) {
+            KernelHandle p(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+            if (p && ::TerminateProcess(p.get(), 1)) ::WaitForSingleObject(p.get(), 5000);
+        }
+        ChildProcess("\"" + BinPath("kestrix.exe") + "\" /RegServer").Wait(30000);
+        RemoveFolder(folder_);
+    }
+
+    // Runs the copy until it ends; fails when it shows a message instead.
+    int RunToItsEnd(const std::wstring& args) {
+        ChildProcess run(Quoted(program_) + L" " + args);
+        HWND box = nullptr;
+        PumpUntil([&] { return !run.Running() || (box = MessageBoxOf(run.Id(), 0)) != nullptr; },
+                  30000);
+        EXPECT_EQ(nullptr, box) << ui::Utf8(MessageBoxText(box));
+        return run.Wait(0);
+    }
+
+    std::wstring folder_, program_;
+};
+
+TEST_F(OutsideTheCodePage, TheProgramRegistersStartsAndServesFromThere) {
+    EXPECT_EQ(0, RunToItsEnd(L"/RegServer"));
+    const std::string classKey = "CLSID\\" + automation::GuidToString(CLSID_KestrixObject);
+    EXPECT_EQ(program_, RegistryPath(HKEY_CLASSES_ROOT, classKey + "\\LocalServer32"));
+    // The type library's path in a form that 8-bit readers take too.
+    const std::wstring library = RegistryPath(
+        HKEY_CLASSES_ROOT, "TypeLib\\" + automation::GuidToString(LIBID_kestrix) + "\\1.0\\0\\win32");
+    wchar_t longPath[1024] = {};
+    ::GetLongPathNameW(library.c_str(), longPath, 1024);
+    EXPECT_EQ(program_, longPath) << ui::Utf8(library);
+
+    // A start as the user makes it: the icon, and no message.
+    ChildProcess program(Quoted(program_));
+    ASSERT_TRUE(PumpUntil([&] { return WindowOfProcess(program.Id(), "TKestrixWnd") != nullptr; },
+                          30000));
+    EXPECT_TRUE(PumpUntil([] { return TrayWindow() != nullptr; }, 10000));
+    HWND box = MessageBoxOf(program.Id(), 500);
+    EXPECT_EQ(nullptr, box) << ui::Utf8(MessageBoxText(box));
+
+    // Another process lists the plug-ins through it.
+    const std::string client = "\"" + BinPath("kestrix_client.exe") + "\" list";
+    {
+        ChildProcess list(client);
+        EXPECT_EQ(0, list.Wait(60000)) << list.Output();
+        EXPECT_EQ(0u, list.Output().find("list 00000000")) << list.Output();
+    }
+    EXPECT_EQ(std::vector<DWORD>{program.Id()}, ProcessIdsNamed("kestrix.exe"));
+    ::PostMessageA(WindowOfProcess(program.Id(), "TKestrixWnd"), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, program.Wait(10000));
+
+    // Without it running, the system starts the copy from its registered
+    // path for a client.
+    ChildProcess list(client);
+    EXPECT_EQ(0, list.Wait(60000)) << list.Output();
+    EXPECT_EQ(0u, list.Output().find("list 00000000")) << list.Output();
+}
+
+// The user's application-data folder lies in there too, for the test.
+class ApplicationDataFolder {
+public:
+    explicit ApplicationDataFolder(const std::wstring& folder) {
+        for (const char* key : {kUserShellFolders, kShellFolders}) {
+            saved_.push_back(std::make_unique<SavedKey>(key));
+            RegKey k;
+            ::RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_WRITE, nullptr, k.put(),
+                              nullptr);
+            ::RegSetValueExW(k.get(), L"AppData", 0, key == kShellFolders ? REG_SZ : REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(folder.c_str()),
+                             static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+        }
+    }
+
+private:
+    static constexpr char kUserShellFolders[] =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static constexpr char kShellFolders[] =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    std::vector<std::unique_ptr<SavedKey>> saved_;
+};
+
+TEST_F(OutsideTheCodePage, CheckedPluginsIsReadAndWrittenInAnApplicationDataFolderThere) {
+    const std::wstring appData = folder_ + L"\\AppData";
+    ASSERT_TRUE(::CreateDirectoryW(appData.c_str(), nullptr));
+    ApplicationDataFolder scope(appData);
+
+    const std::wstring path = CheckedPluginsPath();
+    EXPECT_EQ(appData + L"\\CheckedPlugins.lst", path);
+    WriteCheckedPlugins(path, {test_plugin::CLSID_TestPluginC, test_plugin::CLSID_TestPluginA});
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
+    EXPECT_EQ((std::vector<std::string>{test_plugin::PluginId('C'), test_plugin::PluginId('A')}),
+              ReadCheckedPlugins(path));
+}
+
+// Spoils the type library that the program file carries: its header's
+// signature, "MSFT" and the format version, is overwritten.
+void SpoilTypeLibrary(const std::wstring& program) {
+    std::string bytes = test_plugin::ReadWholeFile(program);
+    const std::string signature("MSFT\x02\x00\x01\x00", 8);
+    size_t at = bytes.find(signature);
+    ASSERT_NE(std::string::npos, at);
+    ASSERT_EQ(std::string::npos, bytes.find(signature, at + 1));
+    bytes.replace(at, signature.size(), signature.size(), '\0');
+    FileHandle file(::CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr));
+}
+
+TEST_F(OutsideTheCodePage, AStartWhoseTypeLibraryCannotBeLoadedSaysWhatFailedWhereAndWhy) {
+    SpoilTypeLibrary(program_);
+    ChildProcess program(Quoted(program_));
+    HWND box = MessageBoxOf(program.Id(), 30000);
+    ASSERT_NE(nullptr, box) << "no message";
+    wchar_t caption[64] = {};
+    ::GetWindowTextW(box, caption, 64);
+    EXPECT_STREQ(L"Kestrix", caption);
+    EXPECT_EQ(L"Cannot load the type library of \"" + program_ + L"\". " +
+                  ui::WideFromUtf8(ui::SysErrorMessage(static_cast<DWORD>(TYPE_E_CANTLOADLIBRARY))),
+              MessageBoxText(box));
+    EXPECT_EQ(nullptr, TrayWindow());
+    ClickWindow(::GetDlgItem(box, IDOK));
+    EXPECT_EQ(1, program.Wait(10000));
 }
 
 }  // namespace

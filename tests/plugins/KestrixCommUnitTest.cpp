@@ -5,6 +5,7 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPlugin.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -84,25 +85,28 @@ TEST(PluginListText, ReaderTakesTheDirectorysBstr) {
 
 // ---- "CheckedPlugins.lst" ------------------------------------------------
 
+// In a folder whose name the code page cannot spell.
 class CheckedPluginsFile : public testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        folder_ = std::string(temp) + "kestrix-checked-" + std::to_string(::GetCurrentProcessId()) +
-                  "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
-        ::CreateDirectoryA(folder_.c_str(), nullptr);
-        path_ = folder_ + "\\CheckedPlugins.lst";
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"kestrix-checked-\u03A9\u6D4B-" +
+                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                  ui::WideString(testing::UnitTest::GetInstance()->current_test_info()->name());
+        ::CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\CheckedPlugins.lst";
     }
     void TearDown() override {
         for (const std::string& f : Files()) {
-            ::SetFileAttributesA((folder_ + "\\" + f).c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileA((folder_ + "\\" + f).c_str());
+            std::wstring file = folder_ + L"\\" + ui::WideFromUtf8(f);
+            ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(file.c_str());
         }
-        ::RemoveDirectoryA(folder_.c_str());
+        ::RemoveDirectoryW(folder_.c_str());
     }
     void Write(const std::string& bytes) {
-        ui::FileHandle file(::CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        ui::FileHandle file(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file);
         DWORD written = 0;
@@ -111,17 +115,17 @@ protected:
     }
     Names Files() const {
         Names names;
-        WIN32_FIND_DATAA data;
-        HANDLE find = ::FindFirstFileA((folder_ + "\\*").c_str(), &data);
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((folder_ + L"\\*").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return names;
         do {
-            std::string name = data.cFileName;
+            std::string name = ui::Utf8(std::wstring(data.cFileName));
             if (name != "." && name != "..") names.push_back(name);
-        } while (::FindNextFileA(find, &data));
+        } while (::FindNextFileW(find, &data));
         ::FindClose(find);
         return names;
     }
-    std::string folder_, path_;
+    std::wstring folder_, path_;
 };
 
 const std::string kIdA = test_plugin::PluginId('A');
@@ -133,10 +137,10 @@ std::string Lower(std::string s) {
 
 TEST_F(CheckedPluginsFile, MissingFileChecksNothing) {
     EXPECT_EQ(Names{}, ReadCheckedPlugins(path_));
-    ::CreateDirectoryA(path_.c_str(), nullptr);  // a folder of that name is no file either
+    ::CreateDirectoryW(path_.c_str(), nullptr);  // a folder of that name is no file either
     EXPECT_EQ(Names{}, ReadCheckedPlugins(path_));
-    ::RemoveDirectoryA(path_.c_str());
-    EXPECT_EQ(Names{}, ReadCheckedPlugins(folder_ + "\\no such folder\\CheckedPlugins.lst"));
+    ::RemoveDirectoryW(path_.c_str());
+    EXPECT_EQ(Names{}, ReadCheckedPlugins(folder_ + L"\\no such folder\\CheckedPlugins.lst"));
 }
 
 TEST_F(CheckedPluginsFile, LinesSplitAtAnyLineBreakAndAreNotTrimmed) {
@@ -168,7 +172,7 @@ TEST_F(CheckedPluginsFile, WriterUsesCanonicalLinesEachEndedByCrLf) {
 
     // Nothing checked: an empty file, not a missing one.
     WriteCheckedPlugins(path_, {});
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(path_.c_str()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path_.c_str()));
     EXPECT_EQ("", test_plugin::ReadWholeFile(path_));
     EXPECT_EQ(Names{"CheckedPlugins.lst"}, Files()) << "no temporary file is left behind";
 }
@@ -182,39 +186,40 @@ TEST_F(CheckedPluginsFile, RewritingAShorterListLeavesNoTail) {
 TEST_F(CheckedPluginsFile, AFailedWriteKeepsTheOldList) {
     const std::string old = kIdA + "\r\n";
     Write(old);
-    ASSERT_TRUE(::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_THROW(WriteCheckedPlugins(path_, {test_plugin::CLSID_TestPluginB}), ui::Exception);
     EXPECT_EQ(old, test_plugin::ReadWholeFile(path_));
     EXPECT_EQ(Names{"CheckedPlugins.lst"}, Files()) << "no temporary file is left behind";
-    ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // The new list written, and then it cannot take the old one's place.
-    ::DeleteFileA(path_.c_str());
-    ASSERT_TRUE(::CreateDirectoryA(path_.c_str(), nullptr));
+    ::DeleteFileW(path_.c_str());
+    ASSERT_TRUE(::CreateDirectoryW(path_.c_str(), nullptr));
     EXPECT_THROW(WriteCheckedPlugins(path_, {test_plugin::CLSID_TestPluginB}), ui::Exception);
     EXPECT_EQ(Names{"CheckedPlugins.lst"}, Files()) << "no temporary file is left behind";
-    ::RemoveDirectoryA(path_.c_str());
+    ::RemoveDirectoryW(path_.c_str());
 
-    // A folder that is not there: an error, and nothing made.
-    std::string nowhere = folder_ + "\\missing\\CheckedPlugins.lst";
+    // A folder that is not there: an error that names the path, and
+    // nothing made.
+    std::wstring nowhere = folder_ + L"\\missing\\CheckedPlugins.lst";
     try {
         WriteCheckedPlugins(nowhere, {test_plugin::CLSID_TestPluginB});
         ADD_FAILURE() << "no error";
     } catch (const ui::Exception& e) {
-        EXPECT_NE(std::string::npos, e.Message().find(nowhere)) << e.Message();
+        EXPECT_NE(std::string::npos, e.Message().find(ui::Utf8(nowhere))) << e.Message();
     }
 }
 
 TEST_F(CheckedPluginsFile, AFileThatCannotBeOpenedRaises) {
     Write(kIdA + "\r\n");
-    ui::FileHandle lock(::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    ui::FileHandle lock(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock);
     try {
         ReadCheckedPlugins(path_);
         ADD_FAILURE() << "no error";
     } catch (const ui::Exception& e) {
-        EXPECT_NE(std::string::npos, e.Message().find(path_)) << e.Message();
+        EXPECT_NE(std::string::npos, e.Message().find(ui::Utf8(path_))) << e.Message();
     }
 }
 
@@ -251,12 +256,12 @@ TEST_F(CheckedPluginsFile, TenMegabytesAreRead) {
 // ---- Where the file lives -----------------------------------------------
 
 TEST(CheckedPluginsPath, IsDirectlyInTheApplicationDataFolder) {
-    char appData[MAX_PATH] = {};
-    ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
-    std::string path = CheckedPluginsPath();
-    EXPECT_EQ(JoinPath(appData, "CheckedPlugins.lst"), path);
-    EXPECT_EQ(std::string(appData) + "\\CheckedPlugins.lst", path);
-    EXPECT_EQ(std::string::npos, path.find("\\\\"));
+    wchar_t appData[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, appData, CSIDL_APPDATA, FALSE));
+    std::wstring path = CheckedPluginsPath();
+    EXPECT_EQ(JoinPath(appData, L"CheckedPlugins.lst"), path);
+    EXPECT_EQ(std::wstring(appData) + L"\\CheckedPlugins.lst", path);
+    EXPECT_EQ(std::wstring::npos, path.find(L"\\\\"));
 }
 
 TEST(CheckedPluginsPath, NoApplicationDataFolderIsAnError) {

@@ -142,6 +142,44 @@ TEST_F(KestrixObjectTest, AThousandSubkeysAreAllListed) {
     EXPECT_EQ(created, listed);
 }
 
+// A name of 255 characters takes up to 510 bytes in a double-byte code
+// page. The test entry test_plugin_directory_dbcs runs this under one (Wine
+// takes the code page from the locale); a single-byte code page cannot
+// make a name that long, and skips it.
+TEST(LongPluginKeys, ANameLongerThanItsBufferHidesNoPlugin) {
+    CPINFO codePage = {};
+    ::GetCPInfo(CP_ACP, &codePage);
+    if (codePage.MaxCharSize < 2) GTEST_SKIP() << "single-byte code page " << ::GetACP();
+    // A character that takes two bytes in this code page.
+    wchar_t wide = 0;
+    for (wchar_t c : {L'\u3042', L'\u4E00', L'\uAC00'}) {
+        BOOL lost = FALSE;
+        if (::WideCharToMultiByte(CP_ACP, 0, &c, 1, nullptr, 0, nullptr, &lost) == 2 && !lost) {
+            wide = c;
+            break;
+        }
+    }
+    ASSERT_NE(0, wide) << "code page " << ::GetACP();
+    RedirectedKey user(HKEY_CURRENT_USER);
+    // Enumerated first: '!' sorts before the braces of the identifiers.
+    const std::wstring longName = L"!" + std::wstring(254, wide);
+    ui::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(HKEY_CURRENT_USER,
+                                (WideString(kPluginsKey) + L"\\" + longName).c_str(), 0, nullptr,
+                                0, KEY_WRITE, nullptr, key.put(), nullptr));
+    for (char letter : {'A', 'B'}) CreatePluginSubkey(test_plugin::PluginId(letter));
+
+    HRESULT hr = E_UNEXPECTED;
+    std::string text = ListText(NewDirectory().get(), &hr);
+    EXPECT_EQ(S_OK, hr);
+    const std::string longAnsi = AnsiString(longName.c_str(), static_cast<int>(longName.size()));
+    ASSERT_EQ(509u, longAnsi.size());
+    EXPECT_EQ((std::vector<std::string>{longAnsi, test_plugin::PluginId('A'),
+                                        test_plugin::PluginId('B')}),
+              SplitPluginList(text));
+}
+
 TEST_F(KestrixObjectTest, AnEnumerationFailureIsEFail) {
     CreatePluginSubkey(test_plugin::PluginId('A'));
     // A key that may be opened but not enumerated.
@@ -315,7 +353,8 @@ TEST_F(KestrixObjectTest, CreatorRefusesAnObjectThatIsNoDirectory) {
         CoKestrixObject::Create();
         ADD_FAILURE() << "no error";
     } catch (const ui::EOleSysError& e) {
-        EXPECT_EQ("Interface not supported", e.Message());
+        EXPECT_EQ("The plug-in directory does not support the interface IKestrixObject",
+                  e.Message());
         EXPECT_EQ(E_NOINTERFACE, e.ErrorCode);
     }
 }

@@ -1,5 +1,8 @@
 #include "tests/support/Processes.h"
 
+#include "tests/support/TestSupport.h"
+#include "ui/Strings.h"
+
 #include <tlhelp32.h>
 
 #include <fstream>
@@ -14,7 +17,10 @@ std::string BinPath(const std::string& file) {
     return p.substr(0, p.find_last_of('\\') + 1) + file;
 }
 
-ChildProcess::ChildProcess(const std::string& commandLine) {
+ChildProcess::ChildProcess(const std::string& commandLine)
+    : ChildProcess(ui::WideString(commandLine)) {}
+
+ChildProcess::ChildProcess(const std::wstring& commandLine) {
     char dir[MAX_PATH] = {}, name[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, dir);
     ::GetTempFileNameA(dir, "kcp", 0, name);
@@ -22,15 +28,15 @@ ChildProcess::ChildProcess(const std::string& commandLine) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     ui::FileHandle out(::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = nullptr;
     si.hStdOutput = out.get();
     si.hStdError = out.get();
     PROCESS_INFORMATION pi = {};
-    std::string cmd = commandLine;
-    if (::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    std::wstring cmd = commandLine;
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                          nullptr, &si, &pi)) {
         process_.reset(pi.hProcess);
         ::CloseHandle(pi.hThread);
@@ -90,7 +96,7 @@ struct WindowSearch {
     bool visibleOnly;
     HWND found;
 };
-BOOL CALLBACK FindWindowOf(HWND wnd, LPARAM lp) {
+BOOL CALLBACK FindWindowOf(HWND wnd, LPARAM lp) noexcept {
     auto* s = reinterpret_cast<WindowSearch*>(lp);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(wnd, &owner);
@@ -109,6 +115,23 @@ HWND WindowOfProcess(DWORD pid, const char* className, bool visibleOnly) {
     WindowSearch search{pid, className, visibleOnly, nullptr};
     ::EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+HWND MessageBoxOf(DWORD pid, DWORD timeoutMs) {
+    HWND box = nullptr;
+    PumpUntil([&] { return (box = WindowOfProcess(pid, "#32770", true)) != nullptr; }, timeoutMs);
+    return box;
+}
+
+std::wstring MessageBoxText(HWND box) {
+    std::wstring text;
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {}, caption[1024] = {};
+        ::GetClassNameW(child, cls, 32);
+        ::GetWindowTextW(child, caption, 1024);
+        if (::lstrcmpiW(cls, L"Static") == 0) text += caption;
+    }
+    return text;
 }
 
 }  // namespace testing_support

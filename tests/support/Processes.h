@@ -15,6 +15,7 @@ std::string BinPath(const std::string& file);
 class ChildProcess {
 public:
     // Starts commandLine; its standard output goes to a file of its own.
+    explicit ChildProcess(const std::wstring& commandLine);
     explicit ChildProcess(const std::string& commandLine);
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -44,5 +45,11 @@ std::vector<DWORD> ProcessIdsNamed(const std::string& exeName);
 // A top-level window of process pid with that class; visibleOnly skips
 // hidden ones.
 HWND WindowOfProcess(DWORD pid, const char* className, bool visibleOnly = false);
+
+// A message box that process pid shows, waited for up to timeoutMs; null
+// when none came.
+HWND MessageBoxOf(DWORD pid, DWORD timeoutMs = 10000);
+// What a message box says: the texts of its static controls.
+std::wstring MessageBoxText(HWND box);
 
 }  // namespace testing_support

@@ -1,5 +1,7 @@
 #include "tests/support/RegistryScope.h"
 
+#include "ui/Strings.h"
+
 #include <sddl.h>
 
 #include <atomic>
@@ -58,6 +60,16 @@ std::string RegistryString(HKEY root, const std::string& path, const char* name)
                    ERROR_SUCCESS
                ? value
                : "<missing>";
+}
+
+std::wstring RegistryPath(HKEY root, const std::string& path, const char* name) {
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value;
+    return ::RegGetValueW(root, ui::WideString(path).c_str(),
+                          name ? ui::WideString(name).c_str() : nullptr, RRF_RT_REG_SZ, nullptr,
+                          value, &size) == ERROR_SUCCESS
+               ? value
+               : L"<missing>";
 }
 
 bool KeyExists(HKEY root, const std::string& path) {

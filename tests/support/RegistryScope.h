@@ -42,6 +42,8 @@ private:
 
 // A string value (the default one without a name), or "<missing>".
 std::string RegistryString(HKEY root, const std::string& path, const char* name = nullptr);
+// The same read wide, for paths that the code page cannot spell.
+std::wstring RegistryPath(HKEY root, const std::string& path, const char* name = nullptr);
 bool KeyExists(HKEY root, const std::string& path);
 
 // Gives a key the access rules of an SDDL text; false when that is refused.

@@ -52,7 +52,7 @@ std::unique_ptr<Waiter>& CurrentWaiter() {
     static std::unique_ptr<Waiter> w;
     return w;
 }
-void CALLBACK WaiterTick(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK WaiterTick(HWND, UINT, UINT_PTR, DWORD) noexcept {
     auto& w = CurrentWaiter();
     if (!w) return;
     bool ready = false;
@@ -168,7 +168,7 @@ bool PatternWindow::WaitShown() {
     return ok;
 }
 
-LRESULT CALLBACK PatternWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK PatternWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     auto* self = reinterpret_cast<PatternWindow*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
     if (msg == WM_ERASEBKGND) return 1;
     if (msg == WM_PAINT && self) {

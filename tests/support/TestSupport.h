@@ -41,7 +41,7 @@ public:
     bool WaitShown();
 
 private:
-    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM) noexcept;
     HWND wnd_ = nullptr;
     ui::GdiObject bitmap_;
     int variant_;

@@ -1,6 +1,7 @@
 #include "tests/support/TestPlugin/TestPluginControl.h"
 
 #include "ui/Handles.h"
+#include "ui/Strings.h"
 
 namespace test_plugin {
 
@@ -63,7 +64,11 @@ void ClearSwitches() { ::RegDeleteTreeA(HKEY_CURRENT_USER, kSwitchesKey); }
 std::string LogPath() { return TempPath("KestrixTestPlugin.log"); }
 
 std::string ReadWholeFile(const std::string& path) {
-    ui::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+    return ReadWholeFile(ui::WideString(path));
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    ui::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string text;

@@ -29,6 +29,7 @@ void ClearLog();
 // What Execute of letter wrote, by default.
 std::string ExecuteFile(char letter);
 std::string ReadWholeFile(const std::string& path);
+std::string ReadWholeFile(const std::wstring& path);
 
 // The DLL's own DllCanUnloadNow, as COM would call it; E_UNEXPECTED when
 // the DLL is not loaded in this process.

@@ -1,5 +1,6 @@
 #include "settings/KestrixOptionsUnit.h"
 
+#include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/kestrix_TLB.h"
 #include "settings/SettingsStore.h"
@@ -21,7 +22,7 @@ const TControlLayout kControls[] = {
     {ckCheckBox,  "cbStartWithWindows", nullptr, 6,   7,   197, 17,  "Start Kestrix with Windows", 2},
     {ckCheckBox,  "cbQuickMode",        nullptr, 6,   27,  199, 17,  "Quick mode",                 3},
     {ckLabel,     "Label2",             nullptr, 345, 9,   0,   0,   "Undo buffer steps:"},
-    {ckEdit,      "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5},
+    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5},
     {ckBevel,     "Bevel1",             nullptr, 8,   49,  474, 2},
     {ckLabel,     "Label1",             nullptr, 7,   56,  0,   0,   "Default plugins:"},
     {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           4},
@@ -32,17 +33,6 @@ const TControlLayout kControls[] = {
 const char kQuickModeMessage[] =
     "For QuickMode you will check some plugins for automatic activation.";
 
-int SpinValue(const TEdit& edit) {
-    // A whole number, else the field's minimum, 0.
-    const std::string text = edit.Text();
-    try {
-        size_t used = 0;
-        long long v = std::stoll(text, &used, 10);
-        if (used == text.size() && v >= INT32_MIN && v <= INT32_MAX) return static_cast<int>(v);
-    } catch (const std::exception&) {
-    }
-    return 0;
-}
 }  // namespace
 
 TKestrixOptions::TKestrixOptions() : TForm(kForm, kControls) {
@@ -71,7 +61,9 @@ void TKestrixOptions::LoadPluginList() {
         if (FAILED(CallGetPlugin(*directory.get(), id, plugin))) continue;
         Bstr name, description, optionsName;
         HRESULT result = S_OK;
-        OleCheck(plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result));
+        automation::OleCheckCall(
+            plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result),
+            plugin.get(), IID_IKestrixPlugin);
         TListItem& row = ActionsView.Add();
         row.SetCaption(AnsiString(name.get()));
         row.AddSubItem(AnsiString(description.get()));
@@ -85,14 +77,14 @@ void TKestrixOptions::LoadPluginList() {
 
 void TKestrixOptions::LoadSettings() {
     TDialogSettings settings;
-    settings.MaxHistorySteps = SpinValue(seBufferSteps);
+    settings.MaxHistorySteps = seBufferSteps.Value();
     // What the read reached is shown even when it raises part of the way.
     struct Show {
         TKestrixOptions& form;
         TDialogSettings& s;
         ~Show() {
             form.cbQuickMode.SetChecked(s.QuickMode);
-            form.seBufferSteps.SetText(std::to_string(s.MaxHistorySteps));
+            form.seBufferSteps.SetValue(s.MaxHistorySteps);
             form.cbStartWithWindows.SetChecked(s.StartWithWindows);
         }
     } show{*this, settings};
@@ -114,7 +106,7 @@ void TKestrixOptions::Button1Click() {
     }
     TDialogSettings settings;
     settings.QuickMode = cbQuickMode.Checked();
-    settings.MaxHistorySteps = SpinValue(seBufferSteps);
+    settings.MaxHistorySteps = seBufferSteps.Value();
     settings.StartWithWindows = cbStartWithWindows.Checked();
     DialogWriteSettings(settings);
     std::vector<CLSID> ids;

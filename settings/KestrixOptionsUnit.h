@@ -2,6 +2,7 @@
 // the default plug-ins.
 #pragma once
 
+#include "controls/Spin.h"
 #include "ui/ComCtrls.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -13,7 +14,7 @@ public:
     ui::TCheckBox& cbStartWithWindows = Ctl<ui::TCheckBox>("cbStartWithWindows");
     ui::TCheckBox& cbQuickMode = Ctl<ui::TCheckBox>("cbQuickMode");
     ui::TLabel& Label2 = Ctl<ui::TLabel>("Label2");
-    ui::TEdit& seBufferSteps = Ctl<ui::TEdit>("seBufferSteps");
+    TSpinEdit& seBufferSteps = Ctl<TSpinEdit>("seBufferSteps");
     ui::TBevel& Bevel1 = Ctl<ui::TBevel>("Bevel1");
     ui::TLabel& Label1 = Ctl<ui::TLabel>("Label1");
     ui::TListView& ActionsView = Ctl<ui::TListView>("ActionsView");

@@ -2,6 +2,7 @@
 // over a known pattern on the screen.
 #include "app/KestrixWindow.h"
 #include "about/AboutUnit.h"
+#include "plugins/KestrixObjectUnit.h"
 #include "settings/KestrixOptionsUnit.h"
 #include "tests/support/TestSupport.h"
 #include "ui/Exception.h"
@@ -41,6 +42,9 @@ struct Handed {
 
 class KestrixWindowTest : public ::testing::Test {
 protected:
+    // As in the program, the dialogs' plug-in directory is served here.
+    static void SetUpTestSuite() { KestrixObjectFactory().RegisterClassObject(); }
+    static void TearDownTestSuite() { KestrixObjectFactory().RevokeClassObject(); }
     void SetUp() override {
         RecordedErrors().clear();
         pattern_ = std::make_unique<PatternWindow>(0);

@@ -4,6 +4,7 @@
 #include "app/KestrixWindow.h"
 #include "tests/support/Input.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TrayDialog.h"
 #include "ui/Handles.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +19,6 @@ using namespace ui;
 using namespace testing_support;
 
 namespace {
-
-bool watchdogFired = false;
-
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD) noexcept {
-    // A step that never came: end the menu and the modal run so the test
-    // fails instead of hanging.
-    watchdogFired = true;
-    ::EndMenu();
-    if (AboutWindow) AboutWindow->ModalResult = mrCancel;
-}
 
 std::string BinDir() {
     char path[MAX_PATH] = {};
@@ -56,31 +47,7 @@ protected:
     // its modal loop once it shows. True when the window opened and its
     // modal run ended without the watchdog.
     bool OpenFromTray(const std::function<void(TAboutWindow&)>& inside) {
-        bool opened = false;
-        watchdogFired = false;
-        UINT_PTR dog = ::SetTimer(nullptr, 0, 20000, Watchdog);
-        POINT icon;
-        if (!TrayIconPoint(icon)) return false;
-        HMENU menu = KestrixWnd->TrayMenu.Handle();
-        WhenReady(
-            [menu] {
-                RECT rc;
-                return OpenMenuItemRect(menu, "About...", rc);
-            },
-            [menu, &opened, inside] {
-                RECT rc;
-                OpenMenuItemRect(menu, "About...", rc);
-                MouseClick((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
-                WhenReady([] { return AboutWindow && AboutWindow->Visible(); },
-                          [&opened, inside] {
-                              opened = true;
-                              inside(*AboutWindow);
-                          });
-            });
-        MouseClick(icon.x, icon.y, mbRight);
-        PumpUntil([&] { return (opened && !AboutWindow) || watchdogFired; }, 30000);
-        ::KillTimer(nullptr, dog);
-        return opened && !AboutWindow && !watchdogFired;
+        return testing_support::OpenFromTray<TAboutWindow>("About...", AboutWindow, inside);
     }
 
     // Gives the window the keyboard before typing into it.

@@ -49,21 +49,6 @@ char DecimalSeparator() {
 }
 }  // namespace
 
-// ---- TRepeatTimer ----
-
-void TRepeatTimer::SetInterval(UINT ms) {
-    interval_ = ms;
-    // Setting a running timer again restarts it with the new interval.
-    if (enabled_ && !::SetTimer(wnd_, id_, interval_, nullptr)) RaiseLastOSError();
-}
-
-void TRepeatTimer::SetEnabled(bool value) {
-    if (value == enabled_) return;
-    if (value && !::SetTimer(wnd_, id_, interval_, nullptr)) RaiseLastOSError();
-    if (!value) ::KillTimer(wnd_, id_);
-    enabled_ = value;
-}
-
 // ---- TTimerSpeedButton ----
 
 TTimerSpeedButton::TTimerSpeedButton(TWinControl& parent, const TControlLayout& layout)
@@ -84,13 +69,6 @@ void TTimerSpeedButton::SetDown(bool value) {
 
 bool TTimerSpeedButton::WndProc(TMessage& msg) {
     switch (msg.Msg) {
-        case WM_TIMER:
-            if (repeatTimer_ && msg.WParam == repeatTimer_->Id()) {
-                if (repeatTimer_->OnTimer) repeatTimer_->OnTimer();
-                msg.Result = 0;
-                return true;
-            }
-            break;
         case WM_CAPTURECHANGED:
             // Taken away while held (a menu, another window): no click follows.
             if (tracking_) {
@@ -114,7 +92,7 @@ void TTimerSpeedButton::MouseDown(TMouseButton button, TShiftState shift, int x,
     TCustomControl::MouseDown(button, shift, x, y);
     if (RepeatFlags & rfAutoRepeat) {
         if (!repeatTimer_) {
-            repeatTimer_ = std::make_unique<TRepeatTimer>(wnd_, 1);
+            repeatTimer_ = std::make_unique<TTimer>();
             repeatTimer_->OnTimer = [this] { RepeatTick(); };
         }
         repeatTimer_->SetInterval(kFirstRepeatPause);

@@ -4,34 +4,13 @@
 #pragma once
 
 #include "ui/Controls.h"
+#include "ui/Timers.h"
 
 #include <functional>
 #include <memory>
 
 // Every refusal sounds through this; tests count the beeps.
 extern BOOL(WINAPI* SpinMessageBeep)(UINT type);
-
-// A message timer of the UI thread on the window of the control that owns it.
-class TRepeatTimer {
-public:
-    TRepeatTimer(HWND wnd, UINT_PTR id) : wnd_(wnd), id_(id) {}
-    TRepeatTimer(const TRepeatTimer&) = delete;
-    TRepeatTimer& operator=(const TRepeatTimer&) = delete;
-    ~TRepeatTimer() { SetEnabled(false); }
-
-    UINT Interval() const { return interval_; }
-    void SetInterval(UINT ms);
-    bool Enabled() const { return enabled_; }
-    void SetEnabled(bool value);
-    UINT_PTR Id() const { return id_; }
-    std::function<void()> OnTimer;
-
-private:
-    HWND wnd_;
-    UINT_PTR id_;
-    UINT interval_ = 1000;
-    bool enabled_ = false;
-};
 
 enum TRepeatFlag : unsigned {
     rfFocusFrame = 1,  // draw a focus frame
@@ -50,7 +29,7 @@ public:
     int NumGlyphs = 1;
     unsigned RepeatFlags = 0;
     // Made by the first press; null before.
-    TRepeatTimer* RepeatTimer() const { return repeatTimer_.get(); }
+    ui::TTimer* RepeatTimer() const { return repeatTimer_.get(); }
     bool Down() const { return down_; }
 
 protected:
@@ -66,7 +45,7 @@ private:
     void SetDown(bool value);
     bool EnabledOnScreen() const;
 
-    std::unique_ptr<TRepeatTimer> repeatTimer_;
+    std::unique_ptr<ui::TTimer> repeatTimer_;
     bool tracking_ = false;  // the left button went down here and is held
     bool down_ = false;      // drawn pressed
 };

@@ -252,7 +252,7 @@ TEST_F(SpinEditTest, HoldingAnArrowRepeatsAfter400ThenEvery100Ms) {
     // The first click makes the timer; each later tick records the interval
     // it ran on.
     ASSERT_TRUE(ClickArrow(up(), [&] { return spin().Value() == 1; }));
-    TRepeatTimer* timer = up().RepeatTimer();
+    ui::TTimer* timer = up().RepeatTimer();
     ASSERT_NE(nullptr, timer);
     EXPECT_FALSE(timer->Enabled());
     std::vector<UINT> ticks;

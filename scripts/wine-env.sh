@@ -12,7 +12,9 @@ BUILD="${KESTRIX_BUILD:-$ROOT/build}"
 
 export WINEARCH=win32
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Without winedbg a crashing program ends at once instead of waiting in the
+# debugger until its test's time-out.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
 
 KESTRIX_XVFB_PID=""
 KESTRIX_IDLE_PID=""

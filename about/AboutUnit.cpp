@@ -41,7 +41,6 @@ TAboutWindow::TAboutWindow() : TForm(kForm, kControls) {
 void TAboutWindow::FormCreate() {
     TVersionInfo info(Application.ExeName());
     lbVersion.SetCaption(info.GetFileVersion());
-    lbVersion.AdjustBounds();
 }
 
 void TAboutWindow::Label3Click() {

@@ -83,17 +83,21 @@ TControl::~TControl() {
         if (form->DefaultButton == this) form->DefaultButton = nullptr;
         if (form->CancelButton == this) form->CancelButton = nullptr;
     }
-    if (wnd_) {
-        ::RemovePropA(wnd_, kControlProp);
-        HWND w = std::exchange(wnd_, nullptr);
-        ::DestroyWindow(w);
-    }
+    DestroyHandle();
 }
 
-const char* TControl::RegisterOwnClass(const char* name, UINT style) {
+void TControl::DestroyHandle() {
+    if (!wnd_) return;
+    // Unbound first: the window's last messages go to its default procedure.
+    ::RemovePropA(wnd_, kControlProp);
+    ::DestroyWindow(std::exchange(wnd_, nullptr));
+}
+
+const char* TControl::RegisterOwnClass(const char* name, UINT style, HICON icon) {
     WNDCLASSA wc = {};
     if (!::GetClassInfoA(::GetModuleHandleA(nullptr), name, &wc)) {
         wc.style = style;
+        wc.hIcon = icon;
         wc.lpfnWndProc = &TControl::StaticWndProc;
         wc.hInstance = ::GetModuleHandleA(nullptr);
         wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
@@ -441,17 +445,10 @@ TWinControl::~TWinControl() { DestroyChildren(); }
 
 void TWinControl::DestroyChildren() {
     MarkDying();
-    if (wnd_) {
-        // The windows go first, while every object can still take their
-        // last messages; no event handler runs any more.
-        ::RemovePropA(wnd_, kControlProp);
-        HWND w = std::exchange(wnd_, nullptr);
-        ::DestroyWindow(w);
-    }
-    while (!controls_.empty()) {
-        std::unique_ptr<TControl> c = std::move(controls_.back());
-        controls_.pop_back();
-    }
+    // The windows go first, while every object can still take their last
+    // messages; no event handler runs any more.
+    DestroyHandle();
+    while (!controls_.empty()) controls_.pop_back();
 }
 
 TControl& TWinControl::Adopt(std::unique_ptr<TControl> child) {
@@ -471,11 +468,7 @@ void TWinControl::Remove(TControl& child) {
     std::unique_ptr<TControl> gone = std::move(*it);
     controls_.erase(it);
     gone->MarkDying();
-    if (gone->wnd_) {
-        HWND w = std::exchange(gone->wnd_, nullptr);
-        ::RemovePropA(w, kControlProp);
-        ::DestroyWindow(w);
-    }
+    gone->DestroyHandle();
 }
 
 TControl* TWinControl::FindControl(const std::string& name) const {
@@ -760,8 +753,8 @@ void TCustomEdit::SetMaxLength(int value) {
 void TCustomEdit::SelectAll() { ::SendMessageA(wnd_, EM_SETSEL, 0, -1); }
 
 int TCustomEdit::SelStart() const {
-    DWORD start = 0, end = 0;
-    ::SendMessageA(wnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    DWORD start = 0;
+    ::SendMessageA(wnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
     return static_cast<int>(start);
 }
 
@@ -833,6 +826,13 @@ void TLabel::AdjustBounds() {
 
 void TLabel::FontChanged() {
     if (autoSize_) AdjustBounds();
+}
+
+bool TLabel::WndProc(TMessage& msg) {
+    if (msg.Msg != WM_SETTEXT) return TControl::WndProc(msg);
+    DefaultHandler(msg);
+    if (autoSize_) AdjustBounds();
+    return true;
 }
 
 bool TLabel::Reflected(TMessage& msg) {

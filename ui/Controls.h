@@ -220,9 +220,11 @@ protected:
     void CreateHandle(const TControlLayout& layout, const TCreateParams& params);
     static LRESULT CALLBACK StaticWndProc(HWND, UINT, WPARAM, LPARAM) noexcept;
     // Registers a window class of ours on first use.
-    static const char* RegisterOwnClass(const char* name, UINT style = CS_DBLCLKS);
+    static const char* RegisterOwnClass(const char* name, UINT style = CS_DBLCLKS,
+                                        HICON icon = nullptr);
     // No event runs once the control's windows are going.
     void MarkDying();
+    void DestroyHandle();
     bool Dying() const { return dying_; }
 
     HWND wnd_ = nullptr;
@@ -390,6 +392,7 @@ public:
 
 protected:
     void FontChanged() override;
+    bool WndProc(TMessage& msg) override;
 
 private:
     bool autoSize_ = true;

@@ -15,7 +15,6 @@ TApplication Application;
 TInitProc InitProc = nullptr;
 
 namespace {
-const char kFormProp[] = "KestrixForm";
 const char kUtilClass[] = "TKestrixUtilWindow";
 
 std::vector<TTerminateProc>& TerminateProcs() {
@@ -76,29 +75,10 @@ void DeallocateHWnd(HWND wnd) {
 
 // ---- TForm ----
 
-namespace {
-int ScreenPixelsPerInch() {
-    WindowDc dc(nullptr);
-    int ppi = dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
-    return ppi > 0 ? ppi : 96;
-}
-}  // namespace
-
-void TForm::RegisterClassFor(const char* name) {
-    WNDCLASSA wc = {};
-    if (::GetClassInfoA(::GetModuleHandleA(nullptr), name, &wc)) return;
-    wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = &TControl::StaticWndProc;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.hIcon = Application.Icon();
-    wc.lpszClassName = name;
-    if (!::RegisterClassA(&wc)) RaiseLastOSError();
-}
 
 TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t count)
     : ppi_(ScreenPixelsPerInch()) {
-    RegisterClassFor(layout.ClassName);
+    RegisterOwnClass(layout.ClassName, CS_DBLCLKS, Application.Icon());
     KeyPreview = layout.KeyPreview;
     Font().SetName(layout.Font.Name);
     Font().SetHeight(::MulDiv(layout.Font.Height, ppi_, 96));
@@ -106,21 +86,15 @@ TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t co
 
     DWORD style = WS_CLIPSIBLINGS;
     DWORD ex = WS_EX_CONTROLPARENT;
-    const bool sysMenu = (layout.BorderIcons & biSystemMenu) != 0;
+    const DWORD sysMenu = (layout.BorderIcons & biSystemMenu) ? WS_SYSMENU : 0u;
+    const DWORD buttons = sysMenu | ((layout.BorderIcons & biMinimize) ? WS_MINIMIZEBOX : 0u) |
+                          ((layout.BorderIcons & biMaximize) ? WS_MAXIMIZEBOX : 0u);
     switch (layout.BorderStyle) {
         case bsNone: style |= WS_POPUP; break;
-        case bsSingle:
-            style |= WS_CAPTION | (sysMenu ? WS_SYSMENU : 0u) |
-                     ((layout.BorderIcons & biMinimize) ? WS_MINIMIZEBOX : 0u) |
-                     ((layout.BorderIcons & biMaximize) ? WS_MAXIMIZEBOX : 0u);
-            break;
-        case bsSizeable:
-            style |= WS_CAPTION | WS_THICKFRAME | (sysMenu ? WS_SYSMENU : 0u) |
-                     ((layout.BorderIcons & biMinimize) ? WS_MINIMIZEBOX : 0u) |
-                     ((layout.BorderIcons & biMaximize) ? WS_MAXIMIZEBOX : 0u);
-            break;
+        case bsSingle: style |= WS_CAPTION | buttons; break;
+        case bsSizeable: style |= WS_CAPTION | WS_THICKFRAME | buttons; break;
         case bsDialog:
-            style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME | (sysMenu ? WS_SYSMENU : 0u);
+            style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME | sysMenu;
             ex |= WS_EX_DLGMODALFRAME;
             break;
     }
@@ -169,7 +143,6 @@ void TForm::MissingControl(const char* name) {
 std::function<void(TForm&)> TForm::CreationHook;
 
 void TForm::DoCreate(const std::function<void()>& handler) {
-    RealignAll(*this);
     UpdateDefaultButton();
     // A failing creation handler is reported; the form is still usable.
     if (handler) Guarded(handler);
@@ -354,7 +327,6 @@ void TForm::FocusChanged(HWND focus) {
         }
     }
     if (!focus || (focus != wnd_ && !::IsChild(wnd_, focus))) return;
-    lastFocus_ = focus;
     if (target == active_) return;
     std::vector<TControl*> oldChain, newChain;
     for (TControl* c = active_; c && c != this; c = c->Parent()) oldChain.push_back(c);
@@ -477,9 +449,13 @@ bool TApplication::ProcessMessage(MSG& msg) {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
-    // Focus that moved to a window not of ours, as an embedded object's.
+    // Focus that moved to a window not of ours, as an embedded object's;
+    // our own controls report it themselves.
     HWND focus = ::GetFocus();
-    if (TForm* f = TForm::FromHandle(focus)) f->FocusChanged(focus);
+    if (focus != lastFocus_) {
+        lastFocus_ = focus;
+        if (TForm* f = TForm::FromHandle(focus)) f->FocusChanged(focus);
+    }
     return true;
 }
 

@@ -129,7 +129,6 @@ protected:
 
 private:
     friend class TControl;
-    static void RegisterClassFor(const char* name);
     [[noreturn]] static void MissingControl(const char* name);
     static void RealignAll(TWinControl& container);
     void FocusFirst();
@@ -140,7 +139,6 @@ private:
     TWindowCanvas canvas_;
     bool modal_ = false;
     TControl* active_ = nullptr;
-    HWND lastFocus_ = nullptr;
     TButton* shownDefault_ = nullptr;
     struct Filter {
         int id;
@@ -215,6 +213,7 @@ private:
     bool ProcessMessage(MSG& msg);
     std::string title_;
     bool terminated_ = false;
+    HWND lastFocus_ = nullptr;
     ui::Icon icon_;
     TForm* mainForm_ = nullptr;
     std::vector<std::unique_ptr<TForm>> forms_;

@@ -104,13 +104,11 @@ HBRUSH ColorBrush(TColor color) {
     return static_cast<HBRUSH>(b.get());
 }
 
-namespace {
-int ScreenLogPixelsY() {
+int ScreenPixelsPerInch() {
     WindowDc dc(nullptr);
     int dpi = dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
     return dpi > 0 ? dpi : 96;
 }
-}  // namespace
 
 GdiObject TGraphicsObject::Owned(HGDIOBJ made) {
     if (!made) throw Exception("Out of system resources");
@@ -127,8 +125,8 @@ void TFont::Assign(const TFont& source) {
     Changed();
 }
 
-int TFont::Size() const { return -::MulDiv(height_, 72, ScreenLogPixelsY()); }
-void TFont::SetSize(int points) { SetHeight(-::MulDiv(points, ScreenLogPixelsY(), 72)); }
+int TFont::Size() const { return -::MulDiv(height_, 72, ScreenPixelsPerInch()); }
+void TFont::SetSize(int points) { SetHeight(-::MulDiv(points, ScreenPixelsPerInch(), 72)); }
 
 void TFont::SetLogFont(const LOGFONTA& lf) {
     name_ = lf.lfFaceName;

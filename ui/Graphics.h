@@ -139,6 +139,8 @@ enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit,
 // Bits per pixel of a format; pfDevice is the screen's depth.
 int BitsPerPixel(TPixelFormat format);
 int ScreenBitsPerPixel();
+// The screen's logical pixels per inch (96 unless the user scaled).
+int ScreenPixelsPerInch();
 
 enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
 // How the pen combines with the pixels under it (the raster operations).

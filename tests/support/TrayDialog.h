@@ -6,7 +6,6 @@
 #include "tests/support/Input.h"
 #include "tests/support/TestSupport.h"
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>

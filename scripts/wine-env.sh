@@ -115,17 +115,22 @@ kestrix_stop() {
 
 kestrix_session_file() { echo "$WINEPREFIX.session"; }
 
-# Exports the running session's DISPLAY; false when there is none.
-kestrix_session_env() {
+# Reads the session file into the caller's XVFB_PID and SESSION_DISPLAY;
+# false when there is none. Then false again unless that Xvfb still runs
+# (its number may have gone to another process since).
+kestrix_session_read() {
   local file
   file="$(kestrix_session_file)"
   [ -f "$file" ] || return 1
-  local XVFB_PID="" SESSION_DISPLAY=""
   # shellcheck disable=SC1090
   source "$file"
-  # A display whose server has gone (or whose number another process has
-  # taken since) is no session.
-  [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ] || return 1
+  [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ]
+}
+
+# Exports the running session's DISPLAY; false when there is none.
+kestrix_session_env() {
+  local XVFB_PID="" SESSION_DISPLAY=""
+  kestrix_session_read || return 1
   xdpyinfo -display "$SESSION_DISPLAY" >/dev/null 2>&1 || return 1
   export DISPLAY="$SESSION_DISPLAY"
 }
@@ -148,17 +153,13 @@ kestrix_session_start() {
 }
 
 kestrix_session_stop() {
-  local file
-  file="$(kestrix_session_file)"
-  [ -f "$file" ] || return 0
+  [ -f "$(kestrix_session_file)" ] || return 0
   local XVFB_PID="" SESSION_DISPLAY=""
-  # shellcheck disable=SC1090
-  source "$file"
   # The wineserver's end takes the idle program with it; the display's
   # server is ended only while its number is still that Xvfb's.
   KESTRIX_IDLE_PID=""
   KESTRIX_XVFB_PID=""
-  [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ] && KESTRIX_XVFB_PID="$XVFB_PID"
+  kestrix_session_read && KESTRIX_XVFB_PID="$XVFB_PID"
   kestrix_stop
-  rm -f "$file"
+  rm -f "$(kestrix_session_file)"
 }

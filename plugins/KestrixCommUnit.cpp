@@ -2,8 +2,10 @@
 
 #include "automation/ComObj.h"
 #include "common/KestrixInc.h"
+#include "plugins/kestrix_TLB.h"
 #include "ui/Exception.h"
 #include "ui/Handles.h"
+#include "ui/Strings.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -214,3 +216,36 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
         fail(::GetLastError());
     tempFile.kept = true;
 }
+
+void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry) {
+    using namespace ui;
+    view.Clear();
+    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
+    const std::vector<std::string> checked = ReadCheckedPlugins(CheckedPluginsPath());
+    Bstr list;
+    // The status is not looked at: a failed call leaves the list empty.
+    directory->GetPluginList(list.put());
+    for (const std::string& id : SplitPluginList(list.get())) {
+        ComPtr<IKestrixPlugin> plugin;
+        if (FAILED(CallGetPlugin(*directory.get(), id, plugin))) continue;
+        Bstr name, description, optionsName;
+        HRESULT result = S_OK;
+        automation::OleCheckCall(
+            plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result),
+            plugin.get(), IID_IKestrixPlugin);
+        TListItem& row = view.Add();
+        row.SetCaption(AnsiString(name.get()));
+        row.AddSubItem(AnsiString(description.get()));
+        auto entry = std::make_shared<PluginEntry>();
+        try {
+            entry->PluginId = StringToClassId(id);
+            entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
+        } catch (...) {
+            if (!keepRowWithoutEntry) view.Delete(row.Index());
+            throw;
+        }
+        row.Data = entry;
+        row.SetChecked(IsPluginChecked(checked, entry->PluginId));
+    }
+}
+

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "ui/ComCtrls.h"
+
 #include <string>
 #include <vector>
 
@@ -34,6 +36,16 @@ struct PluginEntry {
     CLSID PluginId;
     CLSID OptionsClassId;
 };
+
+// ---- The plug-in list of a form -----------------------------------------
+
+// Fills a list view with one row per plug-in of the directory, in its
+// order: the name, the description, a PluginEntry as the row's data, and
+// the check box from "CheckedPlugins.lst". A plug-in whose GetPlugin fails
+// is left out; any other failure raises and ends the filling with the rows
+// before it kept. The row of an options identifier that does not convert
+// stays without data when keepRowWithoutEntry, else it is removed again.
+void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry);
 
 // ---- "CheckedPlugins.lst" -----------------------------------------------
 

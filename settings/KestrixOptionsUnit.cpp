@@ -48,32 +48,7 @@ void TKestrixOptions::FormCreate() {
     LoadSettings();
 }
 
-void TKestrixOptions::LoadPluginList() {
-    std::vector<std::string> checked;
-    checked = ReadCheckedPlugins(CheckedPluginsPath());
-    ActionsView.Clear();
-    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
-    Bstr list;
-    // The status is not looked at: a failed call leaves the list empty.
-    directory->GetPluginList(list.put());
-    for (const std::string& id : SplitPluginList(list.get())) {
-        ComPtr<IKestrixPlugin> plugin;
-        if (FAILED(CallGetPlugin(*directory.get(), id, plugin))) continue;
-        Bstr name, description, optionsName;
-        HRESULT result = S_OK;
-        automation::OleCheckCall(
-            plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result),
-            plugin.get(), IID_IKestrixPlugin);
-        TListItem& row = ActionsView.Add();
-        row.SetCaption(AnsiString(name.get()));
-        row.AddSubItem(AnsiString(description.get()));
-        auto entry = std::make_shared<PluginEntry>();
-        entry->PluginId = StringToClassId(id);
-        entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
-        row.Data = entry;
-        row.SetChecked(IsPluginChecked(checked, entry->PluginId));
-    }
-}
+void TKestrixOptions::LoadPluginList() { LoadPluginRows(ActionsView, true); }
 
 void TKestrixOptions::LoadSettings() {
     TDialogSettings settings;

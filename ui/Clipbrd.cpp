@@ -76,16 +76,9 @@ void TClipboard::Assign(TBitmap& bitmap) {
         Clear();
         return;
     }
-    const int bpp = BitsPerPixel(bitmap.PixelFormat());
     DibHeader info;
-    FillDibHeader(info, bitmap.Width(), bitmap.Height(), bpp);
-    if (bpp <= 8) {
-        TCanvas::Lease dc(bitmap.Canvas(), true);
-        info.header.biClrUsed = ::GetDIBColorTable(dc.get(), 0, 256, info.colors);
-    }
-    const size_t pixels = static_cast<size_t>(bitmap.Stride()) * bitmap.Height();
-    info.header.biSizeImage = static_cast<DWORD>(pixels);
-    const size_t head = sizeof info.header + ExtraBytes(info.header);
+    const size_t head = DescribeDib(bitmap, info);
+    const size_t pixels = info.header.biSizeImage;
     GlobalMem mem = Alloc(head + pixels);
     {
         GlobalLock p(mem.get());

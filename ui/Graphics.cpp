@@ -492,4 +492,45 @@ void TBitmap::FreeImage() { Recreate(0, 0, format_, false); }
 
 COLORREF TBitmap::PixelColor(int x, int y) { return canvas_.Pixels(x, y); }
 
+size_t DescribeDib(TBitmap& bitmap, DibHeader& info) {
+    const int bpp = BitsPerPixel(bitmap.PixelFormat());
+    FillDibHeader(info, bitmap.Width(), bitmap.Height(), bpp);
+    if (bpp <= 8 && !bitmap.Empty()) {
+        TCanvas::Lease dc(bitmap.Canvas(), true);
+        info.header.biClrUsed = ::GetDIBColorTable(dc.get(), 0, 256, info.colors);
+    }
+    info.header.biSizeImage = static_cast<DWORD>(static_cast<size_t>(bitmap.Stride()) * bitmap.Height());
+    size_t extra = info.header.biCompression == BI_BITFIELDS ? 3 * sizeof(DWORD) : 0;
+    if (bpp <= 8) extra += info.header.biClrUsed * sizeof(RGBQUAD);
+    return sizeof info.header + extra;
+}
+
+void SaveBitmapToStream(TBitmap& bitmap, IStream* stream) {
+    if (bitmap.Empty()) throw Exception("Cannot save an empty picture");
+    DibHeader info;
+    const size_t head = DescribeDib(bitmap, info);
+    const size_t pixels = info.header.biSizeImage;
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = static_cast<DWORD>(sizeof file + head);
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels);
+    // One allocation for the whole file: a memory stream grown write by
+    // write would copy the picture again.
+    ULARGE_INTEGER pos{}, size{};
+    LARGE_INTEGER zero{};
+    OleCheck(stream->Seek(zero, STREAM_SEEK_CUR, &pos), "Cannot write the picture");
+    size.QuadPart = pos.QuadPart + file.bfSize;
+    OleCheck(stream->SetSize(size), "Cannot write the picture");
+    auto write = [&](const void* p, size_t n) {
+        ULONG done = 0;
+        OleCheck(stream->Write(p, static_cast<ULONG>(n), &done), "Cannot write the picture");
+        if (done != n) OleCheck(STG_E_MEDIUMFULL, "Cannot write the picture");
+    };
+    write(&file, sizeof file);
+    write(&info, head);
+    ::GdiFlush();
+    write(bitmap.ConstBits(), pixels);
+}
+
 }  // namespace ui
+

@@ -4,6 +4,8 @@
 
 #include "ui/Handles.h"
 
+#include <objidl.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -385,5 +387,12 @@ struct DibHeader {
     RGBQUAD colors[256];
 };
 void FillDibHeader(DibHeader& info, int width, int height, int bpp);
+// The same for a bitmap as it is, with its own colour table; the size of
+// the header with what follows it, where a packed DIB's pixels start.
+size_t DescribeDib(TBitmap& bitmap, DibHeader& info);
+// Writes a complete bitmap file ("BM" header, info header, masks or colour
+// table, pixel rows) of the bitmap at its own pixel format to the stream at
+// its current position. Raises EOleSysError when the stream refuses.
+void SaveBitmapToStream(TBitmap& bitmap, IStream* stream);
 
 }  // namespace ui

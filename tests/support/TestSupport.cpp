@@ -83,6 +83,10 @@ void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeo
 
 bool PendingWhenReady() { return CurrentWaiter() != nullptr; }
 
+void CancelWhenReady() {
+    if (auto w = std::move(CurrentWaiter())) ::KillTimer(nullptr, w->timer);
+}
+
 COLORREF PatternColor(int x, int y, int variant) {
     int r = x & 0xFF;
     int g = y & 0xFF;

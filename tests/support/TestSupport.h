@@ -23,6 +23,8 @@ std::vector<std::string>& RecordedErrors();
 void WhenReady(std::function<bool()> cond, std::function<void()> fn, DWORD timeoutMs = 10000,
                std::function<void()> onTimeout = nullptr);
 bool PendingWhenReady();
+// Drops the waiting call, for a test whose window has gone before it came.
+void CancelWhenReady();
 
 // The colour the pattern shows at a screen point, distinct for every pixel
 // of a 4096 x 4096 area (with 24-bit colour).

@@ -34,6 +34,8 @@
 //   <Method>Result     DWORD   the Result of GetPluginInfo, Execute and
 //                              SaveSettings (default S_OK)
 //     where <Method> is GetPluginInfo, Execute, SetPlugin, SaveSettings, Notify
+//   QueryInterfaceStatus DWORD what the options object answers when asked
+//                              for IKestrixPluginOptions (default: itself)
 //   ErrorText          REG_SZ  default "<Method> failed in test plug-in L"
 //   ExecuteFile        REG_SZ  where Execute writes the bytes its stream held
 //                              (default %TEMP%\KestrixTestPluginL.bmp)

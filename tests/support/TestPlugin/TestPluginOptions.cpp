@@ -75,6 +75,9 @@ public:
             *out = static_cast<IOleInPlaceActiveObject*>(this);
         else if (iid == IID_IPersist || iid == IID_IPersistStorage)
             *out = static_cast<IPersistStorage*>(this);
+        else if (iid == IID_IKestrixPluginOptions &&
+                 FAILED(Switches(letter_).Status("QueryInterface")))
+            return Switches(letter_).Status("QueryInterface");
         else if (iid == IID_IDispatch || iid == IID_IKestrixPluginOptions)
             *out = static_cast<IKestrixPluginOptions*>(this);
         else if (iid == IID_ISupportErrorInfo)

@@ -161,6 +161,16 @@ TEST_F(OleContainerTest, ANewObjectReplacesTheOldAndAFailureLeavesNone) {
     EXPECT_THROW(form.Container.DoVerb(OLEIVERB_SHOW), EOleError);
 }
 
+TEST_F(OleContainerTest, AnIconicObjectOpensInAWindowOfItsOwn) {
+    form_->Container.CreateObject(L"KestrixTest.OptionsC", true);
+    form_->Container.DoVerb(OLEIVERB_SHOW);
+    EXPECT_EQ(nullptr, form_->Options());
+    HWND own = ::FindWindowA(test_plugin::kOptionsWindowClass, "Test plug-in C options");
+    EXPECT_TRUE(::IsWindowVisible(own));
+    form_->Container.DestroyObject();
+    EXPECT_FALSE(::IsWindow(own));
+}
+
 TEST_F(OleContainerTest, TabClicksAndKeysReachTheObject) {
     HostForm& form = *form_;
     test_plugin::SetSwitchText('A', "AcceleratorKeys", "Q");

@@ -177,6 +177,7 @@ LRESULT TControl::DefaultHandler(TMessage& msg) {
 
 void TControl::MarkDying() {
     dying_ = true;
+    DestroyingWindows();
     if (auto* w = dynamic_cast<TWinControl*>(this))
         for (const auto& c : w->controls_) c->MarkDying();
 }

@@ -224,6 +224,9 @@ protected:
                                         HICON icon = nullptr);
     // No event runs once the control's windows are going.
     void MarkDying();
+    // The control's windows are about to go, all of them still there; no
+    // event runs any more.
+    virtual void DestroyingWindows() noexcept {}
     void DestroyHandle();
     bool Dying() const { return dying_; }
 

@@ -1,19 +1,69 @@
-// Placeholder until the container lands.
+// The in-place host of an embedded OLE object: the object is created by its
+// ProgID, activated only when the program says so, and fills the container.
 #pragma once
+
 #include "ui/Controls.h"
+#include "ui/Handles.h"
+
+#include <ole2.h>
+
 #include <string>
+
 namespace ui {
+
+class TOleSite;
+class TForm;
+
 class TOleContainer : public TCustomControl {
 public:
     TOleContainer(TWinControl& parent, const TControlLayout& layout);
     ~TOleContainer() override;
+
+    // Creates an embedded object of the class with this ProgID; the object
+    // held before is destroyed first. An iconic object is never activated
+    // in place (its verbs open it in a window of its own). Raises
+    // EOleSysError on any failure, and then holds no object.
     void CreateObject(const std::wstring& progId, bool iconic = false);
-    bool HasObject() const noexcept;
+    bool HasObject() const noexcept { return static_cast<bool>(object_); }
+    // Deactivates, closes and releases the object held, if any.
     void DestroyObject() noexcept;
+    // The object's automation interface; raises when no object is held or
+    // the object has none.
     ComPtr<IDispatch> OleObject() const;
+    // Runs the verb with this container's site and client rectangle.
     void DoVerb(LONG verb);
+
 protected:
-    void Paint(HDC) override {}
+    bool WndProc(TMessage& msg) override;
+    void Paint(HDC dc) override;
+    void DestroyingWindows() noexcept override;
+
+private:
+    friend class TOleSite;
+    friend class TOleFrame;
+    // Calls from the site and the frame.
+    bool InPlaceActivated() noexcept;
+    void InPlaceDeactivated() noexcept;
+    void ActiveObjectChanged(IOleInPlaceActiveObject* object) noexcept;
+    bool Iconic() const noexcept { return aspect_ == DVASPECT_ICON; }
+
+    HWND ObjectWindow() const noexcept;
+    void ResizeObject() noexcept;
+    void RemoveKeyFilter() noexcept;
+    bool TranslateObjectKey(MSG& msg) noexcept;
+    [[noreturn]] void RaiseNoObject() const;
+
+    ComPtr<IOleObject> object_;
+    ComPtr<TOleSite> site_;
+    ComPtr<IStorage> storage_;
+    ComPtr<IOleInPlaceObject> inPlaceObject_;
+    ComPtr<IOleInPlaceActiveObject> activeObject_;
+    std::wstring progId_;
+    DWORD aspect_ = DVASPECT_CONTENT;
+    TForm* filterForm_ = nullptr;
+    int keyFilter_ = 0;
 };
+
 constexpr TControlKind ckOleContainer = &CreateControl<TOleContainer>;
-}
+
+}  // namespace ui

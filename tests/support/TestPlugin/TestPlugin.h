@@ -39,12 +39,15 @@
 //   ErrorText          REG_SZ  default "<Method> failed in test plug-in L"
 //   ExecuteFile        REG_SZ  where Execute writes the bytes its stream held
 //                              (default %TEMP%\KestrixTestPluginL.bmp)
+//   AcceleratorKeys    REG_SZ  virtual keys (as characters, "Q") whose key-down
+//                              the options object's TranslateAccelerator takes
 //
 // The log gets one line per call, appended as it happens:
 //   "<L> plugin <n> created" / "destroyed", "<L> plugin <n> GetPluginInfo",
 //   "<L> plugin <n> Execute size=<bytes> wnd=<hex> visible=<0|1> options=<text>",
 //   "<L> options <n> created" / "destroyed",
 //   "<L> options <n> SetPlugin plugin=<m>" (0: not one of ours, or none),
+//   "<L> options <n> TranslateAccelerator <vk>" (only for the keys it takes),
 //   "<L> options <n> SaveSettings", "<L> options <n> Notify <msg>",
 //   "<L> options <n> <IOleObject/IPersistStorage method> [detail]",
 // where <n> and <m> number the instances of each kind in the process from 1.

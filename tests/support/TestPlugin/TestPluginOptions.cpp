@@ -248,7 +248,13 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return INPLACE_E_NOTUNDOABLE; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG) override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) override {
+        if (!msg || msg->message != WM_KEYDOWN) return S_FALSE;
+        std::string keys = Switches(letter_).Text("AcceleratorKeys", "");
+        if (keys.find(static_cast<char>(msg->wParam)) == std::string::npos) return S_FALSE;
+        Log(Prefix() + "TranslateAccelerator " + std::to_string(msg->wParam));
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override {

@@ -620,10 +620,11 @@ private:
     std::vector<uint8_t> candidates_;
 };
 
-// A table of up to n colours for a picture: the colour cube is split, box
-// by box, where the split lowers the squared error most (median cut on a
-// histogram of 32 levels a channel), and the boxes' means are then refined
-// by a few rounds of moving each colour to the mean of the pixels nearest it.
+// A table of up to n colours for a picture. On a histogram of 32 levels a
+// channel, the box of colours with the largest squared error is cut in two
+// at the median of its most spread channel until there are n boxes; their
+// means are then refined by a few rounds of moving each colour to the mean
+// of the pixels nearest it.
 std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
     struct Bin {
         double count = 0, sum[3] = {0, 0, 0};

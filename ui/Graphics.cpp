@@ -624,36 +624,50 @@ private:
 // channel, the box of colours with the largest squared error is cut in two
 // at the median of its most spread channel until there are n boxes; their
 // means are then refined by a few rounds of moving each colour to the mean
-// of the pixels nearest it.
+// of the pixels nearest it. A colour that more than half of those pixels
+// have exactly takes the place of their mean, so that the flat areas of a
+// screenshot keep their colour.
 std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
-    struct Bin {
-        double count = 0, sum[3] = {0, 0, 0};
-    };
-    std::vector<Bin> bins(32768);
-    {
-        std::vector<uint32_t> count(32768);
-        std::vector<uint64_t> sum(32768 * 3);
-        for (uint32_t c : px) {
-            const int r = Red(c), g = Green(c), b = Blue(c);
-            const int i = (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
-            ++count[i];
-            sum[i * 3] += r;
-            sum[i * 3 + 1] += g;
-            sum[i * 3 + 2] += b;
-        }
-        for (int i = 0; i < 32768; ++i) {
-            bins[i].count = count[i];
-            for (int k = 0; k < 3; ++k) bins[i].sum[k] = static_cast<double>(sum[i * 3 + k]);
-        }
+    constexpr int kBins = 32768;
+    auto binOf = [](uint32_t c) { return (c >> 9 & 0x7C00) | (c >> 6 & 0x3E0) | (c >> 3 & 0x1F); };
+    std::vector<uint32_t> count(kBins), mode(kBins), votes(kBins);
+    std::vector<uint64_t> sum(kBins * 3);
+    for (uint32_t c : px) {
+        const uint32_t i = binOf(c);
+        ++count[i];
+        sum[i * 3] += static_cast<uint32_t>(Red(c));
+        sum[i * 3 + 1] += static_cast<uint32_t>(Green(c));
+        sum[i * 3 + 2] += static_cast<uint32_t>(Blue(c));
+        // The bin's most common colour, if one has more than half (a
+        // majority vote), counted exactly below.
+        if (votes[i] == 0) mode[i] = c;
+        if (mode[i] == c)
+            ++votes[i];
+        else
+            --votes[i];
+    }
+    std::fill(votes.begin(), votes.end(), 0);
+    for (uint32_t c : px) {
+        const uint32_t i = binOf(c);
+        votes[i] += mode[i] == c;
     }
     // The occupied bins as points (their mean colour) weighted by their pixels.
     struct Point {
         double w, c[3];
+        uint32_t mode;
+        double modeCount;
     };
     std::vector<Point> points;
-    for (const Bin& b : bins)
-        if (b.count > 0)
-            points.push_back({b.count, {b.sum[0] / b.count, b.sum[1] / b.count, b.sum[2] / b.count}});
+    for (int i = 0; i < kBins; ++i)
+        if (count[i] > 0) {
+            const double w = count[i];
+            points.push_back({w,
+                              {static_cast<double>(sum[i * 3]) / w,
+                               static_cast<double>(sum[i * 3 + 1]) / w,
+                               static_cast<double>(sum[i * 3 + 2]) / w},
+                              mode[i],
+                              static_cast<double>(votes[i])});
+        }
 
     struct Box {
         size_t begin, end;
@@ -697,19 +711,23 @@ std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
     }
     std::vector<std::array<double, 3>> means;
     for (const Box& b : boxes) means.push_back({b.mean[0], b.mean[1], b.mean[2]});
+    auto nearest = [&](const Point& p) {
+        size_t best = 0;
+        double bestDist = 1e300;
+        for (size_t j = 0; j < means.size(); ++j) {
+            const double dr = means[j][0] - p.c[0], dg = means[j][1] - p.c[1],
+                         db = means[j][2] - p.c[2];
+            const double d = dr * dr + dg * dg + db * db;
+            if (d < bestDist) bestDist = d, best = j;
+        }
+        return best;
+    };
     for (int round = 0; round < 4; ++round) {
         std::vector<std::array<double, 4>> acc(means.size(), {0, 0, 0, 0});
         for (const Point& p : points) {
-            size_t best = 0;
-            double bestDist = 1e300;
-            for (size_t j = 0; j < means.size(); ++j) {
-                const double dr = means[j][0] - p.c[0], dg = means[j][1] - p.c[1],
-                             db = means[j][2] - p.c[2];
-                const double d = dr * dr + dg * dg + db * db;
-                if (d < bestDist) bestDist = d, best = j;
-            }
-            for (int k = 0; k < 3; ++k) acc[best][k] += p.w * p.c[k];
-            acc[best][3] += p.w;
+            const size_t j = nearest(p);
+            for (int k = 0; k < 3; ++k) acc[j][k] += p.w * p.c[k];
+            acc[j][3] += p.w;
         }
         for (size_t j = 0; j < means.size(); ++j)
             if (acc[j][3] > 0)
@@ -720,6 +738,15 @@ std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
         table.push_back(Pack(Clamp255(static_cast<int>(m[0] + 0.5)),
                              Clamp255(static_cast<int>(m[1] + 0.5)),
                              Clamp255(static_cast<int>(m[2] + 0.5))));
+    std::vector<double> weight(means.size()), modeCount(means.size());
+    std::vector<uint32_t> modeOf(means.size());
+    for (const Point& p : points) {
+        const size_t j = nearest(p);
+        weight[j] += p.w;
+        if (p.modeCount > modeCount[j]) modeCount[j] = p.modeCount, modeOf[j] = p.mode;
+    }
+    for (size_t j = 0; j < means.size(); ++j)
+        if (modeCount[j] * 2 > weight[j]) table[j] = modeOf[j];
     return table;
 }
 

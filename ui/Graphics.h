@@ -359,8 +359,9 @@ public:
     void SetWidth(int w) { SetSize(w, height_); }
     void SetHeight(int h) { SetSize(width_, h); }
     void SetSize(int w, int h);
-    // Re-encodes every pixel; the formats with a table get one that suits
-    // the picture.
+    // Re-encodes every pixel: onto a table made for the picture, its error
+    // diffused outside areas of one colour, or at 15 and 16 bits to each
+    // channel's nearest level. Size and any assigned copy stay as they are.
     void SetPixelFormat(TPixelFormat format);
     void SetPixelFormat(TPixelFormat format, const TColorReduction& how);
 

@@ -3,8 +3,12 @@
 #include "ui/Exception.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
 #include <optional>
 
 namespace ui {
@@ -378,6 +382,483 @@ HDC TBitmapImage::Dc() {
     return dc.get();
 }
 
+// ---- pixel format conversion ----
+
+namespace {
+
+// Pixels are handled as 0x00RRGGBB, rows bottom-up as in the DIB.
+inline int Red(uint32_t c) { return static_cast<int>(c >> 16 & 0xFF); }
+inline int Green(uint32_t c) { return static_cast<int>(c >> 8 & 0xFF); }
+inline int Blue(uint32_t c) { return static_cast<int>(c & 0xFF); }
+inline uint32_t Pack(int r, int g, int b) {
+    return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+}
+inline int Clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+
+int DibStride(int w, int bpp) { return ((w * (bpp == 15 ? 16 : bpp) + 31) / 32) * 4; }
+
+std::vector<uint32_t> ReadPixels(TBitmapImage& image, int w, int h, int bpp) {
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    const int stride = DibStride(w, bpp);
+    uint32_t* out = px.data();
+    if (bpp <= 8) {
+        RGBQUAD q[256] = {};
+        ::GetDIBColorTable(image.Dc(), 0, 256, q);
+        uint32_t table[256];
+        for (int i = 0; i < 256; ++i) table[i] = Pack(q[i].rgbRed, q[i].rgbGreen, q[i].rgbBlue);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = image.bits + static_cast<size_t>(y) * stride;
+            for (int x = 0; x < w; ++x) {
+                int index = bpp == 8   ? row[x]
+                            : bpp == 4 ? row[x >> 1] >> ((x & 1) ? 0 : 4) & 0x0F
+                                       : row[x >> 3] >> (7 - (x & 7)) & 1;
+                *out++ = table[index];
+            }
+        }
+    } else if (bpp == 24 || bpp == 32) {
+        const int step = bpp / 8;
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* p = image.bits + static_cast<size_t>(y) * stride;
+            for (int x = 0; x < w; ++x, p += step) *out++ = Pack(p[2], p[1], p[0]);
+        }
+    } else {
+        // Five and six bit channels widen as the platform widens them on the screen.
+        TBitmap wide(w, h, pf32bit);
+        {
+            TCanvas::Lease d(wide.Canvas());
+            ::BitBlt(d.get(), 0, 0, w, h, image.Dc(), 0, 0, SRCCOPY);
+        }
+        ::GdiFlush();
+        const uint32_t* p = reinterpret_cast<const uint32_t*>(wide.ConstBits());
+        for (size_t i = 0; i < px.size(); ++i) px[i] = p[i] & 0x00FFFFFF;
+    }
+    return px;
+}
+
+// The 8-bit value of every 5- and 6-bit channel level as the platform shows
+// it, and the nearest level of every 8-bit value.
+struct ChannelLevels {
+    uint8_t wide5[32], wide6[64], narrow5[256], narrow6[256];
+};
+
+const ChannelLevels& Levels() {
+    static const ChannelLevels levels = [] {
+        ChannelLevels l{};
+        for (int i = 0; i < 32; ++i) l.wide5[i] = static_cast<uint8_t>(i << 3 | i >> 2);
+        for (int i = 0; i < 64; ++i) l.wide6[i] = static_cast<uint8_t>(i << 2 | i >> 4);
+        TBitmap probe(64, 2, pf16bit);
+        if (uint8_t* bits = probe.Bits()) {
+            auto* row = reinterpret_cast<uint16_t*>(bits);
+            for (int i = 0; i < 64; ++i)
+                row[i] = static_cast<uint16_t>(std::min(i, 31) << 11 | i << 5);
+            ::GdiFlush();
+            for (int i = 0; i < 64; ++i) {
+                COLORREF c = probe.PixelColor(i, 1);
+                if (c == CLR_INVALID) break;
+                if (i < 32) l.wide5[i] = GetRValue(c);
+                l.wide6[i] = GetGValue(c);
+            }
+        }
+        for (int v = 0; v < 256; ++v) {
+            auto nearest = [v](const uint8_t* wide, int n) {
+                int best = 0;
+                for (int i = 1; i < n; ++i)
+                    if (std::abs(wide[i] - v) < std::abs(wide[best] - v)) best = i;
+                return static_cast<uint8_t>(best);
+            };
+            l.narrow5[v] = nearest(l.wide5, 32);
+            l.narrow6[v] = nearest(l.wide6, 64);
+        }
+        return l;
+    }();
+    return levels;
+}
+
+// Every pixel mapped by pick(r, g, b, shown), which returns the code of the
+// pixel and sets the colour that code shows, and stored by put(x, y, code).
+// Diffusing spreads each pixel's error over the pixels still to come
+// (Floyd and Steinberg's weights, alternate rows run backwards).
+template <class Pick, class Put>
+void Quantize(const std::vector<uint32_t>& px, int w, int h, bool diffuse, bool keepFlat, Pick pick,
+              Put put) {
+    uint32_t shown = 0;
+    if (!diffuse) {
+        for (int y = 0; y < h; ++y) {
+            const uint32_t* row = px.data() + static_cast<size_t>(y) * w;
+            for (int x = 0; x < w; ++x) {
+                const uint32_t c = row[x];
+                put(x, y, pick(Red(c), Green(c), Blue(c), shown));
+            }
+        }
+        return;
+    }
+    // Errors in sixteenths, one pixel of margin on either side.
+    std::vector<int> cur(static_cast<size_t>(w + 2) * 3), next(cur.size());
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* row = px.data() + static_cast<size_t>(y) * w;
+        // Off the picture counts as another colour.
+        const uint32_t* above = y + 1 < h ? row + w : nullptr;
+        const uint32_t* below = y > 0 ? row - w : nullptr;
+        std::fill(next.begin(), next.end(), 0);
+        const bool forward = y % 2 == 0;
+        const int dir = forward ? 1 : -1;
+        for (int i = 0; i < w; ++i) {
+            const int x = forward ? i : w - 1 - i;
+            const uint32_t c = row[x];
+            if (keepFlat && ((above && c == above[x]) || (below && c == below[x])) &&
+                ((x > 0 && c == row[x - 1]) || (x + 1 < w && c == row[x + 1]))) {
+                // In an area of one colour, its rim included: no error comes
+                // in or goes out, so the area stays one colour and its edges
+                // stay sharp.
+                put(x, y, pick(Red(c), Green(c), Blue(c), shown));
+                continue;
+            }
+            int* e = &cur[static_cast<size_t>(x + 1) * 3];
+            const int r = Clamp255(Red(c) + ((e[0] + 8) >> 4));
+            const int g = Clamp255(Green(c) + ((e[1] + 8) >> 4));
+            const int b = Clamp255(Blue(c) + ((e[2] + 8) >> 4));
+            put(x, y, pick(r, g, b, shown));
+            const int err[3] = {r - Red(shown), g - Green(shown), b - Blue(shown)};
+            int* ahead = &cur[static_cast<size_t>(x + 1 + dir) * 3];
+            int* under = &next[static_cast<size_t>(x + 1) * 3];
+            for (int k = 0; k < 3; ++k) {
+                ahead[k] += err[k] * 7;
+                under[k - 3 * dir] += err[k] * 3;
+                under[k] += err[k] * 5;
+                under[k + 3 * dir] += err[k];
+            }
+        }
+        cur.swap(next);
+    }
+}
+
+// A set of at most 256 colours, each with its table index.
+class ColorSet {
+public:
+    ColorSet() { std::fill(std::begin(keys_), std::end(keys_), kFree); }
+    // False when the colour is new and the set is full.
+    bool Add(uint32_t c, size_t limit) {
+        size_t i = Slot(c);
+        if (keys_[i] == c) return true;
+        if (colors.size() >= limit) return false;
+        keys_[i] = c;
+        index_[i] = static_cast<uint8_t>(colors.size());
+        colors.push_back(c);
+        return true;
+    }
+    int IndexOf(uint32_t c) const { return index_[Slot(c)]; }
+
+    std::vector<uint32_t> colors;
+
+private:
+    static constexpr size_t kSize = 1024;
+    size_t Slot(uint32_t c) const {
+        size_t i = (c * 2654435761u) >> 22;
+        while (keys_[i] != c && keys_[i] != kFree) i = (i + 1) & (kSize - 1);
+        return i;
+    }
+    static constexpr uint32_t kFree = 0xFFFFFFFFu;
+    uint32_t keys_[kSize];
+    uint8_t index_[kSize] = {};
+};
+
+// The nearest table entry of a colour (in RGB distance). The colour cube is
+// cut into cells of 8 x 8 x 8; each cell remembers, once asked, the entries
+// that can be nearest to some colour in it, so a look-up tries only those.
+class NearestEntry {
+public:
+    explicit NearestEntry(const std::vector<uint32_t>& table)
+        : table_(table), first_(32768), count_(32768, kUnknown) {}
+
+    int operator()(int r, int g, int b) {
+        const int cell = (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
+        if (count_[cell] == kUnknown) Fill(cell);
+        const uint8_t* c = candidates_.data() + first_[cell];
+        const uint8_t* end = c + count_[cell];
+        int best = *c, bestDist = 1 << 30;
+        for (; c != end; ++c) {
+            const uint32_t e = table_[*c];
+            const int dr = Red(e) - r, dg = Green(e) - g, db = Blue(e) - b;
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < bestDist) bestDist = d, best = *c;
+        }
+        return best;
+    }
+    uint32_t Color(int index) const { return table_[index]; }
+
+private:
+    void Fill(int cell) {
+        const int lo[3] = {(cell >> 10) << 3, (cell >> 5 & 31) << 3, (cell & 31) << 3};
+        std::vector<int> nearDist(table_.size());
+        int bound = 1 << 30;
+        for (size_t i = 0; i < table_.size(); ++i) {
+            const int v[3] = {Red(table_[i]), Green(table_[i]), Blue(table_[i])};
+            int dmin = 0, dmax = 0;
+            for (int k = 0; k < 3; ++k) {
+                const int below = lo[k] - v[k], above = v[k] - (lo[k] + 7);
+                const int out = std::max({below, above, 0});
+                const int apart = std::max(std::abs(v[k] - lo[k]), std::abs(v[k] - lo[k] - 7));
+                dmin += out * out;
+                dmax += apart * apart;
+            }
+            nearDist[i] = dmin;
+            bound = std::min(bound, dmax);
+        }
+        const size_t start = candidates_.size();
+        for (size_t i = 0; i < table_.size(); ++i)
+            if (nearDist[i] <= bound &&
+                std::find(table_.begin(), table_.begin() + i, table_[i]) == table_.begin() + i)
+                candidates_.push_back(static_cast<uint8_t>(i));
+        first_[cell] = static_cast<uint32_t>(start);
+        count_[cell] = static_cast<uint16_t>(candidates_.size() - start);
+    }
+
+    static constexpr uint16_t kUnknown = 0xFFFF;
+    std::vector<uint32_t> table_;
+    std::vector<uint32_t> first_;
+    std::vector<uint16_t> count_;
+    std::vector<uint8_t> candidates_;
+};
+
+// A table of up to n colours for a picture. On a histogram of 32 levels a
+// channel, the box of colours with the largest squared error is cut in two
+// at the median of its most spread channel until there are n boxes; their
+// means are then refined by a few rounds of moving each colour to the mean
+// of the pixels nearest it. A colour that more than half of those pixels
+// have exactly takes the place of their mean, so that the flat areas of a
+// screenshot keep their colour.
+std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
+    constexpr int kBins = 32768;
+    auto binOf = [](uint32_t c) { return (c >> 9 & 0x7C00) | (c >> 6 & 0x3E0) | (c >> 3 & 0x1F); };
+    std::vector<uint32_t> count(kBins), mode(kBins), votes(kBins);
+    std::vector<uint64_t> sum(kBins * 3);
+    for (uint32_t c : px) {
+        const uint32_t i = binOf(c);
+        ++count[i];
+        sum[i * 3] += static_cast<uint32_t>(Red(c));
+        sum[i * 3 + 1] += static_cast<uint32_t>(Green(c));
+        sum[i * 3 + 2] += static_cast<uint32_t>(Blue(c));
+        // The bin's most common colour, if one has more than half (a
+        // majority vote), counted exactly below.
+        if (votes[i] == 0) mode[i] = c;
+        if (mode[i] == c)
+            ++votes[i];
+        else
+            --votes[i];
+    }
+    std::fill(votes.begin(), votes.end(), 0);
+    for (uint32_t c : px) {
+        const uint32_t i = binOf(c);
+        votes[i] += mode[i] == c;
+    }
+    // The occupied bins as points (their mean colour) weighted by their pixels.
+    struct Point {
+        double w, c[3];
+        uint32_t mode;
+        double modeCount;
+    };
+    std::vector<Point> points;
+    for (int i = 0; i < kBins; ++i)
+        if (count[i] > 0) {
+            const double w = count[i];
+            points.push_back({w,
+                              {static_cast<double>(sum[i * 3]) / w,
+                               static_cast<double>(sum[i * 3 + 1]) / w,
+                               static_cast<double>(sum[i * 3 + 2]) / w},
+                              mode[i],
+                              static_cast<double>(votes[i])});
+        }
+
+    struct Box {
+        size_t begin, end;
+        double w, mean[3], sse[3];
+    };
+    auto measure = [&](size_t begin, size_t end) {
+        Box box{begin, end, 0, {0, 0, 0}, {0, 0, 0}};
+        double s[3] = {0, 0, 0}, q[3] = {0, 0, 0};
+        for (size_t i = begin; i < end; ++i)
+            for (int k = 0; k < 3; ++k) {
+                s[k] += points[i].w * points[i].c[k];
+                q[k] += points[i].w * points[i].c[k] * points[i].c[k];
+            }
+        for (size_t i = begin; i < end; ++i) box.w += points[i].w;
+        for (int k = 0; k < 3; ++k) {
+            box.mean[k] = box.w > 0 ? s[k] / box.w : 0;
+            box.sse[k] = box.w > 0 ? q[k] - s[k] * s[k] / box.w : 0;
+        }
+        return box;
+    };
+    std::vector<Box> boxes{measure(0, points.size())};
+    while (static_cast<int>(boxes.size()) < n) {
+        size_t pick = boxes.size();
+        double worst = 0;
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            const double e = boxes[i].sse[0] + boxes[i].sse[1] + boxes[i].sse[2];
+            if (boxes[i].end - boxes[i].begin > 1 && e > worst) worst = e, pick = i;
+        }
+        if (pick == boxes.size()) break;
+        Box box = boxes[pick];
+        const int axis = box.sse[0] >= box.sse[1] && box.sse[0] >= box.sse[2] ? 0
+                         : box.sse[1] >= box.sse[2]                         ? 1
+                                                                            : 2;
+        std::sort(points.begin() + box.begin, points.begin() + box.end,
+                  [axis](const Point& a, const Point& b) { return a.c[axis] < b.c[axis]; });
+        size_t cut = box.begin + 1;
+        double below = points[box.begin].w;
+        while (cut < box.end - 1 && below + points[cut].w <= box.w / 2) below += points[cut++].w;
+        boxes[pick] = measure(box.begin, cut);
+        boxes.push_back(measure(cut, box.end));
+    }
+    std::vector<std::array<double, 3>> means;
+    for (const Box& b : boxes) means.push_back({b.mean[0], b.mean[1], b.mean[2]});
+    auto nearest = [&](const Point& p) {
+        size_t best = 0;
+        double bestDist = 1e300;
+        for (size_t j = 0; j < means.size(); ++j) {
+            const double dr = means[j][0] - p.c[0], dg = means[j][1] - p.c[1],
+                         db = means[j][2] - p.c[2];
+            const double d = dr * dr + dg * dg + db * db;
+            if (d < bestDist) bestDist = d, best = j;
+        }
+        return best;
+    };
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::array<double, 4>> acc(means.size(), {0, 0, 0, 0});
+        for (const Point& p : points) {
+            const size_t j = nearest(p);
+            for (int k = 0; k < 3; ++k) acc[j][k] += p.w * p.c[k];
+            acc[j][3] += p.w;
+        }
+        for (size_t j = 0; j < means.size(); ++j)
+            if (acc[j][3] > 0)
+                for (int k = 0; k < 3; ++k) means[j][k] = acc[j][k] / acc[j][3];
+    }
+    std::vector<uint32_t> table;
+    for (const auto& m : means)
+        table.push_back(Pack(Clamp255(static_cast<int>(m[0] + 0.5)),
+                             Clamp255(static_cast<int>(m[1] + 0.5)),
+                             Clamp255(static_cast<int>(m[2] + 0.5))));
+    std::vector<double> weight(means.size()), modeCount(means.size());
+    std::vector<uint32_t> modeOf(means.size());
+    for (const Point& p : points) {
+        const size_t j = nearest(p);
+        weight[j] += p.w;
+        if (p.modeCount > modeCount[j]) modeCount[j] = p.modeCount, modeOf[j] = p.mode;
+    }
+    for (size_t j = 0; j < means.size(); ++j)
+        if (modeCount[j] * 2 > weight[j]) table[j] = modeOf[j];
+    return table;
+}
+
+std::vector<uint32_t> FixedTable(int bpp) {
+    DibHeader info;
+    FillDibHeader(info, 1, 1, bpp);
+    std::vector<uint32_t> table;
+    for (int i = 0; i < (1 << bpp); ++i)
+        table.push_back(Pack(info.colors[i].rgbRed, info.colors[i].rgbGreen, info.colors[i].rgbBlue));
+    return table;
+}
+
+// Fills the table up to n entries with the fixed table's colours it lacks,
+// so that a pen colour drawn later still finds its like.
+void CompleteTable(std::vector<uint32_t>& table, int bpp) {
+    const size_t n = size_t{1} << bpp;
+    for (uint32_t c : FixedTable(bpp))
+        if (table.size() < n && std::find(table.begin(), table.end(), c) == table.end())
+            table.push_back(c);
+    while (table.size() < n) table.push_back(table.empty() ? 0 : table.back());
+}
+
+void WriteIndexed(TBitmapImage& image, int w, int h, int bpp, const std::vector<uint32_t>& px,
+                  const TColorReduction& how) {
+    const int stride = DibStride(w, bpp);
+    std::memset(image.bits, 0, static_cast<size_t>(stride) * h);
+    auto put = [&](int x, int y, int index) {
+        uint8_t* row = image.bits + static_cast<size_t>(y) * stride;
+        if (bpp == 8)
+            row[x] = static_cast<uint8_t>(index);
+        else if (bpp == 4)
+            row[x >> 1] |= static_cast<uint8_t>(index << ((x & 1) ? 0 : 4));
+        else
+            row[x >> 3] |= static_cast<uint8_t>(index << (7 - (x & 7)));
+    };
+    const size_t n = size_t{1} << bpp;
+    std::vector<uint32_t> table;
+    // A picture with no more colours than the table holds keeps every one.
+    auto few = std::make_unique<ColorSet>();
+    bool fits = how.adaptive;
+    for (size_t i = 0; fits && i < px.size(); ++i)
+        if (i == 0 || px[i] != px[i - 1]) fits = few->Add(px[i], n);
+    if (fits) {
+        table = few->colors;
+        CompleteTable(table, bpp);
+        Quantize(px, w, h, false, false,
+                 [&](int r, int g, int b, uint32_t& shown) {
+                     shown = Pack(r, g, b);
+                     return few->IndexOf(shown);
+                 },
+                 put);
+    } else {
+        table = how.adaptive ? AdaptiveTable(px, static_cast<int>(n)) : FixedTable(bpp);
+        CompleteTable(table, bpp);
+        NearestEntry nearest(table);
+        Quantize(px, w, h, how.diffuse, how.keepFlatAreas,
+                 [&](int r, int g, int b, uint32_t& shown) {
+                     const int i = nearest(r, g, b);
+                     shown = nearest.Color(i);
+                     return i;
+                 },
+                 put);
+    }
+    RGBQUAD quads[256];
+    for (size_t i = 0; i < n; ++i)
+        quads[i] = RGBQUAD{static_cast<BYTE>(Blue(table[i])), static_cast<BYTE>(Green(table[i])),
+                           static_cast<BYTE>(Red(table[i])), 0};
+    ::SetDIBColorTable(image.Dc(), 0, static_cast<UINT>(n), quads);
+}
+
+void WritePixels(TBitmapImage& image, int w, int h, int bpp, const std::vector<uint32_t>& px,
+                 const TColorReduction& how) {
+    const int stride = DibStride(w, bpp);
+    if (bpp <= 8) {
+        WriteIndexed(image, w, h, bpp, px, how);
+    } else if (bpp == 24 || bpp == 32) {
+        const int step = bpp / 8;
+        const uint32_t* in = px.data();
+        for (int y = 0; y < h; ++y) {
+            uint8_t* p = image.bits + static_cast<size_t>(y) * stride;
+            if (bpp == 32) {
+                std::memcpy(p, in, static_cast<size_t>(w) * 4);
+                in += w;
+                continue;
+            }
+            for (int x = 0; x < w; ++x, p += step) {
+                const uint32_t c = *in++;
+                p[0] = static_cast<uint8_t>(Blue(c));
+                p[1] = static_cast<uint8_t>(Green(c));
+                p[2] = static_cast<uint8_t>(Red(c));
+            }
+        }
+    } else {
+        const ChannelLevels& l = Levels();
+        const bool six = bpp == 16;
+        auto put = [&](int x, int y, int code) {
+            reinterpret_cast<uint16_t*>(image.bits + static_cast<size_t>(y) * stride)[x] =
+                static_cast<uint16_t>(code);
+        };
+        Quantize(px, w, h, how.diffuse, how.keepFlatAreas,
+                 [&](int r, int g, int b, uint32_t& shown) {
+                     const int cr = l.narrow5[r], cb = l.narrow5[b];
+                     const int cg = six ? l.narrow6[g] : l.narrow5[g];
+                     shown = Pack(l.wide5[cr], six ? l.wide6[cg] : l.wide5[cg], l.wide5[cb]);
+                     return six ? cr << 11 | cg << 5 | cb : cr << 10 | cg << 5 | cb;
+                 },
+                 put);
+    }
+}
+
+}  // namespace
+
 // ---- TBitmap ----
 
 TBitmap::TBitmap() : canvas_(*this) {}
@@ -441,8 +922,39 @@ void TBitmap::SetSize(int w, int h) {
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
+    // At 15 and 16 bits every pixel takes its nearest level: diffusing
+    // would take out faint bands, but each pixel would lie further from its
+    // colour, also in pictures that came from a table of colours.
+    TColorReduction how;
+    how.diffuse = BitsPerPixel(format) <= 8;
+    SetPixelFormat(format, how);
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format, const TColorReduction& how) {
     if (format == format_) return;
-    Recreate(width_, height_, format, true);
+    if (!image_) {
+        Recreate(width_, height_, format, false);
+        return;
+    }
+    const int w = width_, h = height_;
+    const TPixelFormat was = format_;
+    // Kept for a failure, and for any picture assigned from this one.
+    const std::shared_ptr<TBitmapImage> old = image_;
+    ::GdiFlush();
+    try {
+        std::vector<uint32_t> pixels = ReadPixels(*old, w, h, BitsPerPixel(was));
+        Recreate(w, h, format, false);
+        WritePixels(*image_, w, h, BitsPerPixel(format), pixels, how);
+    } catch (...) {
+        // A picture that could not be converted stays as it was.
+        image_ = old;
+        format_ = was;
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            throw Exception("Out of system resources");
+        }
+    }
 }
 
 void TBitmap::Assign(const TBitmap& source) {

@@ -331,6 +331,19 @@ struct TBitmapImage {
     HGDIOBJ old = nullptr;
 };
 
+// How a picture is re-encoded in a format that holds fewer colours than it
+// has.
+struct TColorReduction {
+    // A table of the picture's own colours when they fit, else one made for
+    // them; or the format's fixed table.
+    bool adaptive = true;
+    // Each pixel's rounding error goes on to its neighbours, so gradients
+    // keep their shades instead of turning into bands.
+    bool diffuse = true;
+    // Except inside areas of one colour, which would turn to grain.
+    bool keepFlatAreas = true;
+};
+
 class TBitmap {
 public:
     TBitmap();
@@ -348,7 +361,11 @@ public:
     void SetWidth(int w) { SetSize(w, height_); }
     void SetHeight(int h) { SetSize(width_, h); }
     void SetSize(int w, int h);
+    // Re-encodes every pixel: onto a table made for the picture, its error
+    // diffused outside areas of one colour, or at 15 and 16 bits to each
+    // channel's nearest level. Size and any assigned copy stay as they are.
     void SetPixelFormat(TPixelFormat format);
+    void SetPixelFormat(TPixelFormat format, const TColorReduction& how);
 
     TCanvas& Canvas() { return canvas_; }
     HBITMAP Handle() const { return image_ ? static_cast<HBITMAP>(image_->dib.get()) : nullptr; }

@@ -241,3 +241,148 @@ TEST(Canvas, ABorrowedDcGetsItsOwnObjectsBack) {
         EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), font);
     }
 }
+
+// ---- conversion between pixel formats ----
+
+namespace {
+
+// Gradients with a little noise: far more colours than any table holds.
+TBitmap& Paint(TBitmap& b) {
+    auto* px = reinterpret_cast<uint32_t*>(b.Bits());
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x) {
+            const int noise = int((x * 7919u + y * 104729u) % 13) - 6;
+            auto ch = [&](int v) { return uint32_t(std::clamp(v + noise, 0, 255)); };
+            px[y * b.Width() + x] = ch(x * 255 / b.Width()) << 16 | ch(y * 255 / b.Height()) << 8 |
+                                    ch(128 + (x - y) * 2);
+        }
+    return b;
+}
+
+// The 8-bit values that 5- and 6-bit channels show.
+std::vector<int> ChannelLevels(TPixelFormat format, int shift, int bits) {
+    TBitmap b(1 << bits, 1, format);
+    for (int i = 0; i < (1 << bits); ++i)
+        reinterpret_cast<uint16_t*>(b.Bits())[i] = static_cast<uint16_t>(i << shift);
+    std::vector<int> levels;
+    for (int i = 0; i < (1 << bits); ++i) {
+        COLORREF c = b.PixelColor(i, 0);
+        levels.push_back(shift == 5 ? GetGValue(c) : GetBValue(c));
+    }
+    return levels;
+}
+
+bool Holds(const std::vector<int>& levels, int v) {
+    return std::find(levels.begin(), levels.end(), v) != levels.end();
+}
+
+}  // namespace
+
+TEST(Conversion, EveryFormatKeepsTheSizeAndHoldsOnlyColoursOfItsOwn) {
+    TBitmap source(70, 50, pf32bit);
+    const COLORREF corner = Paint(source).PixelColor(69, 49);
+    TBitmap device;
+    device.Assign(source);
+    device.SetPixelFormat(pfDevice);  // as a capture makes it
+    const std::vector<int> five = ChannelLevels(pf15bit, 0, 5), six = ChannelLevels(pf16bit, 5, 6);
+    for (TBitmap* from : {&source, &device})
+        for (TPixelFormat format : kFormats) {
+            SCOPED_TRACE(BitsPerPixel(format));
+            TBitmap b;
+            b.Assign(*from);
+            b.SetPixelFormat(format);
+            EXPECT_EQ(b.PixelFormat(), format);
+            ASSERT_EQ(b.Width(), 70);
+            ASSERT_EQ(b.Height(), 50);
+            const std::vector<COLORREF> table = ColorTable(b);
+            EXPECT_EQ(table.size(), BitsPerPixel(format) <= 8 ? 1u << BitsPerPixel(format) : 0u);
+            for (int y = 0; y < 50; ++y)
+                for (int x = 0; x < 70; ++x) {
+                    const COLORREF c = b.PixelColor(x, y), was = source.PixelColor(x, y);
+                    if (!table.empty())
+                        ASSERT_NE(std::find(table.begin(), table.end(), c), table.end());
+                    else if (format == pf15bit || format == pf16bit)
+                        ASSERT_TRUE(Holds(five, GetRValue(c)) && Holds(five, GetBValue(c)) &&
+                                    Holds(format == pf16bit ? six : five, GetGValue(c)))
+                            << x << "," << y;
+                    else
+                        ASSERT_EQ(c, was) << x << "," << y;
+                }
+        }
+    // The picture it was assigned from is left as it was.
+    EXPECT_EQ(source.PixelFormat(), pf32bit);
+    EXPECT_EQ(source.PixelColor(69, 49), corner);
+}
+
+TEST(Conversion, FromATableToMoreBitsKeepsEveryColour) {
+    TBitmap source(40, 30, pf32bit);
+    Paint(source);
+    for (TPixelFormat indexed : {pf1bit, pf4bit, pf8bit})
+        for (TPixelFormat format : {pf15bit, pf16bit, pf24bit, pf32bit}) {
+            SCOPED_TRACE(BitsPerPixel(indexed) * 100 + BitsPerPixel(format));
+            TBitmap a, b;
+            a.Assign(source);
+            a.SetPixelFormat(indexed);
+            b.Assign(a);
+            b.SetPixelFormat(format);
+            // 5 bits a channel come within half a level of the table's colour.
+            const int slack = format == pf15bit || format == pf16bit ? 4 : 0;
+            for (int y = 0; y < 30; ++y)
+                for (int x = 0; x < 40; ++x) {
+                    const COLORREF was = a.PixelColor(x, y), c = b.PixelColor(x, y);
+                    ASSERT_LE(std::abs(GetRValue(c) - GetRValue(was)), slack);
+                    ASSERT_LE(std::abs(GetGValue(c) - GetGValue(was)), slack);
+                    ASSERT_LE(std::abs(GetBValue(c) - GetBValue(was)), slack);
+                }
+        }
+}
+
+TEST(Conversion, APictureWhoseColoursFitTheTableKeepsThemAll) {
+    for (auto [format, count] : {std::pair{pf1bit, 2}, {pf4bit, 16}, {pf8bit, 256}}) {
+        SCOPED_TRACE(count);
+        TBitmap b(64, 40, pf24bit);
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const int i = (x / 2 + y * 32) % count;
+                b.Canvas().SetPixels(x, y, RGB(i * 37 % 256, 255 - i, i * 101 % 256));
+            }
+        TBitmap before;
+        before.Assign(b);
+        b.SetPixelFormat(format);
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 64; ++x) ASSERT_EQ(b.PixelColor(x, y), before.PixelColor(x, y));
+    }
+}
+
+TEST(Conversion, AnAreaOfOneColourStaysOneColourBesideAGradient) {
+    // Small patches, so that no table is made for their colours alone.
+    TBitmap b(120, 90, pf32bit);
+    Paint(b);
+    const COLORREF patches[] = {RGB(123, 77, 201), RGB(90, 200, 60), RGB(250, 240, 30)};
+    for (int i = 0; i < 3; ++i) {
+        b.Canvas().Brush.SetColor(patches[i]);
+        b.Canvas().FillRect(RECT{10 + 35 * i, 30, 30 + 35 * i, 50});
+    }
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit}) {
+        SCOPED_TRACE(BitsPerPixel(format));
+        TBitmap c;
+        c.Assign(b);
+        c.SetPixelFormat(format);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(Count(c, RECT{10 + 35 * i, 30, 30 + 35 * i, 50}, c.PixelColor(20 + 35 * i, 40)),
+                      400);
+    }
+}
+
+TEST(Conversion, APenColourTheNewTableLacksDrawsAColourOfIt) {
+    TBitmap b(60, 40, pf32bit);
+    Paint(b).SetPixelFormat(pf4bit);
+    const std::vector<COLORREF> table = ColorTable(b);
+    COLORREF pen = RGB(255, 0, 255);
+    while (std::find(table.begin(), table.end(), pen) != table.end()) pen -= 0x10;
+    b.Canvas().Pen.SetColor(pen);
+    b.Canvas().MoveTo(0, 20);
+    b.Canvas().LineTo(60, 20);
+    for (int x = 0; x < 60; ++x)
+        ASSERT_NE(std::find(table.begin(), table.end(), b.PixelColor(x, 20)), table.end()) << x;
+}

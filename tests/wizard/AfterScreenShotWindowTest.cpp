@@ -425,8 +425,8 @@ TEST_F(WizardTest, TabEntersTheOptionsControlAndLeavesItWithNotifications) {
                 Click(w.Finalize)};
     }));
     EXPECT_NE(inside, nullptr);
-    EXPECT_EQ(Logged({"A options 1 Notify 1"}), 1);
-    EXPECT_EQ(Logged({"A options 1 Notify 0"}), 1);
+    EXPECT_EQ(Logged({"A options", "Notify 1"}), 1);
+    EXPECT_EQ(Logged({"A options", "Notify 0"}), 1);
     EXPECT_TRUE(RecordedErrors().empty());
 }
 

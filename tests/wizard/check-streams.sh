@@ -1,6 +1,6 @@
 #!/bin/bash
 # Checks each bitmap file a plug-in received against the reference picture
-# beside it: ImageMagick must read the same size and the same pixels.
+# beside it: ImageMagick must read the same size, depth and pixels.
 # 5- and 6-bit channels are widened differently by different readers, so
 # those formats get a small tolerance.
 set -u
@@ -11,6 +11,14 @@ for bpp in 1 4 8 15 16 24 32; do
   size=$(identify -format '%w %h' "$bmp" 2>&1)
   if [ "$size" != "61 37" ]; then
     echo "$bpp bits: size '$size'"; fail=1; continue
+  fi
+  # Indexed files are read as palettes of their own depth, the rest as
+  # true colour.
+  case $bpp in 1|4|8) want="Palette $bpp" ;; *) want="TrueColor 8" ;; esac
+  got=$(identify -format '%[type] %z' "$bmp" 2>&1)
+  [ "$got" = "Bilevel 1" ] && got="Palette 1"
+  if [ "$got" != "$want" ]; then
+    echo "$bpp bits: read as '$got', not '$want'"; fail=1; continue
   fi
   fuzz=0
   [ $bpp = 15 ] || [ $bpp = 16 ] && fuzz=4%

@@ -27,9 +27,10 @@ const TControlLayout kControls[] = {
     {ckPage,      "Prevew",             "Notebook",       0,   0,   0,   0},
     {ckImage,     "SidePicture",        "Prevew",         0,   0,   149, 270},
     {ckPanel,     "EditorPanel",        "Prevew",         149, 0,   393, 270, "",    0, loNoBorder},
-    {ckShape,     "Shape1",             "EditorPanel",    3,   1,   362, 236},
+    // The viewport before its frame: siblings declared first lie on top.
     {ckScrollBox, "ScrollBox",          "EditorPanel",    5,   3,   359, 232, "",    0, loInfoColor | loNoBorder},
     {ckImage,     "ScreenShot",         "ScrollBox",      0,   0,   0,   0},
+    {ckShape,     "Shape1",             "EditorPanel",    3,   1,   362, 236},
     {ckLabel,     "Label7",             "EditorPanel",    5,   255, 0,   0,   "Click Next to continue."},
 
     {ckPage,      "ChoosePlugins",      "Notebook",       0,   0,   0,   0},

@@ -10,6 +10,7 @@
 #include "tests/support/TestPlugin/TestPlugin.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Clipbrd.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
 
@@ -58,9 +59,46 @@ BOOL CALLBACK CountVisible(HWND w, LPARAM lp) noexcept {
     return TRUE;
 }
 
+struct Descendant {
+    const char* cls;
+    const char* text;
+    HWND found = nullptr;
+};
+BOOL CALLBACK MatchDescendant(HWND w, LPARAM lp) noexcept {
+    auto* d = reinterpret_cast<Descendant*>(lp);
+    char cls[64] = {}, text[128] = {};
+    ::GetClassNameA(w, cls, sizeof cls);
+    ::GetWindowTextA(w, text, sizeof text);
+    if (std::string(cls) == d->cls && (!d->text || std::string(text) == d->text)) {
+        d->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+// A window of the class (and text) anywhere below parent.
+HWND FindDescendant(HWND parent, const char* cls, const char* text = nullptr) {
+    Descendant d{cls, text};
+    ::EnumChildWindows(parent, MatchDescendant, reinterpret_cast<LPARAM>(&d));
+    return d.found;
+}
+bool IsShown(HWND w) { return w && ::IsWindowVisible(w); }
+
+DWORD StoredLeaveInClipboard() {
+    DWORD value = 0xDEAD, size = sizeof value;
+    ::RegGetValueA(HKEY_CURRENT_USER, "Software\\Orvane\\Kestrix", "LeaveInClipboard",
+                   RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return value;
+}
+
 class WholeProgram : public ::testing::Test {
 protected:
     void SetUp() override {
+        settings_ = std::make_unique<SavedKey>("Software\\Orvane\\Kestrix");
+        for (const char* name : {"QuickMode", "LeaveInClipboard"}) {
+            DWORD zero = 0;
+            ::RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Orvane\\Kestrix", name, REG_DWORD,
+                              &zero, sizeof zero);
+        }
         ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
         std::string cmd = "\"" + BinPath("kestrix.exe") + "\"";
         STARTUPINFOA si = {sizeof si};
@@ -83,6 +121,7 @@ protected:
 
     PROCESS_INFORMATION pi_ = {};
     KernelHandle process_, thread_;
+    std::unique_ptr<SavedKey> settings_;
 };
 
 TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
@@ -120,8 +159,10 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
         [&] { return (wizard = VisibleWindow("TAfterScreenShotWindow")) != nullptr; }, 10000));
     EXPECT_EQ(VisibleWindow("TKestrixWnd"), nullptr);
 
-    // The hand-over window shows exactly the selected picture.
-    HWND image = ::FindWindowExA(wizard, nullptr, "TImage", nullptr);
+    // The wizard opens on the editor, which shows exactly the selected picture.
+    HWND viewport = FindDescendant(wizard, "TScrollBox");
+    ASSERT_NE(viewport, nullptr);
+    HWND image = ::FindWindowExA(viewport, nullptr, "TImage", nullptr);
     ASSERT_NE(image, nullptr);
     POINT org{0, 0};
     ::ClientToScreen(image, &org);
@@ -138,15 +179,26 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     EXPECT_NE(ScreenPixel(org.x + 200, org.y + 10), PatternColor(500, 310));
     EXPECT_NE(ScreenPixel(org.x + 10, org.y + 150), PatternColor(310, 450));
 
-    // Close it with its button.
-    HWND close = ::FindWindowExA(wizard, nullptr, "Button", "Close");
-    ASSERT_NE(close, nullptr);
-    ClickWindow(close);
+    // On to the plug-ins, "Skip" to the end, keep the picture and close.
+    auto click = [&](const char* cls, const char* text) {
+        HWND w = FindDescendant(wizard, cls, text);
+        if (w) ClickWindow(w);
+        return w != nullptr;
+    };
+    ASSERT_TRUE(click("Button", "Next  >"));
+    ASSERT_TRUE(PumpUntil([&] { return IsShown(FindDescendant(wizard, "SysListView32")); }, 5000));
+    ASSERT_TRUE(click("Static", "Skip"));
+    HWND box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        return IsShown(box = FindDescendant(wizard, "Button", "Leave screen-shot in Clipboard"));
+    }, 5000));
+    if (::SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED) ClickWindow(box);
+    ASSERT_TRUE(PumpUntil([&] { return ::SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000));
+    ASSERT_TRUE(click("Button", "Close"));
     ASSERT_TRUE(PumpUntil([] { return ::FindWindowA("TAfterScreenShotWindow", nullptr) == nullptr; },
                           5000));
     Pump(200);
     EXPECT_EQ(VisibleWindowsOfProgram(), 0);
-
     // Right-click the icon and choose "Exit", the menu's last item.
     MouseClick(icon.x, icon.y, mbRight);
     HWND menu = nullptr;
@@ -162,6 +214,17 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     EXPECT_EQ(code, 0u);
     // The icon went with it: the shell's tray has nothing left to show.
     EXPECT_TRUE(PumpUntil([] { return TrayWindow() == nullptr; }, 5000));
+
+    // The picture outlives the program; read back here at the screen's depth.
+    TBitmap got;
+    ASSERT_TRUE(Clipboard().GetBitmap(got));
+    EXPECT_EQ(got.PixelFormat() == pf32bit ? 32 : got.PixelFormat() == pf24bit ? 24 : 0,
+              ::GetDeviceCaps(WindowDc(nullptr).get(), BITSPIXEL));
+    ASSERT_EQ(got.Width(), 200);
+    ASSERT_EQ(got.Height(), 150);
+    for (int y = 0; y < 150; y += 7)
+        for (int x = 0; x < 200; x += 3) ASSERT_EQ(got.PixelColor(x, y), PatternColor(300 + x, 300 + y));
+    EXPECT_EQ(StoredLeaveInClipboard(), 1u);
 }
 
 // ---- A folder outside the code page ----------------------------------------

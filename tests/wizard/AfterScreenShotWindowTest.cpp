@@ -184,7 +184,14 @@ TEST_F(WizardTest, WithoutPluginsNextLeadsToTheReportWhereCloseLeavesThePicture)
     ASSERT_TRUE(Run([&](Wizard& w) -> std::vector<Step> {
         page0 = w.Notebook.PageIndex() == 0 && !w.Back.Enabled() && w.Next.Enabled() &&
                 w.Finalize.Caption() == "Cancel" && !w.cbLeaveInClipboard.Checked();
-        return {NextTo(w, 1),
+        return {{[] {}, [&w] {
+                     // The picture, unscaled, in the viewport of page 0.
+                     POINT p{0, 0};
+                     ::ClientToScreen(w.ScreenShot.Handle(), &p);
+                     return ::IsWindowVisible(w.ScrollBox.Handle()) &&
+                            ScreenPixel(p.x + 60, p.y + 36) == w.ScreenShot.Picture.Bitmap().PixelColor(60, 36);
+                 }},
+                NextTo(w, 1),
                 {[&] { EXPECT_EQ(w.ActionsView.Count(), 0); }},
                 NextTo(w, 3),
                 {[&] { page3 = !w.Back.Enabled() && !w.Next.Enabled() && w.Finalize.Caption() == "Close"; }},

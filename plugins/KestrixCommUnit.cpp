@@ -219,6 +219,11 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
 
 void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry) {
     using namespace ui;
+    view.BeginUpdate();
+    struct Update {
+        TListView& view;
+        ~Update() { view.EndUpdate(); }
+    } update{view};
     view.Clear();
     ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
     const std::vector<std::string> checked = ReadCheckedPlugins(CheckedPluginsPath());
@@ -233,8 +238,7 @@ void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry) {
         automation::OleCheckCall(
             plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result),
             plugin.get(), IID_IKestrixPlugin);
-        TListItem& row = view.Add();
-        row.SetCaption(AnsiString(name.get()));
+        TListItem& row = view.Add(AnsiString(name.get()));
         row.AddSubItem(AnsiString(description.get()));
         auto entry = std::make_shared<PluginEntry>();
         try {
@@ -245,7 +249,8 @@ void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry) {
             throw;
         }
         row.Data = entry;
-        row.SetChecked(IsPluginChecked(checked, entry->PluginId));
+        // New rows are unchecked.
+        if (IsPluginChecked(checked, entry->PluginId)) row.SetChecked(true);
     }
 }
 

@@ -125,13 +125,15 @@ bool TListView::CheckBoxes() const {
     return (::SendMessageA(wnd_, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_CHECKBOXES) != 0;
 }
 
-TListItem& TListView::Add() {
+TListItem& TListView::Add() { return Add(std::string()); }
+
+TListItem& TListView::Add(const std::string& caption) {
     const int index = Count();
     std::unique_ptr<TListItem> item(new TListItem(*this, index));
     LVITEMA it{};
     it.mask = LVIF_TEXT | LVIF_PARAM;
     it.iItem = index;
-    it.pszText = const_cast<char*>("");
+    it.pszText = const_cast<char*>(caption.c_str());
     it.lParam = reinterpret_cast<LPARAM>(item.get());
     items_.push_back(std::move(item));
     if (::SendMessageA(wnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it)) < 0) {
@@ -139,6 +141,16 @@ TListItem& TListView::Add() {
         throw Exception("Cannot add a list row");
     }
     return *items_.back();
+}
+
+void TListView::BeginUpdate() {
+    if (updating_++ == 0) ::SendMessageA(wnd_, WM_SETREDRAW, FALSE, 0);
+}
+
+void TListView::EndUpdate() {
+    if (updating_ == 0 || --updating_ > 0) return;
+    ::SendMessageA(wnd_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(wnd_, nullptr, TRUE);
 }
 
 void TListView::Delete(int index) {

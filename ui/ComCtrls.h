@@ -58,9 +58,15 @@ public:
     int Count() const { return static_cast<int>(items_.size()); }
     TListItem& Item(int index) const { return *items_.at(static_cast<size_t>(index)); }
     TListItem& Add();
+    // The same with its caption, in one step.
+    TListItem& Add(const std::string& caption);
     void Delete(int index);
     void Clear();
     TListItem* Selected() const;
+    // Rows added between the two are laid out and painted once, at the end;
+    // the calls nest.
+    void BeginUpdate();
+    void EndUpdate();
 
     // A row is about to go (Delete, Clear), before its data is released.
     TListItemEvent OnDeletion;
@@ -73,6 +79,7 @@ private:
     void Renumber();
     std::vector<std::unique_ptr<TListItem>> items_;
     int columns_ = 0;
+    int updating_ = 0;
 };
 
 constexpr TControlKind ckListView = &CreateControl<TListView>;

@@ -1,0 +1,282 @@
+// The wizard's costs: writing a 4K picture into the stream a plug-in
+// receives against a memcpy of its pixels; opening the wizard with 100
+// installed plug-ins against the bare GetPlugin + GetPluginInfo calls for
+// them; and the process's private memory before and after 20 wizard runs
+// with a plug-in. Prints ratios.
+#include "automation/ComObj.h"
+#include "plugins/KestrixCommUnit.h"
+#include "plugins/KestrixObjectUnit.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/TestPlugin/TestPluginControl.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/TrayDialog.h"
+#include "wizard/AfterScreenShotWindowUnit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace ui;
+using namespace testing_support;
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    ::QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The best of several batches, so that a busy machine shifts both sides alike.
+template <class F>
+double Best(int batches, F&& fn) {
+    double best = 1e9;
+    for (int i = 0; i < batches; ++i) {
+        double start = Now();
+        fn();
+        best = std::min(best, Now() - start);
+    }
+    return best;
+}
+
+void StreamRatio() {
+    TBitmap picture(3840, 2160, pf32bit);
+    const size_t bytes = static_cast<size_t>(picture.Stride()) * picture.Height();
+    std::memset(picture.Bits(), 0x5A, bytes);
+    std::vector<uint8_t> target(bytes);
+    double copy = 1e9, fresh = 1e9, stream = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        copy = std::min(copy, Best(3, [&] { std::memcpy(target.data(), picture.ConstBits(), bytes); }));
+        // The same into memory just allocated, as any new stream's is.
+        fresh = std::min(fresh, Best(3, [&] {
+                             GlobalMem block(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+                             ui::GlobalLock p(block.get());
+                             std::memcpy(p.get(), picture.ConstBits(), bytes);
+                         }));
+        stream = std::min(stream, Best(3, [&] {
+                              GlobalMem block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 10));
+                              ComPtr<IStream> s;
+                              ::CreateStreamOnHGlobal(block.release(), TRUE, s.put());
+                              ULARGE_INTEGER empty{};
+                              s->SetSize(empty);
+                              SaveBitmapToStream(picture, s.get());
+                              LARGE_INTEGER start{};
+                              s->Seek(start, STREAM_SEEK_SET, nullptr);
+                          }));
+    }
+    std::printf("stream: 3840 x 2160 32-bit picture into the stream %.1f ms, memcpy %.1f ms "
+                "(ratio %.2f, target <= 1.5), memcpy into new memory %.1f ms (ratio %.2f)\n",
+                stream * 1e3, copy * 1e3, stream / copy, fresh * 1e3, stream / fresh);
+}
+
+// ---- a plug-in served from this process, under as many identifiers as needed ----
+
+class BenchPlugin final : public IKestrixPlugin {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IKestrixPlugin) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ::InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        LONG n = ::InterlockedDecrement(&refs_);
+        if (!n) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) noexcept override { *n = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) noexcept override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description, BSTR* OptionsObjectName,
+                                            HRESULT* Result) noexcept override {
+        *Name = ::SysAllocString(L"Bench plug-in");
+        *Description = ::SysAllocString(L"Lists itself, does nothing");
+        *OptionsObjectName = ::SysAllocString(L"{A02297E3-08A1-4F8A-AE5B-4B74FF06F1D4}");
+        *Result = S_OK;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Execute(IUnknown*, LONG, HRESULT* Result) noexcept override {
+        *Result = S_OK;
+        return S_OK;
+    }
+
+private:
+    LONG refs_ = 1;
+};
+
+class BenchFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) noexcept override {
+        auto* p = new (std::nothrow) BenchPlugin;
+        if (!p) return E_OUTOFMEMORY;
+        HRESULT hr = p->QueryInterface(iid, out);
+        p->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return S_OK; }
+};
+
+// Batches with and without the plug-ins interleave: HKEY_CURRENT_USER is
+// pointed at one of two scratch keys, one that lists 100 plug-ins and one
+// that lists none.
+void OpenRatio(HKEY many, HKEY none) {
+    static BenchFactory factory;
+    std::vector<DWORD> cookies;
+    for (int i = 0; i < 100; ++i) {
+        GUID guid;
+        ::CoCreateGuid(&guid);
+        DWORD cookie = 0;
+        ::CoRegisterClassObject(guid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+        cookies.push_back(cookie);
+        RegKey key;
+        ::RegCreateKeyExA(many, (std::string(kPluginsKey) + "\\" + automation::GuidToString(guid)).c_str(),
+                          0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+    }
+    auto bare = [] {
+        ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
+        Bstr list;
+        directory->GetPluginList(list.put());
+        for (const std::string& id : SplitPluginList(list.get())) {
+            ComPtr<IKestrixPlugin> plugin;
+            if (FAILED(CallGetPlugin(*directory.get(), id, plugin))) continue;
+            Bstr name, description, options;
+            HRESULT result;
+            plugin->GetPluginInfo(name.put(), description.put(), options.put(), &result);
+        }
+    };
+    // Opening: the form made and filled (showing it costs the same with any
+    // number of plug-ins).
+    auto open = [] { TAfterScreenShotWindow wizard; };
+    double calls = 1e9, full = 1e9, empty = 1e9;
+    for (int round = 0; round < 7; ++round) {
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, many);
+        calls = std::min(calls, Best(3, bare));
+        full = std::min(full, Best(3, open));
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, none);
+        empty = std::min(empty, Best(3, open));
+    }
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    for (DWORD c : cookies) ::CoRevokeClassObject(c);
+    std::printf("open: wizard with 100 plug-ins %.2f ms, without any %.2f ms, bare GetPlugin + "
+                "GetPluginInfo for the 100 %.2f ms; ratio of what the plug-ins add %.2f "
+                "(target <= 1.2), of the whole opening %.2f\n",
+                full * 1e3, empty * 1e3, calls * 1e3, (full - empty) / calls, full / calls);
+}
+
+// ---- memory over 20 runs with a plug-in ----
+
+long PrivateKb() {
+    FileHandle f(::CreateFileA("Z:\\proc\\self\\smaps_rollup", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+    if (!f) return -1;
+    char buf[4096] = {};
+    DWORD n = 0;
+    ::ReadFile(f.get(), buf, sizeof buf - 1, &n, nullptr);
+    const char* p = std::strstr(buf, "Private_Dirty:");
+    return p ? std::strtol(p + 14, nullptr, 10) : -1;
+}
+
+// One run as a user makes it: the plug-in's options, Next to run it, then
+// Close on the last page.
+void OneRun() {
+    auto wizard = std::make_unique<TAfterScreenShotWindow>();
+    AfterScreenShotWindow = wizard.get();
+    TBitmap& picture = wizard->ScreenShot.Picture.Bitmap();
+    picture.SetPixelFormat(pf32bit);
+    picture.SetSize(800, 600);
+    WhenReady([] { return !AfterScreenShotWindow->Timer.Enabled(); }, [] {
+        TAfterScreenShotWindow& w = *AfterScreenShotWindow;
+        RunSteps({{[&w] { w.NextClick(); }, [&w] { return w.Notebook.PageIndex() == 1; }},
+                  {[&w] { w.NextClick(); }, [&w] { return w.PluginContainer.HasObject(); }},
+                  {[&w] { w.NextClick(); }, [&w] { return w.Notebook.PageIndex() == 3; }},
+                  {[&w] { w.FinalizeClick(); }}});
+    });
+    wizard->ShowModal();
+    CancelWhenReady();
+    AfterScreenShotWindow = nullptr;
+    wizard.reset();
+    TrimWorkingSet();
+    Pump(200);
+}
+
+void MemoryAfterRuns() {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kPluginsKey);
+    if (test_plugin::RunRegsvr32(true) != 0) {
+        std::printf("memory: the test plug-in cannot be installed here\n");
+        return;
+    }
+    WizardWriteSettings(false);
+    test_plugin::ClearLog();
+    WriteCheckedPlugins(CheckedPluginsPath(), {test_plugin::CLSID_TestPluginA});
+    Pump(500);
+    const long before = PrivateKb();
+    OneRun();
+    const long afterOne = PrivateKb();
+    for (int i = 1; i < 20; ++i) OneRun();
+    const long after = PrivateKb();
+    int runs = 0;
+    for (const std::string& line : test_plugin::LogLines()) runs += line.find(" Execute ") != std::string::npos;
+    test_plugin::RunRegsvr32(false);
+    if (before < 0) {
+        std::printf("memory: the host's process figures cannot be read here\n");
+        return;
+    }
+    std::printf("memory: private %ld KiB before the runs, %ld KiB after the first, %ld KiB after "
+                "20 (%d plug-in runs logged); growth %+ld KiB in all (target within 1024), %+ld KiB "
+                "over the last 19\n",
+                before, afterOne, after, runs, after - before, after - afterOne);
+}
+
+}  // namespace
+
+int main() {
+    ::OleInitialize(nullptr);
+    ::SetProcessDPIAware();
+    Application.SetTitle("Kestrix");
+    Application.OnException = [](const std::string& text) { std::printf("error: %s\n", text.c_str()); };
+    // The program's own directory, as the running program serves it.
+    KestrixObjectFactory().RegisterClassObject();
+    // The user's own plug-ins and settings stay out of it.
+    const std::string scratch = "Software\\KestrixBench\\wizard-" + std::to_string(::GetCurrentProcessId());
+    RegKey many, none;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, (scratch + "\\many").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, many.put(), nullptr);
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, (scratch + "\\none").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, none.put(), nullptr);
+    StreamRatio();
+    OpenRatio(many.get(), none.get());
+    MemoryAfterRuns();
+    KestrixObjectFactory().RevokeClassObject();
+    many.reset();
+    none.reset();
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, scratch.c_str());
+    ::OleUninitialize();
+    return 0;
+}

@@ -6,6 +6,7 @@
 
 #include <wincodec.h>
 
+#include <cstddef>
 #include <cstring>
 
 using namespace ui;
@@ -206,7 +207,14 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
     ui::GlobalLock lock(memory);
     if (!lock.get()) RaiseLastOSError();
     const BYTE* data = static_cast<const BYTE*>(lock.get());
-    return std::vector<BYTE>(data, data + stat.cbSize.LowPart);
+    std::vector<BYTE> bytes(data, data + stat.cbSize.LowPart);
+    // Some encoders leave the colour table out of the file header's size,
+    // which readers then take for a cut-off file.
+    if (format == TImageFormat::Bmp && bytes.size() >= sizeof(BITMAPFILEHEADER)) {
+        DWORD size = static_cast<DWORD>(bytes.size());
+        memcpy(bytes.data() + offsetof(BITMAPFILEHEADER, bfSize), &size, sizeof size);
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -245,6 +253,14 @@ std::vector<BYTE> EncodePicture(const std::vector<BYTE>& bitmapFile, TImageForma
             picture = indexed;
         else if (format == TImageFormat::Gif)
             picture = Reduced(wic.get(), picture.get());
+    }
+    // A TIFF colour map holds 16-bit values, which encoders and readers
+    // scale differently (255 may come back as 254): true colour is exact.
+    if (format == TImageFormat::Tiff && IsIndexed(have)) {
+        ComPtr<IWICBitmapSource> bgr;
+        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, picture.get(), bgr.put()),
+                 kEncodeFailed);
+        picture = bgr;
     }
     return Encode(wic.get(), picture.get(), format, jpegQuality);
 }

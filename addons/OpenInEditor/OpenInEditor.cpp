@@ -67,7 +67,7 @@ HRESULT TOpenInEditorPlugin::Execute(IUnknown* ImageStream, LONG ParentWnd,
     return SafeCall(IID_IKestrixPlugin, [&] {
         TEditor editor = FindEditor();
         if (editor.Verb.empty()) throw Exception(Utf8(kNoEditor));
-        std::vector<BYTE> png = addons::EncodePicture(addons::ReadBitmapFile(ImageStream),
+        std::vector<BYTE> png = addons::EncodePicture(addons::TBitmapFile(ImageStream),
                                                       addons::TImageFormat::Png);
         SYSTEMTIME t;
         ::GetLocalTime(&t);

@@ -114,7 +114,7 @@ HRESULT TSaveToFilePlugin::Execute(IUnknown* ImageStream, LONG, HRESULT* Result)
         TSaveToFileSettings settings = settings_ ? *settings_ : TSaveToFileSettings::Load();
         std::wstring problem = settings.Problem();
         if (!problem.empty()) throw Exception(Utf8(problem));
-        std::vector<BYTE> encoded = addons::EncodePicture(addons::ReadBitmapFile(ImageStream),
+        std::vector<BYTE> encoded = addons::EncodePicture(addons::TBitmapFile(ImageStream),
                                                           settings.Format, settings.JpegQuality);
         SYSTEMTIME now;
         ::GetLocalTime(&now);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 using namespace ui;
 
@@ -48,11 +49,11 @@ const char kDecodeFailed[] = "Cannot read the picture";
 const char kEncodeFailed[] = "Cannot encode the picture";
 
 // The decoded picture, held in memory so that the file's bytes may go.
-ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const std::vector<BYTE>& bytes) {
+ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const TBitmapFile& file) {
     ComPtr<IWICStream> stream;
     OleCheck(wic->CreateStream(stream.put()), kDecodeFailed);
-    OleCheck(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
-                                          static_cast<DWORD>(bytes.size())),
+    OleCheck(stream->InitializeFromMemory(const_cast<BYTE*>(file.Data()),
+                                          static_cast<DWORD>(file.Size())),
              kDecodeFailed);
     ComPtr<IWICBitmapDecoder> decoder;
     OleCheck(wic->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
@@ -60,12 +61,13 @@ ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const std::vector<BYTE>
              kDecodeFailed);
     ComPtr<IWICBitmapFrameDecode> frame;
     OleCheck(decoder->GetFrame(0, frame.put()), kDecodeFailed);
+    WICPixelFormatGUID format;
+    OleCheck(frame->GetPixelFormat(&format), kDecodeFailed);
+    // The frame reads the file's memory, which outlives the encoding.
+    if (format != GUID_WICPixelFormat32bppBGRA) return AsSource(frame);
     ComPtr<IWICBitmap> bitmap;
     OleCheck(wic->CreateBitmapFromSource(frame.get(), WICBitmapCacheOnLoad, bitmap.put()),
              kDecodeFailed);
-    WICPixelFormatGUID format;
-    OleCheck(bitmap->GetPixelFormat(&format), kDecodeFailed);
-    if (format != GUID_WICPixelFormat32bppBGRA) return AsSource(bitmap);
     // A screen picture's fourth byte is padding, not transparency: when it
     // is zero throughout, the picture is opaque.
     UINT w = 0, h = 0;
@@ -94,52 +96,95 @@ bool IsIndexed(const WICPixelFormatGUID& f) {
 
 // The picture as an 8-bit indexed bitmap with exactly its colours, or null
 // when it has more than 256.
-ComPtr<IWICBitmapSource> IndexedIfFewColours(IWICImagingFactory* wic, IWICBitmapSource* source) {
+// The rows of a plain 32-bit bitmap file, read where they lie: the top row
+// and the step from one row to the next. False for any other kind.
+bool FilePixels(const TBitmapFile& file, const BYTE*& top, ptrdiff_t& step) {
+    BITMAPFILEHEADER header;
+    BITMAPINFOHEADER info;
+    memcpy(&header, file.Data(), sizeof header);
+    memcpy(&info, file.Data() + sizeof header, sizeof info);
+    if (info.biSize < sizeof info || info.biBitCount != 32 || info.biCompression != BI_RGB ||
+        info.biWidth <= 0 || info.biHeight == 0)
+        return false;
+    size_t stride = static_cast<size_t>(info.biWidth) * 4;
+    size_t rows = static_cast<size_t>(info.biHeight < 0 ? -info.biHeight : info.biHeight);
+    if (header.bfOffBits > file.Size() || stride * rows > file.Size() - header.bfOffBits)
+        return false;
+    const BYTE* bits = file.Data() + header.bfOffBits;
+    bool bottomUp = info.biHeight > 0;
+    top = bottomUp ? bits + (rows - 1) * stride : bits;
+    step = bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride);
+    return true;
+}
+
+// The picture as an 8-bit indexed bitmap with exactly its colours, or null
+// when it has more than 256.
+ComPtr<IWICBitmapSource> IndexedIfFewColours(IWICImagingFactory* wic, IWICBitmapSource* source,
+                                             const TBitmapFile& file) {
     UINT w = 0, h = 0;
     OleCheck(source->GetSize(&w, &h), kEncodeFailed);
-    ComPtr<IWICBitmapSource> bgr;
-    OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, source, bgr.put()),
-             kEncodeFailed);
-    std::vector<UINT32> pixels(static_cast<size_t>(w) * h);
-    OleCheck(bgr->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size() * 4),
-                             reinterpret_cast<BYTE*>(pixels.data())),
-             kEncodeFailed);
+    // A screen picture's pixels are read in the file itself; other depths
+    // through a 32-bit copy.
+    const BYTE* data = nullptr;
+    ptrdiff_t step = 0;
+    ComPtr<IWICBitmap> bitmap;
+    ComPtr<IWICBitmapLock> lock;
+    if (!FilePixels(file, data, step)) {
+        ComPtr<IWICBitmapSource> bgr;
+        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, source, bgr.put()),
+                 kEncodeFailed);
+        OleCheck(wic->CreateBitmapFromSource(bgr.get(), WICBitmapCacheOnLoad, bitmap.put()),
+                 kEncodeFailed);
+        WICRect all = {0, 0, static_cast<INT>(w), static_cast<INT>(h)};
+        OleCheck(bitmap->Lock(&all, WICBitmapLockRead, lock.put()), kEncodeFailed);
+        UINT size = 0, stride = 0;
+        BYTE* locked = nullptr;
+        OleCheck(lock->GetDataPointer(&size, &locked), kEncodeFailed);
+        OleCheck(lock->GetStride(&stride), kEncodeFailed);
+        data = locked;
+        step = stride;
+    }
+
     // Open addressing over 1024 slots; runs of one colour skip the look-up.
     UINT32 keys[1024];
     BYTE slots[1024];
     bool used[1024] = {};
     WICColor colours[256];
     UINT count = 0;
-    std::vector<BYTE> indices(pixels.size());
+    std::unique_ptr<BYTE[]> indices(new BYTE[static_cast<size_t>(w) * h]);
     UINT32 last = 0xFFFFFFFF;
     BYTE lastIndex = 0;
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        UINT32 v = pixels[i] & 0xFFFFFF;
-        if (v != last) {
-            UINT slot = (v * 2654435761u) >> 22;
-            while (used[slot] && keys[slot] != v) slot = (slot + 1) & 1023;
-            if (!used[slot]) {
-                if (count == 256) return {};
-                used[slot] = true;
-                keys[slot] = v;
-                slots[slot] = static_cast<BYTE>(count);
-                colours[count++] = 0xFF000000 | v;
+    for (UINT y = 0; y < h; ++y) {
+        const UINT32* row = reinterpret_cast<const UINT32*>(data + static_cast<ptrdiff_t>(y) * step);
+        BYTE* out = indices.get() + static_cast<size_t>(y) * w;
+        for (UINT x = 0; x < w; ++x) {
+            UINT32 v = row[x] & 0xFFFFFF;
+            if (v != last) {
+                UINT slot = (v * 2654435761u) >> 22;
+                while (used[slot] && keys[slot] != v) slot = (slot + 1) & 1023;
+                if (!used[slot]) {
+                    if (count == 256) return {};
+                    used[slot] = true;
+                    keys[slot] = v;
+                    slots[slot] = static_cast<BYTE>(count);
+                    colours[count++] = 0xFF000000 | v;
+                }
+                last = v;
+                lastIndex = slots[slot];
             }
-            last = v;
-            lastIndex = slots[slot];
+            out[x] = lastIndex;
         }
-        indices[i] = lastIndex;
     }
+    lock.reset();
     ComPtr<IWICPalette> palette;
     OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
     OleCheck(palette->InitializeCustom(colours, count), kEncodeFailed);
-    ComPtr<IWICBitmap> bitmap;
-    OleCheck(wic->CreateBitmapFromMemory(w, h, GUID_WICPixelFormat8bppIndexed, w,
-                                         static_cast<UINT>(indices.size()), indices.data(),
-                                         bitmap.put()),
+    ComPtr<IWICBitmap> indexed;
+    OleCheck(wic->CreateBitmapFromMemory(w, h, GUID_WICPixelFormat8bppIndexed, w, w * h,
+                                         indices.get(), indexed.put()),
              kEncodeFailed);
-    OleCheck(bitmap->SetPalette(palette.get()), kEncodeFailed);
-    return AsSource(bitmap);
+    OleCheck(indexed->SetPalette(palette.get()), kEncodeFailed);
+    return AsSource(indexed);
 }
 
 // More than 256 colours for a GIF: the best 256 the platform finds.
@@ -176,13 +221,26 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
         V_R4(&value) = static_cast<float>(jpegQuality < 1 ? 1 : jpegQuality > 100 ? 100 : jpegQuality) / 100.0f;
         OleCheck(options->Write(1, &option, &value), "Cannot set the JPEG quality");
     }
+    WICPixelFormatGUID have, take;
+    OleCheck(source->GetPixelFormat(&have), kEncodeFailed);
+    // A screen picture repeats itself from row to row far more than along
+    // a row, and its palette indices mean nothing to arithmetic: the "up"
+    // filter alone compresses it best. The option is a hint; an encoder
+    // without it is no failure.
+    if (format == TImageFormat::Png && IsIndexed(have) && options) {
+        PROPBAG2 option = {};
+        option.pstrName = const_cast<LPOLESTR>(L"FilterOption");
+        VARIANT value;
+        ::VariantInit(&value);
+        V_VT(&value) = VT_UI1;
+        V_UI1(&value) = WICPngFilterUp;
+        options->Write(1, &option, &value);
+    }
     OleCheck(frame->Initialize(options.get()), kEncodeFailed);
     UINT w = 0, h = 0;
     OleCheck(source->GetSize(&w, &h), kEncodeFailed);
     OleCheck(frame->SetSize(w, h), kEncodeFailed);
     frame->SetResolution(96.0, 96.0);
-    WICPixelFormatGUID have, take;
-    OleCheck(source->GetPixelFormat(&have), kEncodeFailed);
     take = have;
     OleCheck(frame->SetPixelFormat(&take), kEncodeFailed);
     if (take != have) {
@@ -222,34 +280,53 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
 const wchar_t* FormatName(TImageFormat format) { return Info(format).name; }
 const wchar_t* FormatExtension(TImageFormat format) { return Info(format).extension; }
 
-std::vector<BYTE> ReadBitmapFile(IUnknown* ImageStream) {
+TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
     ComPtr<IStream> stream;
     if (!ImageStream || FAILED(ImageStream->QueryInterface(IID_IStream, stream.put_void())) ||
         !stream)
         throw EOleSysError("The picture was not handed over as a stream", E_INVALIDARG);
-    std::vector<BYTE> bytes;
-    BYTE buffer[65536];
-    for (;;) {
-        ULONG got = 0;
-        HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
-        if (FAILED(hr)) OleCheck(hr, "Cannot read the picture's stream");
-        bytes.insert(bytes.end(), buffer, buffer + got);
-        if (got == 0 || hr == S_FALSE) break;
+    STATSTG stat = {};
+    LARGE_INTEGER zero = {};
+    ULARGE_INTEGER position = {};
+    HGLOBAL global = nullptr;
+    if (SUCCEEDED(::GetHGlobalFromStream(stream.get(), &global)) &&
+        SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+        SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &position)) &&
+        position.QuadPart <= stat.cbSize.QuadPart) {
+        lock_.emplace(global);
+        if (const BYTE* base = static_cast<const BYTE*>(lock_->get())) {
+            stream_ = stream;
+            data_ = base + position.QuadPart;
+            size_ = static_cast<size_t>(stat.cbSize.QuadPart - position.QuadPart);
+        } else {
+            lock_.reset();
+        }
     }
-    if (bytes.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || bytes[0] != 'B' ||
-        bytes[1] != 'M')
+    if (!data_) {
+        BYTE buffer[65536];
+        for (;;) {
+            ULONG got = 0;
+            HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
+            if (FAILED(hr)) OleCheck(hr, "Cannot read the picture's stream");
+            copy_.insert(copy_.end(), buffer, buffer + got);
+            if (got == 0 || hr == S_FALSE) break;
+        }
+        data_ = copy_.data();
+        size_ = copy_.size();
+    }
+    if (size_ < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || data_[0] != 'B' ||
+        data_[1] != 'M')
         throw EOleSysError("The picture is not a Windows bitmap file", E_INVALIDARG);
-    return bytes;
 }
 
-std::vector<BYTE> EncodePicture(const std::vector<BYTE>& bitmapFile, TImageFormat format,
+std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,
                                 int jpegQuality) {
     ComPtr<IWICImagingFactory> wic = Imaging();
     ComPtr<IWICBitmapSource> picture = Decode(wic.get(), bitmapFile);
     WICPixelFormatGUID have;
     OleCheck(picture->GetPixelFormat(&have), kEncodeFailed);
     if ((format == TImageFormat::Png || format == TImageFormat::Gif) && !IsIndexed(have)) {
-        if (ComPtr<IWICBitmapSource> indexed = IndexedIfFewColours(wic.get(), picture.get()))
+        if (ComPtr<IWICBitmapSource> indexed = IndexedIfFewColours(wic.get(), picture.get(), bitmapFile))
             picture = indexed;
         else if (format == TImageFormat::Gif)
             picture = Reduced(wic.get(), picture.get());
@@ -263,12 +340,6 @@ std::vector<BYTE> EncodePicture(const std::vector<BYTE>& bitmapFile, TImageForma
         picture = bgr;
     }
     return Encode(wic.get(), picture.get(), format, jpegQuality);
-}
-
-std::vector<BYTE> EncodeBare(const std::vector<BYTE>& bitmapFile, TImageFormat format) {
-    ComPtr<IWICImagingFactory> wic = Imaging();
-    ComPtr<IWICBitmapSource> picture = Decode(wic.get(), bitmapFile);
-    return Encode(wic.get(), picture.get(), format, 90);
 }
 
 // ---- files -----------------------------------------------------------------

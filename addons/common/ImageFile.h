@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "ui/Handles.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,20 +21,33 @@ const wchar_t* FormatName(TImageFormat format);
 // With the dot: ".png".
 const wchar_t* FormatExtension(TImageFormat format);
 
-// The stream's bytes from where it stands to its end; raises when the
-// object is no stream or the bytes are no Windows bitmap file.
-std::vector<BYTE> ReadBitmapFile(IUnknown* ImageStream);
+// The bitmap file in the picture's stream, from where the stream stands to
+// its end: the stream's own memory when it lives in global memory (as the
+// program's does), else a copy read out of it. Raises when the object is
+// no stream or the bytes are no Windows bitmap file.
+class TBitmapFile {
+public:
+    explicit TBitmapFile(IUnknown* ImageStream);
+    TBitmapFile(const TBitmapFile&) = delete;
+    TBitmapFile& operator=(const TBitmapFile&) = delete;
+    const BYTE* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+private:
+    // Held while the memory is used, so that it stays where it is.
+    ui::ComPtr<IStream> stream_;
+    std::optional<ui::GlobalLock> lock_;
+    std::vector<BYTE> copy_;
+    const BYTE* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 // The picture of a bitmap file, encoded. The pixels keep their depth where
 // the format can hold it; a picture of at most 256 colours becomes an
 // indexed PNG or GIF with exactly its colours (no loss); a GIF of more
 // colours is reduced to 256. jpegQuality runs from 1 to 100.
-std::vector<BYTE> EncodePicture(const std::vector<BYTE>& bitmapFile, TImageFormat format,
+std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,
                                 int jpegQuality = 90);
-
-// The encode alone, of pixels already decoded, at the depth the encoder
-// takes: the baseline of the benchmark.
-std::vector<BYTE> EncodeBare(const std::vector<BYTE>& bitmapFile, TImageFormat format);
 
 // Creates the folder and its missing parents; raises with the reason when
 // it cannot, naming the folder.

@@ -6,6 +6,7 @@
 #include "tests/support/RegistryScope.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -180,6 +181,14 @@ TEST_F(SaveToFileTest, AFailedSaveIsTheCallsErrorWithItsReason) {
     notABitmap.resize(100);
     EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), notABitmap, result)));
     EXPECT_TRUE(scratch.Files().empty());
+
+    // A stream that does not live in global memory is read out instead.
+    std::vector<BYTE> picture = Picture();
+    ComPtr<IStream> stream;
+    stream.put()[0] = ::SHCreateMemStream(picture.data(), static_cast<UINT>(picture.size()));
+    EXPECT_EQ(S_OK, plugin->Execute(stream.get(), 0, &result));
+    EXPECT_EQ(S_OK, result);
+    EXPECT_EQ(std::vector<std::wstring>{L"Shot.png"}, scratch.Files());
 }
 
 // Writes sources and what the plug-in made of them for tests/addons/formats.sh,

@@ -64,8 +64,12 @@ HRESULT TOptionsControl::SaveSettings(HRESULT* Result) noexcept {
 }
 
 HRESULT TOptionsControl::Notify(TNotifyMessages Msg) noexcept {
-    if (Msg == nmGetFocus && page_)
-        if (HWND first = ::GetNextDlgTabItem(page_, nullptr, FALSE)) ::SetFocus(first);
+    if (Msg != nmGetFocus || !page_) return S_OK;
+    // Tabbed into: the first control takes the focus. Clicked into: the
+    // control the user clicked keeps it.
+    HWND focus = ::GetFocus();
+    if (focus && ::IsChild(page_, focus)) return S_OK;
+    if (HWND first = ::GetNextDlgTabItem(page_, nullptr, FALSE)) ::SetFocus(first);
     return S_OK;
 }
 

@@ -183,16 +183,17 @@ int main() {
                          reinterpret_cast<const BYTE*>((name + L"-plugin").c_str()),
                          static_cast<DWORD>((name.size() + 8) * 2));
 
-        size_t bareSize = 0;
-        double bare = Best(3, [&] { bareSize = BareEncode(wic.get(), pixels); });
         // The stream as the wizard hands it over, made before the clock runs.
         ComPtr<IStream> stream;
         ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
         ULONG written = 0;
         stream->Write(bitmapFile.data(), static_cast<ULONG>(bitmapFile.size()), &written);
+        // Turn about, so that both see the same load of a shared machine.
+        size_t bareSize = 0;
         HRESULT status = S_OK, result = S_OK;
-        double save = 1e9;
-        for (int run = 0; run < 3; ++run) {
+        double bare = 1e9, save = 1e9;
+        for (int run = 0; run < 7; ++run) {
+            bare = std::min(bare, Best(1, [&] { bareSize = BareEncode(wic.get(), pixels); }));
             ::DeleteFileW(saved.c_str());
             LARGE_INTEGER zero = {};
             stream->Seek(zero, STREAM_SEEK_SET, nullptr);

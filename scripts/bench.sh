@@ -13,3 +13,6 @@ for b in "$BUILD"/bin/bench_*.exe; do
   echo "== $(basename "$b")"
   wine "$b" </dev/null
 done
+for s in "$ROOT"/bench/*.sh; do
+  bash "$s" "$BUILD/bin"
+done

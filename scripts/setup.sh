@@ -5,7 +5,7 @@ set -euo pipefail
 
 PKGS=(cmake ninja-build g++-mingw-w64-i686 mingw-w64-tools googletest
       wine wine32:i386 wine64 libwine-dev fonts-wine xvfb xauth xdotool x11-utils
-      imagemagick)
+      imagemagick nsis)
 
 missing=()
 for p in "${PKGS[@]}"; do

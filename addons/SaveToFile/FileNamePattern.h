@@ -1,0 +1,24 @@
+// The file-name pattern of the Save-to-file add-on: fields in braces that
+// are filled in when a picture is saved, and the rules Windows sets for a
+// file name.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace save_to_file {
+
+// {date} 2026-12-08, {time} 14-05-09, {year} {month} {day} {hour} {minute}
+// {second}, {counter} 001 (the add-on's own running number). Anything else
+// stays as written.
+std::wstring ExpandPattern(const std::wstring& pattern, const SYSTEMTIME& time, DWORD counter);
+bool UsesCounter(const std::wstring& pattern);
+
+// Why Windows would refuse name as a file name, or empty when it would not.
+std::wstring FileNameProblem(const std::wstring& name);
+
+inline constexpr wchar_t kPatternFields[] =
+    L"Fields: {date} {time} {year} {month} {day} {hour} {minute} {second} {counter}";
+
+}  // namespace save_to_file

@@ -1,0 +1,69 @@
+// KestrixSaveToFile.dll: the plug-in that saves the picture as an image file
+// (PNG, JPEG, BMP, GIF or TIFF) in a folder the user chooses, and its options
+// page. The choices are kept per user under
+// HKCU\Software\Orvane\Kestrix\Addons\SaveToFile.
+#pragma once
+
+#include "addons/common/AutoObject.h"
+#include "addons/common/ImageFile.h"
+
+#include <optional>
+#include <string>
+
+namespace save_to_file {
+
+// {EC4EEBF1-28C8-40FC-80A5-C1438CD9A240}: the plug-in, "Kestrix.SaveToFile".
+inline constexpr CLSID CLSID_SaveToFile = {
+    0xEC4EEBF1, 0x28C8, 0x40FC, {0x80, 0xA5, 0xC1, 0x43, 0x8C, 0xD9, 0xA2, 0x40}};
+// {8ADBCEE3-9F03-409B-989D-BF3CA9CE9EC9}: its options page,
+// "Kestrix.SaveToFileOptions".
+inline constexpr CLSID CLSID_SaveToFileOptions = {
+    0x8ADBCEE3, 0x9F03, 0x409B, {0x98, 0x9D, 0xBF, 0x3C, 0xA9, 0xCE, 0x9E, 0xC9}};
+
+inline constexpr char kAddonName[] = "SaveToFile";
+
+struct TSaveToFileSettings {
+    std::wstring Folder;
+    std::wstring Pattern;
+    addons::TImageFormat Format = addons::TImageFormat::Png;
+    int JpegQuality = 90;
+
+    // The user's choices, or the defaults: the Pictures folder, a name of
+    // date and time, PNG.
+    static TSaveToFileSettings Load();
+    void Store() const;
+    // Why the choices cannot be used, or empty. Creates the folder when it
+    // is missing, as the check that it can be made.
+    std::wstring Problem() const;
+};
+
+// The running number of {counter}, stored with the settings.
+DWORD NextCounter();
+void StoreCounter(DWORD value);
+
+class TSaveToFilePlugin : public addons::TAutoObject<IKestrixPlugin> {
+public:
+    using TAutoObject::TAutoObject;
+
+    HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
+                                            BSTR* OptionsObjectName,
+                                            HRESULT* Result) noexcept override;
+    HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
+                                      HRESULT* Result) noexcept override;
+
+    // The plug-in of this DLL behind an interface, or null.
+    static TSaveToFilePlugin* From(IUnknown* plugin);
+    // What SaveSettings handed over; without it Execute uses the stored
+    // choices.
+    void SetSettings(const TSaveToFileSettings& settings) { settings_ = settings; }
+    const std::wstring& LastFile() const { return lastFile_; }
+
+protected:
+    void* GetInterface(REFIID iid) noexcept override;
+
+private:
+    std::optional<TSaveToFileSettings> settings_;
+    std::wstring lastFile_;
+};
+
+}  // namespace save_to_file

@@ -1,0 +1,447 @@
+#include "addons/common/ImageFile.h"
+
+#include "ui/Exception.h"
+#include "ui/Handles.h"
+#include "ui/Strings.h"
+
+#include <wincodec.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+
+using namespace ui;
+
+namespace addons {
+
+namespace {
+
+struct FormatInfo {
+    const wchar_t* name;
+    const wchar_t* extension;
+    const GUID* container;
+};
+const FormatInfo kFormats[kImageFormatCount] = {
+    {L"PNG", L".png", &GUID_ContainerFormatPng},   {L"JPEG", L".jpg", &GUID_ContainerFormatJpeg},
+    {L"BMP", L".bmp", &GUID_ContainerFormatBmp},   {L"GIF", L".gif", &GUID_ContainerFormatGif},
+    {L"TIFF", L".tif", &GUID_ContainerFormatTiff},
+};
+
+const FormatInfo& Info(TImageFormat format) {
+    int i = static_cast<int>(format);
+    return kFormats[i >= 0 && i < kImageFormatCount ? i : 0];
+}
+
+ComPtr<IWICImagingFactory> Imaging() {
+    ComPtr<IWICImagingFactory> factory;
+    OleCheck(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, factory.put_void()),
+             "Cannot start the Windows imaging component");
+    return factory;
+}
+
+template <class T>
+ComPtr<IWICBitmapSource> AsSource(const ComPtr<T>& p) {
+    return ComPtr<IWICBitmapSource>::Copy(p.get());
+}
+
+const char kDecodeFailed[] = "Cannot read the picture";
+const char kEncodeFailed[] = "Cannot encode the picture";
+
+// The decoded picture, held in memory so that the file's bytes may go.
+ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const TBitmapFile& file) {
+    ComPtr<IWICStream> stream;
+    OleCheck(wic->CreateStream(stream.put()), kDecodeFailed);
+    OleCheck(stream->InitializeFromMemory(const_cast<BYTE*>(file.Data()),
+                                          static_cast<DWORD>(file.Size())),
+             kDecodeFailed);
+    ComPtr<IWICBitmapDecoder> decoder;
+    OleCheck(wic->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                          decoder.put()),
+             kDecodeFailed);
+    ComPtr<IWICBitmapFrameDecode> frame;
+    OleCheck(decoder->GetFrame(0, frame.put()), kDecodeFailed);
+    WICPixelFormatGUID format;
+    OleCheck(frame->GetPixelFormat(&format), kDecodeFailed);
+    // The frame reads the file's memory, which outlives the encoding.
+    if (format != GUID_WICPixelFormat32bppBGRA) return AsSource(frame);
+    ComPtr<IWICBitmap> bitmap;
+    OleCheck(wic->CreateBitmapFromSource(frame.get(), WICBitmapCacheOnLoad, bitmap.put()),
+             kDecodeFailed);
+    // A screen picture's fourth byte is padding, not transparency: when it
+    // is zero throughout, the picture is opaque.
+    UINT w = 0, h = 0;
+    bitmap->GetSize(&w, &h);
+    WICRect all = {0, 0, static_cast<INT>(w), static_cast<INT>(h)};
+    ComPtr<IWICBitmapLock> lock;
+    OleCheck(bitmap->Lock(&all, WICBitmapLockRead, lock.put()), kDecodeFailed);
+    UINT size = 0, stride = 0;
+    BYTE* data = nullptr;
+    OleCheck(lock->GetDataPointer(&size, &data), kDecodeFailed);
+    lock->GetStride(&stride);
+    for (UINT y = 0; y < h; ++y)
+        for (UINT x = 0; x < w; ++x)
+            if (data[y * stride + x * 4 + 3]) return AsSource(bitmap);
+    ComPtr<IWICBitmap> opaque;
+    OleCheck(wic->CreateBitmapFromMemory(w, h, GUID_WICPixelFormat32bppBGR, stride, size, data,
+                                         opaque.put()),
+             kDecodeFailed);
+    return AsSource(opaque);
+}
+
+bool IsIndexed(const WICPixelFormatGUID& f) {
+    return f == GUID_WICPixelFormat1bppIndexed || f == GUID_WICPixelFormat2bppIndexed ||
+           f == GUID_WICPixelFormat4bppIndexed || f == GUID_WICPixelFormat8bppIndexed;
+}
+
+// The picture as an 8-bit indexed bitmap with exactly its colours, or null
+// when it has more than 256.
+// The rows of a plain 32-bit bitmap file, read where they lie: the top row
+// and the step from one row to the next. False for any other kind.
+bool FilePixels(const TBitmapFile& file, const BYTE*& top, ptrdiff_t& step) {
+    BITMAPFILEHEADER header;
+    BITMAPINFOHEADER info;
+    memcpy(&header, file.Data(), sizeof header);
+    memcpy(&info, file.Data() + sizeof header, sizeof info);
+    if (info.biSize < sizeof info || info.biBitCount != 32 || info.biCompression != BI_RGB ||
+        info.biWidth <= 0 || info.biHeight == 0)
+        return false;
+    size_t stride = static_cast<size_t>(info.biWidth) * 4;
+    size_t rows = static_cast<size_t>(info.biHeight < 0 ? -info.biHeight : info.biHeight);
+    if (header.bfOffBits > file.Size() || stride * rows > file.Size() - header.bfOffBits)
+        return false;
+    const BYTE* bits = file.Data() + header.bfOffBits;
+    bool bottomUp = info.biHeight > 0;
+    top = bottomUp ? bits + (rows - 1) * stride : bits;
+    step = bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride);
+    return true;
+}
+
+// The picture as an 8-bit indexed bitmap with exactly its colours, or null
+// when it has more than 256.
+ComPtr<IWICBitmapSource> IndexedIfFewColours(IWICImagingFactory* wic, IWICBitmapSource* source,
+                                             const TBitmapFile& file) {
+    UINT w = 0, h = 0;
+    OleCheck(source->GetSize(&w, &h), kEncodeFailed);
+    // A screen picture's pixels are read in the file itself; other depths
+    // through a 32-bit copy.
+    const BYTE* data = nullptr;
+    ptrdiff_t step = 0;
+    ComPtr<IWICBitmap> bitmap;
+    ComPtr<IWICBitmapLock> lock;
+    if (!FilePixels(file, data, step)) {
+        ComPtr<IWICBitmapSource> bgr;
+        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, source, bgr.put()),
+                 kEncodeFailed);
+        OleCheck(wic->CreateBitmapFromSource(bgr.get(), WICBitmapCacheOnLoad, bitmap.put()),
+                 kEncodeFailed);
+        WICRect all = {0, 0, static_cast<INT>(w), static_cast<INT>(h)};
+        OleCheck(bitmap->Lock(&all, WICBitmapLockRead, lock.put()), kEncodeFailed);
+        UINT size = 0, stride = 0;
+        BYTE* locked = nullptr;
+        OleCheck(lock->GetDataPointer(&size, &locked), kEncodeFailed);
+        OleCheck(lock->GetStride(&stride), kEncodeFailed);
+        data = locked;
+        step = stride;
+    }
+
+    // Open addressing over 1024 slots; runs of one colour skip the look-up.
+    UINT32 keys[1024];
+    BYTE slots[1024];
+    bool used[1024] = {};
+    WICColor colours[256];
+    UINT count = 0;
+    std::unique_ptr<BYTE[]> indices(new BYTE[static_cast<size_t>(w) * h]);
+    UINT32 last = 0xFFFFFFFF;
+    BYTE lastIndex = 0;
+    for (UINT y = 0; y < h; ++y) {
+        const UINT32* row = reinterpret_cast<const UINT32*>(data + static_cast<ptrdiff_t>(y) * step);
+        BYTE* out = indices.get() + static_cast<size_t>(y) * w;
+        for (UINT x = 0; x < w; ++x) {
+            UINT32 v = row[x] & 0xFFFFFF;
+            if (v != last) {
+                UINT slot = (v * 2654435761u) >> 22;
+                while (used[slot] && keys[slot] != v) slot = (slot + 1) & 1023;
+                if (!used[slot]) {
+                    if (count == 256) return {};
+                    used[slot] = true;
+                    keys[slot] = v;
+                    slots[slot] = static_cast<BYTE>(count);
+                    colours[count++] = 0xFF000000 | v;
+                }
+                last = v;
+                lastIndex = slots[slot];
+            }
+            out[x] = lastIndex;
+        }
+    }
+    lock.reset();
+    ComPtr<IWICPalette> palette;
+    OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
+    OleCheck(palette->InitializeCustom(colours, count), kEncodeFailed);
+    ComPtr<IWICBitmap> indexed;
+    OleCheck(wic->CreateBitmapFromMemory(w, h, GUID_WICPixelFormat8bppIndexed, w, w * h,
+                                         indices.get(), indexed.put()),
+             kEncodeFailed);
+    OleCheck(indexed->SetPalette(palette.get()), kEncodeFailed);
+    return AsSource(indexed);
+}
+
+// More than 256 colours for a GIF: the best 256 the platform finds.
+ComPtr<IWICBitmapSource> Reduced(IWICImagingFactory* wic, IWICBitmapSource* source) {
+    ComPtr<IWICPalette> palette;
+    OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
+    OleCheck(palette->InitializeFromBitmap(source, 256, FALSE), kEncodeFailed);
+    ComPtr<IWICFormatConverter> converter;
+    OleCheck(wic->CreateFormatConverter(converter.put()), kEncodeFailed);
+    OleCheck(converter->Initialize(source, GUID_WICPixelFormat8bppIndexed,
+                                   WICBitmapDitherTypeErrorDiffusion, palette.get(), 0.0,
+                                   WICBitmapPaletteTypeCustom),
+             kEncodeFailed);
+    return AsSource(converter);
+}
+
+std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TImageFormat format,
+                         int jpegQuality) {
+    ComPtr<IWICBitmapSource> source = ComPtr<IWICBitmapSource>::Copy(picture);
+    ComPtr<IStream> out;
+    OleCheck(::CreateStreamOnHGlobal(nullptr, TRUE, out.put()), kEncodeFailed);
+    ComPtr<IWICBitmapEncoder> encoder;
+    OleCheck(wic->CreateEncoder(*Info(format).container, nullptr, encoder.put()), kEncodeFailed);
+    OleCheck(encoder->Initialize(out.get(), WICBitmapEncoderNoCache), kEncodeFailed);
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
+    OleCheck(encoder->CreateNewFrame(frame.put(), options.put()), kEncodeFailed);
+    if (format == TImageFormat::Jpeg && options) {
+        PROPBAG2 option = {};
+        option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+        VARIANT value;
+        ::VariantInit(&value);
+        V_VT(&value) = VT_R4;
+        V_R4(&value) = static_cast<float>(jpegQuality < 1 ? 1 : jpegQuality > 100 ? 100 : jpegQuality) / 100.0f;
+        OleCheck(options->Write(1, &option, &value), "Cannot set the JPEG quality");
+    }
+    WICPixelFormatGUID have, take;
+    OleCheck(source->GetPixelFormat(&have), kEncodeFailed);
+    // A screen picture repeats itself from row to row far more than along
+    // a row, and its palette indices mean nothing to arithmetic: the "up"
+    // filter alone compresses it best. The option is a hint; an encoder
+    // without it is no failure.
+    if (format == TImageFormat::Png && IsIndexed(have) && options) {
+        PROPBAG2 option = {};
+        option.pstrName = const_cast<LPOLESTR>(L"FilterOption");
+        VARIANT value;
+        ::VariantInit(&value);
+        V_VT(&value) = VT_UI1;
+        V_UI1(&value) = WICPngFilterUp;
+        options->Write(1, &option, &value);
+    }
+    OleCheck(frame->Initialize(options.get()), kEncodeFailed);
+    UINT w = 0, h = 0;
+    OleCheck(source->GetSize(&w, &h), kEncodeFailed);
+    OleCheck(frame->SetSize(w, h), kEncodeFailed);
+    frame->SetResolution(96.0, 96.0);
+    take = have;
+    OleCheck(frame->SetPixelFormat(&take), kEncodeFailed);
+    if (take != have) {
+        ComPtr<IWICBitmapSource> converted;
+        OleCheck(::WICConvertBitmapSource(take, source.get(), converted.put()), kEncodeFailed);
+        source = converted;
+    }
+    if (IsIndexed(take)) {
+        ComPtr<IWICPalette> palette;
+        OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
+        OleCheck(source->CopyPalette(palette.get()), kEncodeFailed);
+        OleCheck(frame->SetPalette(palette.get()), kEncodeFailed);
+    }
+    OleCheck(frame->WriteSource(source.get(), nullptr), kEncodeFailed);
+    OleCheck(frame->Commit(), kEncodeFailed);
+    OleCheck(encoder->Commit(), kEncodeFailed);
+
+    STATSTG stat = {};
+    OleCheck(out->Stat(&stat, STATFLAG_NONAME), kEncodeFailed);
+    HGLOBAL memory = nullptr;
+    OleCheck(::GetHGlobalFromStream(out.get(), &memory), kEncodeFailed);
+    ui::GlobalLock lock(memory);
+    if (!lock.get()) RaiseLastOSError();
+    const BYTE* data = static_cast<const BYTE*>(lock.get());
+    std::vector<BYTE> bytes(data, data + stat.cbSize.LowPart);
+    // Some encoders leave the colour table out of the file header's size,
+    // which readers then take for a cut-off file.
+    if (format == TImageFormat::Bmp && bytes.size() >= sizeof(BITMAPFILEHEADER)) {
+        DWORD size = static_cast<DWORD>(bytes.size());
+        memcpy(bytes.data() + offsetof(BITMAPFILEHEADER, bfSize), &size, sizeof size);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+const wchar_t* FormatName(TImageFormat format) { return Info(format).name; }
+const wchar_t* FormatExtension(TImageFormat format) { return Info(format).extension; }
+
+TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
+    ComPtr<IStream> stream;
+    if (!ImageStream || FAILED(ImageStream->QueryInterface(IID_IStream, stream.put_void())) ||
+        !stream)
+        throw EOleSysError("The picture was not handed over as a stream", E_INVALIDARG);
+    STATSTG stat = {};
+    LARGE_INTEGER zero = {};
+    ULARGE_INTEGER position = {};
+    HGLOBAL global = nullptr;
+    if (SUCCEEDED(::GetHGlobalFromStream(stream.get(), &global)) &&
+        SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+        SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &position)) &&
+        position.QuadPart <= stat.cbSize.QuadPart) {
+        lock_.emplace(global);
+        if (const BYTE* base = static_cast<const BYTE*>(lock_->get())) {
+            stream_ = stream;
+            data_ = base + position.QuadPart;
+            size_ = static_cast<size_t>(stat.cbSize.QuadPart - position.QuadPart);
+        } else {
+            lock_.reset();
+        }
+    }
+    if (!data_) {
+        BYTE buffer[65536];
+        for (;;) {
+            ULONG got = 0;
+            HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
+            if (FAILED(hr)) OleCheck(hr, "Cannot read the picture's stream");
+            copy_.insert(copy_.end(), buffer, buffer + got);
+            if (got == 0 || hr == S_FALSE) break;
+        }
+        data_ = copy_.data();
+        size_ = copy_.size();
+    }
+    if (size_ < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || data_[0] != 'B' ||
+        data_[1] != 'M')
+        throw EOleSysError("The picture is not a Windows bitmap file", E_INVALIDARG);
+}
+
+std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,
+                                int jpegQuality) {
+    ComPtr<IWICImagingFactory> wic = Imaging();
+    ComPtr<IWICBitmapSource> picture = Decode(wic.get(), bitmapFile);
+    WICPixelFormatGUID have;
+    OleCheck(picture->GetPixelFormat(&have), kEncodeFailed);
+    if ((format == TImageFormat::Png || format == TImageFormat::Gif) && !IsIndexed(have)) {
+        if (ComPtr<IWICBitmapSource> indexed = IndexedIfFewColours(wic.get(), picture.get(), bitmapFile))
+            picture = indexed;
+        else if (format == TImageFormat::Gif)
+            picture = Reduced(wic.get(), picture.get());
+    }
+    // A TIFF colour map holds 16-bit values, which encoders and readers
+    // scale differently (255 may come back as 254): true colour is exact.
+    if (format == TImageFormat::Tiff && IsIndexed(have)) {
+        ComPtr<IWICBitmapSource> bgr;
+        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, picture.get(), bgr.put()),
+                 kEncodeFailed);
+        picture = bgr;
+    }
+    return Encode(wic.get(), picture.get(), format, jpegQuality);
+}
+
+// ---- files -----------------------------------------------------------------
+
+std::wstring LongPath(const std::wstring& path) {
+    if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+bool FolderExists(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CreateFolderTree(const std::wstring& folder) {
+    if (FolderExists(folder)) return;
+    // The missing folders from the top down.
+    std::vector<std::wstring> missing;
+    std::wstring path = folder;
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    while (!path.empty() && !FolderExists(path)) {
+        missing.push_back(path);
+        size_t slash = path.find_last_of(L'\\');
+        if (slash == std::wstring::npos) break;
+        path.resize(slash);
+        // "C:" and "\\server\share" are no folders to create.
+        if (path.size() <= 2 || path.find(L'\\', 2) == std::wstring::npos) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::CreateDirectoryW(LongPath(*it).c_str(), nullptr)) continue;
+        DWORD error = ::GetLastError();
+        std::string reason = SysErrorMessage(error);
+        if (error == ERROR_ALREADY_EXISTS && !FolderExists(*it))
+            reason = Quoted(*it) + " is a file, not a folder.";
+        else if (error == ERROR_ALREADY_EXISTS)
+            continue;
+        throw Exception("The folder " + Quoted(folder) + " cannot be created: " + reason);
+    }
+}
+
+namespace {
+// Deletes the temporary file unless it was moved into place.
+class TempFile {
+public:
+    explicit TempFile(std::wstring path) : path_(std::move(path)) {}
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (!path_.empty()) ::DeleteFileW(LongPath(path_).c_str());
+    }
+    const std::wstring& Path() const { return path_; }
+    void Keep() { path_.clear(); }
+
+private:
+    std::wstring path_;
+};
+}  // namespace
+
+std::wstring WriteNewFile(const std::wstring& folder, const std::wstring& base,
+                          const std::wstring& extension, const std::vector<BYTE>& bytes) {
+    CreateFolderTree(folder);
+    std::wstring prefix = folder;
+    if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
+
+    // A name of our own that nobody else chooses at the same moment.
+    static volatile LONG sequence = 0;
+    std::wstring tempName = prefix + L"~kestrix-" + std::to_wstring(::GetCurrentProcessId()) +
+                            L"-" + std::to_wstring(::InterlockedIncrement(&sequence)) + L".tmp";
+    FileHandle file(::CreateFileW(LongPath(tempName).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw Exception("Cannot write to the folder " + Quoted(folder) + ": " +
+                        SysErrorMessage(::GetLastError()));
+    TempFile temp(tempName);
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) ||
+        written != bytes.size() || !::FlushFileBuffers(file.get()))
+        throw Exception("Cannot write the picture into the folder " + Quoted(folder) + ": " +
+                        SysErrorMessage(::GetLastError()));
+    file.reset();
+
+    for (int n = 1; n < 100000; ++n) {
+        std::wstring path = prefix + base + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") +
+                            extension;
+        if (::MoveFileExW(LongPath(tempName).c_str(), LongPath(path).c_str(),
+                          MOVEFILE_WRITE_THROUGH)) {
+            temp.Keep();
+            return path;
+        }
+        DWORD error = ::GetLastError();
+        // Access denied for a name that is taken (a folder of that name, a
+        // file in use) means the same as an existing file: the next name.
+        bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
+                     (error == ERROR_ACCESS_DENIED &&
+                      ::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES);
+        if (!taken)
+            throw Exception("Cannot save the picture as " + Quoted(path) + ": " +
+                            SysErrorMessage(error));
+    }
+    throw Exception("Cannot find a free file name for " + Quoted(prefix + base + extension));
+}
+
+}  // namespace addons

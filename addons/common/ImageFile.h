@@ -1,0 +1,67 @@
+// Pictures out of the wizard's bitmap-file stream into image files: decoding
+// and encoding through the platform's imaging component (WIC), and files
+// written whole or not at all.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include "ui/Handles.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace addons {
+
+enum class TImageFormat { Png = 0, Jpeg, Bmp, Gif, Tiff };
+inline constexpr int kImageFormatCount = 5;
+
+const wchar_t* FormatName(TImageFormat format);
+// With the dot: ".png".
+const wchar_t* FormatExtension(TImageFormat format);
+
+// The bitmap file in the picture's stream, from where the stream stands to
+// its end: the stream's own memory when it lives in global memory (as the
+// program's does), else a copy read out of it. Raises when the object is
+// no stream or the bytes are no Windows bitmap file.
+class TBitmapFile {
+public:
+    explicit TBitmapFile(IUnknown* ImageStream);
+    TBitmapFile(const TBitmapFile&) = delete;
+    TBitmapFile& operator=(const TBitmapFile&) = delete;
+    const BYTE* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+private:
+    // Held while the memory is used, so that it stays where it is.
+    ui::ComPtr<IStream> stream_;
+    std::optional<ui::GlobalLock> lock_;
+    std::vector<BYTE> copy_;
+    const BYTE* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// The picture of a bitmap file, encoded. The pixels keep their depth where
+// the format can hold it; a picture of at most 256 colours becomes an
+// indexed PNG or GIF with exactly its colours (no loss); a GIF of more
+// colours is reduced to 256. jpegQuality runs from 1 to 100.
+std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,
+                                int jpegQuality = 90);
+
+// Creates the folder and its missing parents; raises with the reason when
+// it cannot, naming the folder.
+void CreateFolderTree(const std::wstring& folder);
+
+// A full path in the form the file functions take beyond MAX_PATH.
+std::wstring LongPath(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+
+// Writes bytes to folder\base + extension through a temporary file in the
+// same folder that is then renamed into place, so that no half-written
+// picture is ever seen under its name. An existing file is never replaced:
+// " (2)", " (3)", ... is added to the name instead. Returns the file's path.
+std::wstring WriteNewFile(const std::wstring& folder, const std::wstring& base,
+                          const std::wstring& extension, const std::vector<BYTE>& bytes);
+
+}  // namespace addons

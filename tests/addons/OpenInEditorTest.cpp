@@ -1,0 +1,122 @@
+// The Open-in-editor plug-in with and without a program for PNG pictures:
+// the association is the machine's, set up here for the test's length.
+#include "addons/OpenInEditor/OpenInEditorOptions.h"
+#include "tests/addons/AddonTestSupport.h"
+#include "tests/support/RegistryScope.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using addon_tests::ScratchFolder;
+using addon_tests::ShownOptions;
+using ui::ComPtr;
+using namespace open_in_editor;
+
+namespace {
+
+const char kDll[] = "KestrixOpenInEditor.dll";
+const char kProgId[] = "KestrixTest.PngPicture";
+
+// HKEY_CLASSES_ROOT\.png pointing at a class of the test whose verb copies
+// the file it is given; removed again at the end.
+class PngAssociation {
+public:
+    PngAssociation(const char* verb, const std::wstring& copyTo) {
+        EXPECT_FALSE(testing_support::KeyExists(HKEY_CLASSES_ROOT, ".png"))
+            << "the machine has its own association for PNG files";
+        Set(".png", kProgId);
+        Set(std::string(kProgId) + "\\shell\\" + verb + "\\command",
+            "cmd.exe /c copy \"%1\" \"" + ui::Utf8(copyTo) + "\"");
+    }
+    ~PngAssociation() {
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ".png");
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kProgId);
+    }
+
+private:
+    static void Set(const std::string& key, const std::string& value) {
+        ui::RegKey k;
+        ::RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                          k.put(), nullptr);
+        std::wstring w = ui::WideFromUtf8(value);
+        ::RegSetValueExW(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(w.c_str()),
+                         static_cast<DWORD>((w.size() + 1) * 2));
+    }
+};
+
+// Where the plug-in puts its pictures.
+std::wstring PictureFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    return std::wstring(temp) + L"Kestrix";
+}
+
+std::vector<BYTE> Picture() {
+    return addon_tests::BitmapFile(20, 10, 24, [](int x, int y) { return DWORD(x * 12 << 8 | y); });
+}
+
+class OpenInEditorTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        plugins_ = std::make_unique<testing_support::SavedKey>(addons::kPluginsKey);
+        ASSERT_EQ(0, addon_tests::Regsvr32(kDll, true));
+    }
+    static void TearDownTestSuite() {
+        addon_tests::Regsvr32(kDll, false);
+        plugins_.reset();
+    }
+    static ComPtr<IKestrixPlugin> NewPlugin() {
+        ComPtr<IKestrixPlugin> plugin;
+        EXPECT_EQ(S_OK, ::CoCreateInstance(CLSID_OpenInEditor, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IKestrixPlugin, plugin.put_void()));
+        return plugin;
+    }
+    static std::unique_ptr<testing_support::SavedKey> plugins_;
+};
+std::unique_ptr<testing_support::SavedKey> OpenInEditorTest::plugins_;
+
+TEST_F(OpenInEditorTest, WithoutAProgramThePageAndExecuteSaySo) {
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    ShownOptions page(CLSID_OpenInEditorOptions, plugin.get());
+    EXPECT_EQ(kNoEditor, page.Text(addons::kMessageId));
+    HRESULT result = S_OK;
+    EXPECT_EQ(S_OK, page.SaveSettings(result));
+    EXPECT_TRUE(FAILED(result));
+
+    size_t before = ScratchFolder().Files(PictureFolder()).size();
+    EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)));
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(S_OK, ::GetErrorInfo(0, info.put()));
+    ui::Bstr text;
+    info->GetDescription(text.put());
+    EXPECT_STREQ(kNoEditor, text.get());
+    EXPECT_EQ(before, ScratchFolder().Files(PictureFolder()).size()) << "no picture left behind";
+}
+
+TEST_F(OpenInEditorTest, OpensThePngWithTheEditVerbOrElseOpen) {
+    for (const char* verb : {"edit", "open"}) {
+        SCOPED_TRACE(verb);
+        ScratchFolder scratch(L"kestrix-editor-\u5199\u771F");
+        std::wstring copy = scratch.Path() + L"\\edited.png";
+        PngAssociation association(verb, copy);
+        ComPtr<IKestrixPlugin> plugin = NewPlugin();
+        {
+            ShownOptions page(CLSID_OpenInEditorOptions, plugin.get());
+            EXPECT_EQ(L"", page.Text(addons::kMessageId));
+            EXPECT_NE(L"(no program)", page.Text(idProgram));
+            HRESULT ready = E_FAIL;
+            EXPECT_EQ(S_OK, page.SaveSettings(ready));
+            EXPECT_EQ(S_OK, ready);
+        }
+        HRESULT result = E_UNEXPECTED;
+        ASSERT_EQ(S_OK, addon_tests::Execute(plugin.get(), Picture(), result));
+        EXPECT_EQ(S_OK, result);
+        EXPECT_TRUE(testing_support::PumpUntil(
+            [&] { return addon_tests::ReadFile(copy).size() > 8; }, 20000));
+        EXPECT_EQ("\x89PNG", addon_tests::ReadFile(copy).substr(0, 4));
+    }
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/kestrix_TLB.h"
+#include "tests/e2e/ProgramDriver.h"
 #include "tests/support/Input.h"
 #include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
@@ -25,28 +26,6 @@ using namespace testing_support;
 
 namespace {
 
-// Moves the real pointer and waits until the system has it there.
-void MoveTo(int x, int y) {
-    MouseMoveTo(x, y);
-    PumpUntil([&] {
-        POINT p;
-        ::GetCursorPos(&p);
-        return p.x == x && p.y == y;
-    }, 2000);
-}
-
-void Button(DWORD flags) {
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    ::SendInput(1, &in, sizeof in);
-}
-
-HWND VisibleWindow(const char* cls, const char* title = nullptr) {
-    HWND w = ::FindWindowA(cls, title);
-    return w && ::IsWindowVisible(w) ? w : nullptr;
-}
-
 struct ProcessWindows {
     DWORD pid;
     int visible = 0;
@@ -58,30 +37,6 @@ BOOL CALLBACK CountVisible(HWND w, LPARAM lp) noexcept {
     if (pid == p->pid && ::IsWindowVisible(w)) ++p->visible;
     return TRUE;
 }
-
-struct Descendant {
-    const char* cls;
-    const char* text;
-    HWND found = nullptr;
-};
-BOOL CALLBACK MatchDescendant(HWND w, LPARAM lp) noexcept {
-    auto* d = reinterpret_cast<Descendant*>(lp);
-    char cls[64] = {}, text[128] = {};
-    ::GetClassNameA(w, cls, sizeof cls);
-    ::GetWindowTextA(w, text, sizeof text);
-    if (std::string(cls) == d->cls && (!d->text || std::string(text) == d->text)) {
-        d->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-// A window of the class (and text) anywhere below parent.
-HWND FindDescendant(HWND parent, const char* cls, const char* text = nullptr) {
-    Descendant d{cls, text};
-    ::EnumChildWindows(parent, MatchDescendant, reinterpret_cast<LPARAM>(&d));
-    return d.found;
-}
-bool IsShown(HWND w) { return w && ::IsWindowVisible(w); }
 
 DWORD StoredLeaveInClipboard() {
     DWORD value = 0xDEAD, size = sizeof value;

@@ -6,7 +6,6 @@
 #include "tests/support/TestSupport.h"
 
 #include <string>
-#include <utility>
 
 namespace testing_support {
 
@@ -54,18 +53,6 @@ inline HWND FindDescendant(HWND parent, const char* cls, const char* text = null
     ::EnumChildWindows(parent, MatchDescendant, reinterpret_cast<LPARAM>(&d));
     return d.found;
 }
-inline BOOL CALLBACK MatchId(HWND w, LPARAM lp) noexcept {
-    auto* d = reinterpret_cast<std::pair<int, HWND>*>(lp);
-    if (::GetDlgCtrlID(w) != d->first) return TRUE;
-    d->second = w;
-    return FALSE;
-}
-// The window with the control identifier anywhere below parent.
-inline HWND FindDescendantById(HWND parent, int id) {
-    std::pair<int, HWND> d{id, nullptr};
-    ::EnumChildWindows(parent, MatchId, reinterpret_cast<LPARAM>(&d));
-    return d.second;
-}
 inline bool IsShown(HWND w) { return w && ::IsWindowVisible(w); }
 
 // Double-clicks the tray icon and drags out the rectangle from its top-left
@@ -73,10 +60,16 @@ inline bool IsShown(HWND w) { return w && ::IsWindowVisible(w); }
 inline HWND CaptureSelection(const RECT& sel) {
     POINT icon;
     if (!PumpUntil([&] { return TrayIconPoint(icon); }, 20000)) return nullptr;
-    MouseClick(icon.x, icon.y);
-    Pump(60);
-    MouseClick(icon.x, icon.y);
-    if (!PumpUntil([] { return VisibleWindow("TKestrixWnd") != nullptr; }, 10000)) return nullptr;
+    // A program that has just started may not take the first double-click.
+    bool frozen = false;
+    for (int attempt = 0; attempt < 3 && !frozen; ++attempt) {
+        Pump(300);
+        MouseClick(icon.x, icon.y);
+        Pump(60);
+        MouseClick(icon.x, icon.y);
+        frozen = PumpUntil([] { return VisibleWindow("TKestrixWnd") != nullptr; }, 4000);
+    }
+    if (!frozen) return nullptr;
     Pump(300);
     MoveTo(sel.left, sel.top);
     Button(MOUSEEVENTF_LEFTDOWN);

@@ -1,5 +1,6 @@
-// The program with the Save-to-file add-on installed, used as a user uses
-// it: capture, tick "Save to file", Next to its page, Next to save. The
+// The program with the Save-to-file add-on installed and chosen as the
+// default plug-in, used as a user uses it: capture, Next to the add-on's
+// page, Next to save. The
 // files are copied beside the test with a reference of the selection, for
 // check-saved.sh to compare with ImageMagick.
 #include "plugins/KestrixCommUnit.h"
@@ -22,6 +23,8 @@ namespace {
 
 const char kAddonKey[] = "Software\\Orvane\\Kestrix\\Addons\\SaveToFile";
 const char kSettingsKey[] = "Software\\Orvane\\Kestrix";
+// {EC4EEBF1-28C8-40FC-80A5-C1438CD9A240}: the add-on's plug-in.
+const CLSID kSaveToFile = {0xEC4EEBF1, 0x28C8, 0x40FC, {0x80, 0xA5, 0xC1, 0x43, 0x8C, 0xD9, 0xA2, 0x40}};
 const wchar_t kName[] = L"\u0441\u043D\u0438\u043C\u043E\u043A";  // "snapshot" in Russian
 
 void SetAddon(const wchar_t* name, const std::wstring& text) {
@@ -32,9 +35,10 @@ void SetAddon(const wchar_t* name, DWORD value) {
     ::RegSetKeyValueW(HKEY_CURRENT_USER, WideFromUtf8(kAddonKey).c_str(), name, REG_DWORD, &value,
                       sizeof value);
 }
+// The text of another process's control.
 std::wstring WindowText(HWND w) {
     wchar_t buf[1024] = {};
-    ::GetWindowTextW(w, buf, 1024);
+    ::SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
     return buf;
 }
 
@@ -42,6 +46,7 @@ class SaveToFileScenario : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         settings_ = std::make_unique<SavedKey>(kSettingsKey);
+        std::filesystem::remove_all("saved");
         DeleteUserKey(kPluginsKey);
         ASSERT_EQ(addon_tests::Regsvr32("KestrixSaveToFile.dll", true), 0);
     }
@@ -54,11 +59,12 @@ protected:
             DWORD zero = 0;
             ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &zero, sizeof zero);
         }
-        WriteCheckedPlugins(CheckedPluginsPath(), {});
+        WriteCheckedPlugins(CheckedPluginsPath(), {kSaveToFile});
         SetAddon(L"Folder", folder_.Path());
         SetAddon(L"FileName", kName);
         std::filesystem::create_directories("saved");
-        ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
+        ASSERT_TRUE(PumpUntil([] { return TrayWindow() == nullptr; }, 5000))
+            << "another program shows a tray icon";
         std::string cmd = "\"" + BinPath("kestrix.exe") + "\"";
         STARTUPINFOA si = {sizeof si};
         PROCESS_INFORMATION pi = {};
@@ -76,40 +82,41 @@ protected:
     // wizard is then on the add-on's page; null when it never got there.
     HWND OpenAddonPage(const RECT& sel) {
         HWND wizard = CaptureSelection(sel);
-        if (!wizard) return nullptr;
-        auto next = [&] { ClickWindow(FindDescendant(wizard, "Button", "Next  >")); };
-        next();
-        HWND list = nullptr;
-        if (!PumpUntil([&] { return IsShown(list = FindDescendant(wizard, "SysListView32")); }, 5000))
+        // It opens on the stored page and turns to the editor at its first tick.
+        if (!wizard || !PumpUntil([&] { return IsShown(FindDescendant(wizard, "TScrollBox")); }, 5000))
             return nullptr;
-        // Its one row: select it, then Space ticks it.
-        RECT rc;
-        ::GetWindowRect(list, &rc);
-        for (int attempt = 0; attempt < 3 && !::SendMessageA(list, LVM_GETITEMSTATE, 0, LVIS_STATEIMAGEMASK);
-             ++attempt) {
-            MouseClick(rc.left + 80, rc.top + 30);
-            Pump(100);
-            PressKey(VK_SPACE);
-            PumpUntil([&] { return ::SendMessageA(list, LVM_GETITEMSTATE, 0, LVIS_STATEIMAGEMASK) ==
-                                   INDEXTOSTATEIMAGEMASK(2); }, 1000);
+        auto next = [&] { ClickWindow(FindDescendant(wizard, "Button", "Next  >")); };
+        // The first click on a window just shown can be lost.
+        HWND list = nullptr;
+        for (int attempt = 0; attempt < 3 && !IsShown(list); ++attempt) {
+            next();
+            PumpUntil([&] { return IsShown(list = FindDescendant(wizard, "SysListView32")); }, 2000);
         }
+        if (!IsShown(list)) return nullptr;
+        // Its one row, ticked as the user's default plug-in.
+        if (::SendMessageA(list, LVM_GETITEMSTATE, 0, LVIS_STATEIMAGEMASK) != INDEXTOSTATEIMAGEMASK(2))
+            return nullptr;
         next();
         if (!PumpUntil([&] { return IsShown(::GetDlgItem(AddonPage(wizard), 101)); }, 5000)) return nullptr;
         return wizard;
     }
-    // The add-on's page: the parent of its folder field.
-    static HWND AddonPage(HWND wizard) {
-        HWND folder = FindDescendantById(wizard, 101);
-        return folder ? ::GetParent(folder) : nullptr;
-    }
+    static HWND AddonPage(HWND wizard) { return FindDescendant(wizard, "KestrixAddonPage"); }
     // Next on the add-on's page, then Close on the last page.
     static bool SaveAndClose(HWND wizard) {
-        ClickWindow(FindDescendant(wizard, "Button", "Next  >"));
+        // A click can be lost: it is repeated while the page still shows
+        // and nothing has happened.
         HWND close = nullptr;
-        if (!PumpUntil([&] { return IsShown(close = FindDescendant(wizard, "Button", "Close")); }, 10000))
-            return false;
-        ClickWindow(close);
-        return PumpUntil([] { return !::FindWindowA("TAfterScreenShotWindow", nullptr); }, 5000);
+        for (int attempt = 0; attempt < 3 && !IsShown(close); ++attempt) {
+            ClickWindow(FindDescendant(wizard, "Button", "Next  >"));
+            PumpUntil([&] { return IsShown(close = FindDescendant(wizard, "Button", "Close")) ||
+                                   !IsShown(AddonPage(wizard)); }, 3000);
+            PumpUntil([&] { return IsShown(close = FindDescendant(wizard, "Button", "Close")); }, 10000);
+        }
+        for (int attempt = 0; attempt < 3 && ::IsWindow(wizard); ++attempt) {
+            ClickWindow(close);
+            PumpUntil([&] { return !::IsWindow(wizard); }, 3000);
+        }
+        return !::IsWindow(wizard);
     }
     // Copies a saved file beside the test with the selection as a PPM.
     void Keep(const std::wstring& file, const std::string& as, const RECT& sel) {

@@ -442,6 +442,7 @@ TEST_F(WizardTest, TabEntersTheOptionsControlAndLeavesItWithNotifications) {
 // reference written here.
 TEST_F(WizardTest, ThePluginReceivesABitmapFileOfEveryPixelFormat) {
     Check("A");
+    std::filesystem::remove_all("streams");
     std::filesystem::create_directories("streams");
     for (auto [format, bpp] : {std::pair{pf1bit, 1}, {pf4bit, 4}, {pf8bit, 8}, {pf15bit, 15},
                                {pf16bit, 16}, {pf24bit, 24}, {pf32bit, 32}}) {

@@ -4,6 +4,7 @@
 // plug-in's PNG into the folder named by KESTRIX_BENCH_OUT (else the
 // temporary folder), where addon_png_size.sh compares the PNG with
 // ImageMagick's. HKEY_CURRENT_USER is redirected to a scratch key.
+#include "bench/BenchTiming.h"
 #include "ui/Handles.h"
 
 #include "kestrix.h"
@@ -18,34 +19,13 @@
 
 using ui::ComPtr;
 
+using namespace bench;
+
 namespace {
 
 const int kWidth = 3840, kHeight = 2160;
 const IID kPluginIID = {0xF74878BF, 0x1956, 0x4809, {0x91, 0x2F, 0x7F, 0x38, 0x6C, 0x79, 0x05, 0x9A}};
 const CLSID kSaveToFile = {0xEC4EEBF1, 0x28C8, 0x40FC, {0x80, 0xA5, 0xC1, 0x43, 0x8C, 0xD9, 0xA2, 0x40}};
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The fastest of a few runs, in seconds: the least disturbed by the machine.
-template <class F>
-double Best(int runs, F&& fn) {
-    double best = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        double start = Now();
-        fn();
-        best = std::min(best, Now() - start);
-    }
-    return best;
-}
 
 // A desktop with windows: flat colours, title bars with a gradient, text,
 // and with photo set a photo-like tile in each window (many colours).

@@ -2,6 +2,7 @@
 // calls per second of one client alone and of eight clients at once,
 // against the same call made in-process. Afterwards the program must still
 // answer and hold no object (it then closes without asking).
+#include "bench/BenchTiming.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "tests/support/Processes.h"
 
@@ -13,17 +14,12 @@
 
 using namespace testing_support;
 
+using namespace bench;
+
 namespace {
 
 constexpr int kCalls = 1000;
 constexpr int kClients = 8;
-
-double Now() {
-    LARGE_INTEGER f, t;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 std::string Client() { return "\"" + BinPath("kestrix_client.exe") + "\""; }
 

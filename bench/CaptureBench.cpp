@@ -1,5 +1,6 @@
 // Capture costs against bare blits of the same size, and the resident
 // program's memory against an idle empty message loop. Prints ratios.
+#include "bench/BenchTiming.h"
 #include "app/KestrixWindow.h"
 #include "tests/support/TestSupport.h"
 
@@ -12,23 +13,9 @@
 using namespace ui;
 using namespace testing_support;
 
+using namespace bench;
+
 namespace {
-
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    ::QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(freq.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void EndCaptureNow(TKestrixWnd& wnd) {
     ::PostMessageA(wnd.Handle(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);

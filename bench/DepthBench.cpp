@@ -2,6 +2,7 @@
 // the original's for each way of choosing a table and mapping onto it, on a
 // photograph-like and a screenshot-like picture, and what converting a 4K
 // picture costs as a ratio to copying its pixels.
+#include "bench/BenchTiming.h"
 #include "ui/Graphics.h"
 
 #include <wincodec.h>
@@ -16,23 +17,9 @@
 
 using namespace ui;
 
+using namespace bench;
+
 namespace {
-
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    ::QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(freq.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 uint32_t Hash(uint32_t x) {
     x ^= x >> 16;

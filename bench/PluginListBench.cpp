@@ -1,6 +1,7 @@
 // Listing time per installed plug-in: the directory's GetPluginList (and the
 // split of its text) against a bare enumeration of the same registry key.
 // HKEY_CURRENT_USER is redirected to a scratch key for the run.
+#include "bench/BenchTiming.h"
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
@@ -11,26 +12,9 @@
 
 using ui::ComPtr;
 
+using namespace bench;
+
 namespace {
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// Seconds per run of fn over one batch.
-template <class F>
-double Time(int repeat, F&& fn) {
-    double start = Now();
-    for (int i = 0; i < repeat; ++i) fn();
-    return (Now() - start) / repeat;
-}
 
 size_t BareEnumeration() {
     ui::RegKey key;

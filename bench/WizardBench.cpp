@@ -3,6 +3,7 @@
 // installed plug-ins against the bare GetPlugin + GetPluginInfo calls for
 // them; and the process's private memory before and after 20 wizard runs
 // with a plug-in. Prints ratios.
+#include "bench/BenchTiming.h"
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
@@ -21,30 +22,9 @@
 using namespace ui;
 using namespace testing_support;
 
+using namespace bench;
+
 namespace {
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The best of several batches, so that a busy machine shifts both sides alike.
-template <class F>
-double Best(int batches, F&& fn) {
-    double best = 1e9;
-    for (int i = 0; i < batches; ++i) {
-        double start = Now();
-        fn();
-        best = std::min(best, Now() - start);
-    }
-    return best;
-}
 
 void StreamRatio() {
     TBitmap picture(3840, 2160, pf32bit);

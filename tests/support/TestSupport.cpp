@@ -1,5 +1,8 @@
 #include "tests/support/TestSupport.h"
 
+#include <fstream>
+#include <iterator>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +107,16 @@ long ProcessRssKb() {
     ::ReadFile(f.get(), buf, sizeof buf - 1, &n, nullptr);
     const char* p = std::strstr(buf, "RssAnon:");
     return p ? std::strtol(p + 8, nullptr, 10) : -1;
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 COLORREF ScreenPixel(int x, int y) {

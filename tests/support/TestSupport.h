@@ -4,6 +4,7 @@
 
 #include "ui/Forms.h"
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,6 +54,10 @@ private:
 // Resident anonymous memory of this process in KiB, as the host system
 // reports it under Wine; -1 where it cannot be read.
 long ProcessRssKb();
+
+// A whole file's bytes, or "<missing>"; and a file replaced by bytes.
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // Pixel of the screen as it is now.
 COLORREF ScreenPixel(int x, int y);

@@ -74,8 +74,14 @@ protected:
         KernelHandle thread(pi.hThread);
     }
     void TearDown() override {
-        ::TerminateProcess(process_.get(), 1);
-        ::WaitForSingleObject(process_.get(), 5000);
+        // Ended as a user ends it: a killed server would leave its class
+        // registered for the next client.
+        if (HWND main = WindowOfProcess(::GetProcessId(process_.get()), "TKestrixWnd"))
+            ::PostMessageA(main, WM_CLOSE, 0, 0);
+        if (::WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process_.get(), 1);
+            ::WaitForSingleObject(process_.get(), 5000);
+        }
     }
 
     // One run: capture, tick the add-on on the list, Next to its page. The

@@ -376,6 +376,10 @@ public:
     int Stride() const;
 
     void Assign(const TBitmap& source);
+    // Gives the bitmap pixels of its own now, when it shares them with an
+    // assigned copy, instead of at its next change; raises when there is no
+    // memory for them, leaving the two sharing.
+    void OwnPixels() { Unshare(); }
     // Takes the pixel format, colours and pixels of a bitmap resource;
     // false (and unchanged) when the module has no such bitmap.
     bool LoadFromResourceName(HINSTANCE instance, const char* name);

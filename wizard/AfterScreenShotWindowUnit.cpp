@@ -789,13 +789,22 @@ void TAfterScreenShotWindow::Label6Click() { StepBack(); }
 void TAfterScreenShotWindow::PushHistory() {
     // A limit below 1 keeps no snapshots at all.
     if (HistoryLimit <= 0) return;
-    while (static_cast<int>(History.size()) >= HistoryLimit) History.pop_back();
+    // The oldest step that gives way lends its pixels to the picture's copy.
+    std::unique_ptr<TBitmap> spare;
+    while (static_cast<int>(History.size()) >= HistoryLimit) {
+        spare = std::move(History.back());
+        History.pop_back();
+    }
     TBitmap& picture = Picture();
     const size_t bytes = PictureBytes(picture);
     // However many steps the setting asks for, keep only what leaves room
     // for the picture's own copy and a conversion of it: the oldest steps
     // give way, so the edit itself never runs out of memory.
-    while (!History.empty() && !RoomFor(3 * bytes + kSpareBytes)) History.pop_back();
+    auto needed = [&] { return (spare ? 2 : 3) * bytes + kSpareBytes; };
+    while (!History.empty() && !RoomFor(needed())) {
+        spare = std::move(History.back());
+        History.pop_back();
+    }
     auto snapshot = std::make_unique<TBitmap>();
     snapshot->Assign(picture);
     History.push_front(std::move(snapshot));
@@ -803,12 +812,16 @@ void TAfterScreenShotWindow::PushHistory() {
     // copy now rather than at the edit's first pixel.
     for (;;) {
         try {
-            picture.OwnPixels();
+            picture.OwnPixels(spare.get());
             return;
         } catch (const Exception&) {
-            // Only the new snapshot left: drop it and edit without a step.
+            // With only the new snapshot left, drop it and edit without a step.
+            if (History.size() <= 1) {
+                History.clear();
+                return;
+            }
+            spare = std::move(History.back());
             History.pop_back();
-            if (History.empty()) return;
         }
     }
 }

@@ -32,27 +32,16 @@ HWND VisibleWindow(const char* cls) {
 }
 
 // A visible window of the class (and text) anywhere inside parent.
-struct Search {
-    const char* cls;
-    const char* text;
-    HWND found;
-};
-BOOL CALLBACK Match(HWND w, LPARAM lp) noexcept {
-    auto* s = reinterpret_cast<Search*>(lp);
-    char cls[64] = {}, text[128] = {};
-    ::GetClassNameA(w, cls, sizeof cls);
-    ::GetWindowTextA(w, text, sizeof text);
-    if (std::string(cls) == s->cls && (!s->text || std::string(text) == s->text) &&
-        ::IsWindowVisible(w)) {
-        s->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
 HWND Inside(HWND parent, const char* cls, const char* text = nullptr) {
-    Search s{cls, text, nullptr};
-    ::EnumChildWindows(parent, Match, reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    for (HWND w = ::GetWindow(parent, GW_CHILD); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        char c[64] = {}, t[128] = {};
+        ::GetClassNameA(w, c, sizeof c);
+        ::GetWindowTextA(w, t, sizeof t);
+        if (!::IsWindowVisible(w)) continue;
+        if (std::string(c) == cls && (!text || std::string(t) == text)) return w;
+        if (HWND found = Inside(w, cls, text)) return found;
+    }
+    return nullptr;
 }
 
 // Screen point of a window's client point.
@@ -87,8 +76,10 @@ TEST(EditorScenario, AStrokeUndoneThenOneBitLeavesAOneBitPictureInTheClipboard) 
     Pump(300);
     MoveTo(300, 300);
     MouseLeftDown(300, 300);
+    Pump(50);
     MoveTo(400, 400);
     MoveTo(500, 450);
+    Pump(50);
     MouseLeftUp(500, 450);
     HWND wizard = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return (wizard = VisibleWindow("TAfterScreenShotWindow")) != nullptr; },

@@ -70,10 +70,10 @@ void PressAt(POINT p) {
 }
 // Acts until done() holds, three times at most: input that reaches a
 // window still waking up is lost now and then.
-bool Retry(const std::function<void()>& act, const std::function<bool()>& done) {
+bool Retry(const std::function<void()>& act, const std::function<bool()>& done, DWORD ms = 3000) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         act();
-        if (PumpUntil(done, 3000)) return true;
+        if (PumpUntil(done, ms)) return true;
     }
     return false;
 }
@@ -116,9 +116,10 @@ TEST(EditorScenario, AStrokeUndoneThenOneBitLeavesAOneBitPictureInTheClipboard) 
     EndsProgram ends{program, icon};
 
     // Capture 200 x 150 pixels from (300, 300).
-    MouseClick(icon.x, icon.y);
-    MouseClick(icon.x, icon.y);
-    ASSERT_NE(Wait([] { return VisibleWindow("TKestrixWnd"); }), nullptr);
+    ASSERT_TRUE(Retry([&] {
+        MouseClick(icon.x, icon.y);
+        MouseClick(icon.x, icon.y);
+    }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 8000));
     ASSERT_TRUE(Retry([] {
         PressAt({300, 300});
         MoveTo(400, 400);

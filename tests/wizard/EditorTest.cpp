@@ -224,6 +224,26 @@ TEST_F(EditorTest, TextGoesFromItsBoxToThePictureAtEnterInThePenColour) {
     EXPECT_TRUE(Steps(1));
 }
 
+TEST_F(EditorTest, TheSwatchTakesAColourOnlyWhenTheDialogIsConfirmed) {
+    Open();
+    for (int button : {IDCANCEL, IDOK}) {
+        TCommonDialog::ShowHook = [button](HWND dialog) {
+            const char* rgb[] = {"0", "128", "255"};
+            for (int i = 0; i < 3; ++i) {
+                ::SetDlgItemTextA(dialog, 706 + i, rgb[i]);
+                ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(706 + i, EN_UPDATE),
+                               reinterpret_cast<LPARAM>(::GetDlgItem(dialog, 706 + i)));
+            }
+            ::PostMessageA(dialog, WM_COMMAND, button, 0);
+        };
+        ::SendMessageA(w_->PenColor.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        ::SendMessageA(w_->PenColor.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        EXPECT_EQ(w_->ColorDialog.Color, button == IDOK ? RGB(0, 128, 255) : clRed);
+        EXPECT_EQ(w_->PenColor.BrushColor(), button == IDOK ? RGB(0, 128, 255) : clRed);
+    }
+    TCommonDialog::ShowHook = nullptr;
+}
+
 TEST_F(EditorTest, OnlyALongPressOnTheTextButtonOpensTheFontMenu) {
     Open();
     const POINT text = Corner(w_->tbText, false);

@@ -1,6 +1,8 @@
 // Small helpers shared by the program's units.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // folder + '\' + name, both trimmed of spaces and control characters; no
@@ -10,3 +12,8 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
 // s without leading and trailing spaces and control characters.
 std::wstring Trim(const std::wstring& s);
+
+// The rectangle spanned by two corners given in any order.
+RECT NormalizedRect(int x1, int y1, int x2, int y2);
+inline int RectWidth(const RECT& r) { return r.right - r.left; }
+inline int RectHeight(const RECT& r) { return r.bottom - r.top; }

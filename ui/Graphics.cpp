@@ -907,13 +907,32 @@ void TBitmap::Unshare() {
     if (!image_ || image_.use_count() == 1) return;
     std::shared_ptr<TBitmapImage> shared = image_;
     Recreate(width_, height_, format_, false);
+    CopyImage(*shared);
+}
+
+void TBitmap::CopyImage(const TBitmapImage& from) {
     ::GdiFlush();
-    std::memcpy(image_->bits, shared->bits, static_cast<size_t>(Stride()) * height_);
+    std::memcpy(image_->bits, from.bits, static_cast<size_t>(Stride()) * height_);
     if (BitsPerPixel(format_) <= 8) {
         RGBQUAD colors[256];
-        UINT n = ::GetDIBColorTable(shared->Dc(), 0, 256, colors);
+        UINT n = ::GetDIBColorTable(const_cast<TBitmapImage&>(from).Dc(), 0, 256, colors);
         if (n) ::SetDIBColorTable(image_->Dc(), 0, n, colors);
     }
+}
+
+void TBitmap::OwnPixels(TBitmap* spare) {
+    if (!image_ || image_.use_count() == 1) return;
+    // Pixels already in place cost no allocation and no first touch of
+    // fresh pages: only the copy.
+    if (spare && spare != this && spare->image_ && spare->image_.use_count() == 1 &&
+        spare->width_ == width_ && spare->height_ == height_ && spare->format_ == format_) {
+        const std::shared_ptr<TBitmapImage> shared = image_;
+        image_ = std::move(spare->image_);
+        spare->FreeImage();
+        CopyImage(*shared);
+        return;
+    }
+    Unshare();
 }
 
 void TBitmap::SetSize(int w, int h) {

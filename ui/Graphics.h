@@ -376,6 +376,12 @@ public:
     int Stride() const;
 
     void Assign(const TBitmap& source);
+    // Gives the bitmap pixels of its own now, when it shares them with an
+    // assigned copy, instead of at its next change; raises when there is no
+    // memory for them, leaving the two sharing. A spare bitmap of the same
+    // size and format whose pixels are its own lends them instead of a new
+    // allocation, and is empty afterwards.
+    void OwnPixels(TBitmap* spare = nullptr);
     // Takes the pixel format, colours and pixels of a bitmap resource;
     // false (and unchanged) when the module has no such bitmap.
     bool LoadFromResourceName(HINSTANCE instance, const char* name);
@@ -390,6 +396,8 @@ private:
     void Recreate(int w, int h, TPixelFormat format, bool keep);
     // Gives this bitmap pixels of its own before they change.
     void Unshare();
+    // Copies pixels and colour table of the shared image into this one's.
+    void CopyImage(const TBitmapImage& from);
 
     int width_ = 0;
     int height_ = 0;

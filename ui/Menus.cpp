@@ -117,12 +117,18 @@ HMENU TPopupMenu::Handle() {
 
 void TPopupMenu::Popup(int x, int y) {
     HMENU menu = Handle();
+    const HWND before = ::GetForegroundWindow();
     // Without the foreground the menu would not close on a click elsewhere.
     ::SetForegroundWindow(owner_);
     UINT cmd = static_cast<UINT>(::TrackPopupMenu(
         menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, owner_,
         nullptr));
     ::PostMessageA(owner_, WM_NULL, 0, 0);
+    // A window of ours that had the foreground gets it back, so that the
+    // keys go on to it and a dialog the item opens is owned by it.
+    if (before && before != owner_ &&
+        ::GetWindowThreadProcessId(before, nullptr) == ::GetCurrentThreadId())
+        ::SetForegroundWindow(before);
     if (cmd >= 1 && cmd <= items_.size()) items_[cmd - 1].Click();
 }
 

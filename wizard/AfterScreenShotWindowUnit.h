@@ -5,8 +5,10 @@
 
 #include "plugins/kestrix_TLB.h"
 #include "ui/ComCtrls.h"
+#include "ui/Dialogs.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
+#include "ui/Menus.h"
 #include "ui/OleCtnrs.h"
 #include "ui/Timers.h"
 
@@ -25,6 +27,29 @@ public:
     // Page 0: the picture in its viewport.
     ui::TScrollBox& ScrollBox = Ctl<ui::TScrollBox>("ScrollBox");
     ui::TImage& ScreenShot = Ctl<ui::TImage>("ScreenShot");
+    ui::TToolBar& ToolBar = Ctl<ui::TToolBar>("ToolBar");
+    ui::TToolButton& tbMove = Ctl<ui::TToolButton>("tbMove");
+    ui::TToolButton& tbPaint = Ctl<ui::TToolButton>("tbPaint");
+    ui::TToolButton& tbLine = Ctl<ui::TToolButton>("tbLine");
+    ui::TToolButton& tbEllipse = Ctl<ui::TToolButton>("tbEllipse");
+    ui::TToolButton& tbSquare = Ctl<ui::TToolButton>("tbSquare");
+    ui::TToolButton& tbText = Ctl<ui::TToolButton>("tbText");
+    ui::TToolButton& tbSettings = Ctl<ui::TToolButton>("tbSettings");
+    ui::TShape& PenColor = Ctl<ui::TShape>("PenColor");
+    ui::TLabel& Label6 = Ctl<ui::TLabel>("Label6");
+    ui::TColorDialog ColorDialog;
+    ui::TFontDialog FontDialog;
+    ui::TTimer FontClickTimer;
+    ui::TPopupMenu FontClickPopup;
+    ui::TMenuItem& FontSettings1 = FontClickPopup.Add({"Font Settings...", [this] { FontSettings1Click(); }});
+    ui::TPopupMenu ImageInfoMenu;
+    ui::TMenuItem& N1bit1 = ImageInfoMenu.Add({"1 bit", [this] { N1bit1Click(); }});
+    ui::TMenuItem& N4bit1 = ImageInfoMenu.Add({"4 bit", [this] { N4bit1Click(); }});
+    ui::TMenuItem& N9bit1 = ImageInfoMenu.Add({"8 bit", [this] { N9bit1Click(); }});
+    ui::TMenuItem& N15bit1 = ImageInfoMenu.Add({"15 bit", [this] { N15bit1Click(); }});
+    ui::TMenuItem& N16bit1 = ImageInfoMenu.Add({"16 bit", [this] { N16bit1Click(); }});
+    ui::TMenuItem& N24bit1 = ImageInfoMenu.Add({"24 bit", [this] { N24bit1Click(); }});
+    ui::TMenuItem& N32bit1 = ImageInfoMenu.Add({"32 bit", [this] { N32bit1Click(); }});
     // Page 1: the plug-ins.
     ui::TListView& ActionsView = Ctl<ui::TListView>("ActionsView");
     ui::TLabel& Label9 = Ctl<ui::TLabel>("Label9");
@@ -43,10 +68,17 @@ public:
     // The instance that page 2 will execute.
     ui::ComPtr<IKestrixPlugin> CurrentPlugin;
 
-    // The editor's state, set up here.
-    std::unique_ptr<ui::TBitmap> SaveUnderBitmap;
-    ui::TEdit* TextBox = nullptr;
+    // The editor's state. The anchor is the last press point on the picture:
+    // start of a figure, grab point of a drag, previous point of a stroke,
+    // place of a text.
+    int AnchorX = 0, AnchorY = 0;
     bool Dragging = false;
+    // The picture's pixels under the shape preview, and where they came from.
+    std::unique_ptr<ui::TBitmap> SaveUnderBitmap;
+    RECT SaveUnderRect{0, 0, 0, 0};
+    ui::TEdit* TextBox = nullptr;
+    bool FontButtonReleased = false;
+    // Snapshots of the picture before each change, newest first.
     std::list<std::unique_ptr<ui::TBitmap>> History;
 
     void FormCreate();
@@ -63,6 +95,33 @@ public:
     void FormClose(ui::TCloseAction& Action);
     void FormDestroy();
 
+    // The editor.
+    void FormActivate();
+    void FormKeyDown(WORD& Key, ui::TShiftState Shift);
+    void tbMoveClick();
+    void tbPaintClick();
+    void tbLineClick();
+    void tbEllipseClick();
+    void tbSquareClick();
+    void tbTextClick();
+    void tbSettingsClick();
+    void ScreenShotMouseDown(ui::TMouseButton Button, ui::TShiftState Shift, int X, int Y);
+    void ScreenShotMouseMove(ui::TShiftState Shift, int X, int Y);
+    void ScreenShotMouseUp(ui::TMouseButton Button, ui::TShiftState Shift, int X, int Y);
+    void PenColorMouseUp();
+    void tbTextMouseDown();
+    void tbTextMouseUp();
+    void FontClickTimerTimer();
+    void FontSettings1Click();
+    void Label6Click();
+    void N1bit1Click();
+    void N4bit1Click();
+    void N9bit1Click();
+    void N15bit1Click();
+    void N16bit1Click();
+    void N24bit1Click();
+    void N32bit1Click();
+
     // The address that Label8 opens.
     static const char kPluginsPage[];
 
@@ -78,6 +137,26 @@ private:
     // Makes a page current; an index outside the pages is ignored.
     void GoToPage(int index);
     void CloseWizard();
+
+    enum class TTool { None, Move, Paint, Line, Square, Text, Ellipse };
+    TTool SelectedTool() const;
+    void SelectTool(ui::TToolButton& button, ui::TCursor cursor);
+    ui::TBitmap& Picture() { return ScreenShot.Picture.Bitmap(); }
+    ui::TCanvas& PictureCanvas() { return Picture().Canvas(); }
+    // Shows the changed part of the picture.
+    void PictureChanged(const RECT& r);
+    void SaveUnder(int x1, int y1, int x2, int y2);
+    void RestoreUnder();
+    void ApplyPenColor();
+    void OpenTextBox();
+    void CommitText();
+    void TextBoxKeyDown(WORD& Key);
+    void TextBoxExit();
+    // Pops a menu up at a tool button's top-right corner.
+    void PopupAt(ui::TPopupMenu& menu, ui::TToolButton& button);
+    void SetDepth(ui::TPixelFormat format);
+    void PushHistory();
+    void StepBack();
 
     // The plug-in of CurrentPluginIndex is set up completely.
     bool pluginReady_ = false;

@@ -34,3 +34,11 @@ TEST(Trim, RemovesOnlyTheEnds) {
 }
 
 }  // namespace
+
+TEST(NormalizedRect, OrdersTheCornersOfEitherDiagonal) {
+    const RECT r = NormalizedRect(9, 2, -3, 7);
+    EXPECT_EQ(r.left, -3);
+    EXPECT_EQ(r.top, 2);
+    EXPECT_EQ(RectWidth(r), 12);
+    EXPECT_EQ(RectHeight(r), 5);
+}

@@ -2,6 +2,7 @@
 // through the tray icon, a stroke drawn with the real mouse, Ctrl+Z, "1 bit",
 // and the picture left in the clipboard.
 #include "settings/SettingsStore.h"
+#include "tests/e2e/ProgramDriver.h"
 #include "tests/support/Input.h"
 #include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
@@ -17,20 +18,6 @@ using namespace ui;
 using namespace testing_support;
 
 namespace {
-
-void MoveTo(int x, int y) {
-    MouseMoveTo(x, y);
-    PumpUntil([&] {
-        POINT p;
-        ::GetCursorPos(&p);
-        return p.x == x && p.y == y;
-    }, 2000);
-}
-
-HWND VisibleWindow(const char* cls) {
-    HWND w = ::FindWindowA(cls, nullptr);
-    return w && ::IsWindowVisible(w) ? w : nullptr;
-}
 
 // A visible window of the class (and text) anywhere inside parent.
 HWND Inside(HWND parent, const char* cls, const char* text = nullptr) {

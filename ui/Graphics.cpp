@@ -1063,5 +1063,20 @@ void SaveBitmapToStream(TBitmap& bitmap, IStream* stream) {
     write(bitmap.ConstBits(), pixels);
 }
 
-}  // namespace ui
+ComPtr<IStream> BitmapFileStream(TBitmap& bitmap) {
+    // Memory streams must be over movable memory to grow.
+    GlobalMem block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 10));
+    if (!block) throw Exception("Out of memory");
+    ComPtr<IStream> stream;
+    OleCheck(::CreateStreamOnHGlobal(block.get(), TRUE, stream.put()),
+             "Cannot create the picture stream");
+    block.release();
+    ULARGE_INTEGER empty{};
+    OleCheck(stream->SetSize(empty), "Cannot create the picture stream");
+    SaveBitmapToStream(bitmap, stream.get());
+    LARGE_INTEGER start{};
+    OleCheck(stream->Seek(start, STREAM_SEEK_SET, nullptr), "Cannot write the picture");
+    return stream;
+}
 
+}  // namespace ui

@@ -419,5 +419,8 @@ size_t DescribeDib(TBitmap& bitmap, DibHeader& info);
 // table, pixel rows) of the bitmap at its own pixel format to the stream at
 // its current position. Raises EOleSysError when the stream refuses.
 void SaveBitmapToStream(TBitmap& bitmap, IStream* stream);
+// A new stream over global memory that holds the bitmap file, positioned at
+// its start and freed with its last reference.
+ComPtr<IStream> BitmapFileStream(TBitmap& bitmap);
 
 }  // namespace ui

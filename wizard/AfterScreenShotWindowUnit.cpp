@@ -391,16 +391,11 @@ void TAfterScreenShotWindow::ShowPluginOptions(int index) {
     ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
     CurrentPlugin.reset();
     const std::string id = automation::GuidToString(entry->PluginId);
-    if (HRESULT hr = CallGetPlugin(*directory.get(), id, CurrentPlugin); FAILED(hr))
-        throw EOleSysError("Cannot create the plug-in " + id + ". " +
-                               SysErrorMessage(static_cast<DWORD>(hr)),
-                           hr);
+    OleCheck(CallGetPlugin(*directory.get(), id, CurrentPlugin), "Cannot create the plug-in " + id);
     CoTaskString progId;
-    if (HRESULT hr = ::ProgIDFromCLSID(entry->OptionsClassId, progId.put()); FAILED(hr))
-        throw EOleSysError("The options object " + automation::GuidToString(entry->OptionsClassId) +
-                               " of the plug-in " + id + " has no ProgID. " +
-                               SysErrorMessage(static_cast<DWORD>(hr)),
-                           hr);
+    OleCheck(::ProgIDFromCLSID(entry->OptionsClassId, progId.put()),
+             "The options object " + automation::GuidToString(entry->OptionsClassId) +
+                 " of the plug-in " + id + " has no ProgID");
     PluginContainer.CreateObject(progId.get(), false);
     ComPtr<IKestrixPluginOptions> options = PluginOptions();
     automation::OleCheckCall(options->SetPlugin(CurrentPlugin.get()), options.get(),
@@ -412,10 +407,8 @@ void TAfterScreenShotWindow::ShowPluginOptions(int index) {
 ComPtr<IKestrixPluginOptions> TAfterScreenShotWindow::PluginOptions() {
     ComPtr<IDispatch> object = PluginContainer.OleObject();
     ComPtr<IKestrixPluginOptions> options;
-    if (HRESULT hr = object.As(IID_IKestrixPluginOptions, options); FAILED(hr))
-        throw EOleSysError("The plug-in's options object does not support IKestrixPluginOptions. " +
-                               SysErrorMessage(static_cast<DWORD>(hr)),
-                           hr);
+    OleCheck(object.As(IID_IKestrixPluginOptions, options),
+             "The plug-in's options object does not support IKestrixPluginOptions");
     return options;
 }
 
@@ -426,18 +419,7 @@ bool TAfterScreenShotWindow::RunCurrentPlugin() {
                              IID_IKestrixPluginOptions);
     if (FAILED(result)) return false;
 
-    // Memory streams must be over movable memory to grow.
-    GlobalMem block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 10));
-    if (!block) throw Exception("Out of memory");
-    ComPtr<IStream> stream;
-    OleCheck(::CreateStreamOnHGlobal(block.get(), TRUE, stream.put()),
-             "Cannot create the picture stream");
-    block.release();
-    ULARGE_INTEGER empty{};
-    OleCheck(stream->SetSize(empty), "Cannot create the picture stream");
-    SaveBitmapToStream(ScreenShot.Picture.Bitmap(), stream.get());
-    LARGE_INTEGER start{};
-    OleCheck(stream->Seek(start, STREAM_SEEK_SET, nullptr), "Cannot write the picture");
+    ComPtr<IStream> stream = BitmapFileStream(ScreenShot.Picture.Bitmap());
 
     Hide();
     struct ShowAgain {

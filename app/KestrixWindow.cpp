@@ -4,6 +4,7 @@
 #include "settings/KestrixOptionsUnit.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
+#include "wizard/RecoveryStore.h"
 
 #include <shellapi.h>
 
@@ -113,6 +114,10 @@ void TKestrixWnd::TrayWndProc(TMessage& Message) {
         }
         return;
     }
+    if (Message.Msg == WM_BRINGBACK) {
+        if (!BringOpenDialogForward()) BringBackNow();
+        return;
+    }
     if (taskbarCreated_ && Message.Msg == taskbarCreated_) {
         // Explorer restarted and forgot the icon.
         NotifyIcon(NIM_ADD);
@@ -201,8 +206,38 @@ void TKestrixWnd::ImageMouseUp(TControl*, TMouseButton, TShiftState, int, int) {
 }
 
 void TKestrixWnd::HandOver(const RECT& sel) {
-    std::unique_ptr<TAfterScreenShotWindow> wizard(new TAfterScreenShotWindow());
-    AfterScreenShotWindow = wizard.get();
+    // The picture leaves the capture first: anything that runs a message
+    // loop from here on (a message in the wizard's creation) may end the
+    // capture and free its bitmaps.
+    const int w = sel.right - sel.left, h = sel.bottom - sel.top;
+    TBitmap picture;
+    picture.Assign(*FScreenBitmap);
+    picture.FreeImage();
+    picture.SetSize(w, h);
+    if (w > 0 && h > 0) {
+        TCanvas::Lease dest(picture.Canvas());
+        TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas(), true);
+        ::BitBlt(dest.get(), 0, 0, w, h, frozen.get(), sel.left, sel.top, SRCCOPY);
+    }
+    EndCapture();
+    std::unique_ptr<TRecoveryEntry> recovery;
+    if (!picture.Empty()) {
+        try {
+            recovery = TRecoveryEntry::Create();
+            // On disk before the wizard's creation first calls plug-in code.
+            recovery->Save(picture);
+        } catch (const std::exception& e) {
+            recovery.reset();
+            Application.HandleException(
+                Exception(std::string(e.what()) + " The picture stays open in the wizard."));
+        }
+    }
+    RunWizard(picture, std::move(recovery), false);
+}
+
+void TKestrixWnd::RunWizard(TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery,
+                            bool broughtBack) {
+    std::unique_ptr<TAfterScreenShotWindow> wizard;
     struct Cleanup {
         std::unique_ptr<TAfterScreenShotWindow>& wizard;
         ~Cleanup() {
@@ -211,21 +246,42 @@ void TKestrixWnd::HandOver(const RECT& sel) {
             TrimWorkingSet();
         }
     } cleanup{wizard};
-
-    const int w = sel.right - sel.left, h = sel.bottom - sel.top;
-    // Its screen copy is not needed any more: resize without keeping it.
-    FScreenBitmap->FreeImage();
-    FScreenBitmap->SetSize(w, h);
-    if (w > 0 && h > 0) {
-        TCanvas::Lease dest(FScreenBitmap->Canvas());
-        TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas(), true);
-        ::BitBlt(dest.get(), 0, 0, w, h, frozen.get(), sel.left, sel.top, SRCCOPY);
-    }
-    wizard->ScreenShot.Picture.Bitmap().Assign(*FScreenBitmap);
+    wizard.reset(new TAfterScreenShotWindow(std::move(recovery), broughtBack));
+    AfterScreenShotWindow = wizard.get();
+    wizard->ScreenShot.Picture.Bitmap().Assign(picture);
+    picture.FreeImage();
     wizard->ScreenShot.Invalidate();
-    // Hiding ends the capture; FScreenBitmap is gone after this.
-    Hide();
     wizard->ShowModal();
+    // The program is ending with the wizard still open.
+    if (Application.Terminated()) wizard->KeepForQuit();
+}
+
+void TKestrixWnd::BringBackKeptPictures() {
+    ::PostMessageA(FIconData.hWnd, WM_BRINGBACK, 0, 0);
+}
+
+void TKestrixWnd::BringBackNow() {
+    for (const TKeptPicture& kept : KeptPictures()) {
+        if (Application.Terminated()) return;
+        TBitmap picture;
+        try {
+            LoadBitmapFile(kept.Path, picture);
+        } catch (const std::exception& e) {
+            std::string text = std::string(e.what()) + ".";
+            try {
+                text += " It was moved to " + Quoted(SetKeptPictureAside(kept.Path)) + ".";
+            } catch (const std::exception& aside) {
+                text += " " + std::string(aside.what());
+            }
+            Application.HandleException(Exception(text));
+            continue;
+        }
+        std::string text = "Kestrix kept a picture from a run that ended unexpectedly";
+        if (!kept.Plugin.empty()) text += " while the plug-in \"" + kept.Plugin + "\" was running";
+        text += ". It opens now, so that you can finish with it.";
+        Application.MessageBox(text, MB_OK | MB_ICONINFORMATION);
+        RunWizard(picture, std::make_unique<TRecoveryEntry>(kept.Path), true);
+    }
 }
 
 void TKestrixWnd::DrawSelection() { Canvas().DrawFocusRect(SelectionRect()); }
@@ -267,6 +323,11 @@ void TKestrixWnd::EndCapture() {
 }
 
 bool TKestrixWnd::WndProc(TMessage& msg) {
+    if (msg.Msg == WM_ENDSESSION && msg.WParam && AfterScreenShotWindow) {
+        // The process may be ended as soon as this returns.
+        AfterScreenShotWindow->KeepForQuit();
+        return false;
+    }
     if (msg.Msg == WM_ACTIVATE && LOWORD(msg.WParam) == WA_INACTIVE) {
         EndCapture();
         return false;

@@ -9,6 +9,10 @@
 
 // The callback message of the notification icon, in the private range.
 constexpr UINT WM_TRAYICON = 45140;
+// Opens the pictures an earlier run left behind, once the loop runs.
+constexpr UINT WM_BRINGBACK = WM_APP + 0x4B1;
+
+class TRecoveryEntry;
 
 // NOTIFYICONDATA in its first, 88-byte layout: the one every shell accepts.
 struct NotifyIconData88 {
@@ -50,6 +54,9 @@ public:
     void Exit1Click();
 
     void TakeScreenshot();
+    // Opens, one after another, the pictures that runs which ended
+    // unexpectedly left in the recovery store; started from the loop.
+    void BringBackKeptPictures();
     void DrawSelection();
     void EraseSelection();
     void EndCapture();
@@ -67,6 +74,8 @@ private:
     void NotifyIcon(DWORD action);
     void TrayWndProc(ui::TMessage& Message);
     void HandOver(const RECT& selection);
+    void RunWizard(ui::TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery, bool broughtBack);
+    void BringBackNow();
     // While a dialog runs, tray requests bring it forward instead.
     bool BringOpenDialogForward();
 

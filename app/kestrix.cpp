@@ -1,5 +1,7 @@
 // The program main.
 #include "app/KestrixWindow.h"
+#include "automation/ComServ.h"
+#include "wizard/RecoveryStore.h"
 
 #include <objbase.h>
 
@@ -11,6 +13,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Application.SetTitle("Kestrix");
         Application.ShowMainForm = false;
         Application.CreateForm(KestrixWnd);
+        // A second instance, or one started for a client, leaves the store
+        // to the program the user runs.
+        if (ClaimRecoveryStore() && !automation::HasServerSwitch("AUTOMATION") &&
+            !automation::HasServerSwitch("EMBEDDING"))
+            KestrixWnd->BringBackKeptPictures();
         Application.Run();
     } catch (...) {
         // A start that fails does so before the title is set; its message

@@ -4,6 +4,7 @@
 #include "common/KestrixInc.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/Exception.h"
+#include "ui/ForeignCall.h"
 #include "ui/Handles.h"
 #include "ui/Strings.h"
 
@@ -217,8 +218,10 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     tempFile.kept = true;
 }
 
-void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry) {
+std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry,
+                                          const PluginCallNote& note) {
     using namespace ui;
+    std::vector<PluginFailure> failures;
     view.BeginUpdate();
     struct Update {
         TListView& view;
@@ -226,31 +229,79 @@ void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry) {
     } update{view};
     view.Clear();
     ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
-    const std::vector<std::string> checked = ReadCheckedPlugins(CheckedPluginsPath());
+    std::vector<std::string> checked;
+    try {
+        checked = ReadCheckedPlugins(CheckedPluginsPath());
+    } catch (const std::exception& e) {
+        // Without the defaults every row starts unchecked; the list itself
+        // is still worth having.
+        failures.push_back({"", e.what()});
+    }
     Bstr list;
     // The status is not looked at: a failed call leaves the list empty.
     directory->GetPluginList(list.put());
     for (const std::string& id : SplitPluginList(list.get())) {
-        ComPtr<IKestrixPlugin> plugin;
-        if (FAILED(CallGetPlugin(*directory.get(), id, plugin))) continue;
-        Bstr name, description, optionsName;
-        HRESULT result = S_OK;
-        automation::OleCheckCall(
-            plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result),
-            plugin.get(), IID_IKestrixPlugin);
-        TListItem& row = view.Add(AnsiString(name.get()));
-        row.AddSubItem(AnsiString(description.get()));
-        auto entry = std::make_shared<PluginEntry>();
+        std::string who = id;
+        auto tell = [&](const char* call) {
+            if (note) note(who, call);
+        };
         try {
-            entry->PluginId = StringToClassId(id);
-            entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
-        } catch (...) {
-            if (!keepRowWithoutEntry) view.Delete(row.Index());
-            throw;
+            // A plug-in that faults is never called again, not even to be
+            // released: its references are dropped unreleased.
+            ComPtr<IKestrixPlugin> plugin;
+            Bstr name, description, optionsName;
+            try {
+                tell("GetPlugin");
+                const HRESULT hr = ForeignCall([&] { return CallGetPlugin(*directory.get(), id, plugin); });
+                if (FAILED(hr)) continue;
+                tell("GetPluginInfo");
+                ForeignCall([&] {
+                    HRESULT result = S_OK;
+                    automation::OleCheckCall(
+                        plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(),
+                                              &result),
+                        plugin.get(), IID_IKestrixPlugin);
+                });
+                ForeignCall([&] { plugin.reset(); });
+            } catch (const EForeignFault& fault) {
+                plugin.Detach();
+                throw Exception("It stopped working (" + std::string(fault.what()) + ").");
+            }
+            if (name.get() && *name.get())
+                who = Utf8(name.get(), static_cast<int>(::SysStringLen(name.get())));
+            TListItem& row = view.Add(AnsiString(name.get()));
+            row.AddSubItem(AnsiString(description.get()));
+            auto entry = std::make_shared<PluginEntry>();
+            try {
+                entry->PluginId = StringToClassId(id);
+                entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
+            } catch (...) {
+                if (!keepRowWithoutEntry) view.Delete(row.Index());
+                throw;
+            }
+            row.Data = entry;
+            // New rows are unchecked.
+            if (IsPluginChecked(checked, entry->PluginId)) row.SetChecked(true);
+        } catch (const std::exception& e) {
+            failures.push_back({who, e.what()});
         }
-        row.Data = entry;
-        // New rows are unchecked.
-        if (IsPluginChecked(checked, entry->PluginId)) row.SetChecked(true);
     }
+    return failures;
 }
 
+std::string PluginFailuresMessage(const std::vector<PluginFailure>& failures) {
+    std::string text, plugins;
+    int count = 0;
+    for (const PluginFailure& f : failures) {
+        if (f.Plugin.empty()) {
+            text += (text.empty() ? "" : "\n\n") + f.Reason;
+        } else {
+            plugins += "\n\n\"" + f.Plugin + "\": " + f.Reason;
+            ++count;
+        }
+    }
+    if (count)
+        text = (count == 1 ? "A plug-in was left out of the list:" : "These plug-ins were left out of the list:") +
+               plugins + (text.empty() ? "" : "\n\n" + text);
+    return text;
+}

@@ -7,6 +7,7 @@
 
 #include "ui/ComCtrls.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,31 @@ struct PluginEntry {
 
 // ---- The plug-in list of a form -----------------------------------------
 
+// A plug-in that could not be listed, and why.
+struct PluginFailure {
+    // Its name where known, else its identifier; empty for the list of
+    // defaults.
+    std::string Plugin;
+    std::string Reason;
+};
+
+// Told before each call into a plug-in's code while the list fills: the
+// plug-in (its identifier, or its name once known) and the call.
+using PluginCallNote = std::function<void(const std::string& plugin, const char* call)>;
+
 // Fills a list view with one row per plug-in of the directory, in its
 // order: the name, the description, a PluginEntry as the row's data, and
-// the check box from "CheckedPlugins.lst". A plug-in whose GetPlugin fails
-// is left out; any other failure raises and ends the filling with the rows
-// before it kept. The row of an options identifier that does not convert
-// stays without data when keepRowWithoutEntry, else it is removed again.
-void LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry);
+// the check box from "CheckedPlugins.lst". A plug-in that cannot be
+// created, whose GetPluginInfo fails or faults, or whose options
+// identifier does not convert is left out (kept without data when
+// keepRowWithoutEntry, for the last case) and named in the result; the
+// others are listed all the same. An unreadable list of defaults is named
+// too and checks nothing.
+std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry,
+                                          const PluginCallNote& note = nullptr);
+
+// The one message that names each plug-in of a fill that failed.
+std::string PluginFailuresMessage(const std::vector<PluginFailure>& failures);
 
 // ---- "CheckedPlugins.lst" -----------------------------------------------
 

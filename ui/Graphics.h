@@ -141,6 +141,13 @@ enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit,
 // Bits per pixel of a format; pfDevice is the screen's depth.
 int BitsPerPixel(TPixelFormat format);
 int ScreenBitsPerPixel();
+// Where the screen's depth is read; tests put another in place. Gives back
+// the one it replaces.
+using TScreenDepthSource = int (*)();
+TScreenDepthSource SetScreenDepthSource(TScreenDepthSource source);
+// The format of the screen's depth now. A bitmap made "at the device's
+// depth" takes it once, when its pixels are made, and keeps it.
+TPixelFormat ScreenPixelFormat();
 // The screen's logical pixels per inch (96 unless the user scaled).
 int ScreenPixelsPerInch();
 
@@ -415,10 +422,17 @@ void FillDibHeader(DibHeader& info, int width, int height, int bpp);
 // The same for a bitmap as it is, with its own colour table; the size of
 // the header with what follows it, where a packed DIB's pixels start.
 size_t DescribeDib(TBitmap& bitmap, DibHeader& info);
-// Writes a complete bitmap file ("BM" header, info header, masks or colour
-// table, pixel rows) of the bitmap at its own pixel format to the stream at
-// its current position. Raises EOleSysError when the stream refuses.
+// Hands a complete bitmap file ("BM" header, info header, masks or colour
+// table, pixel rows) of the bitmap at its own pixel format to `write`, in
+// three pieces, the pixels straight from the bitmap.
+using TBitmapFileWriter = std::function<void(const void* data, size_t size)>;
+void WriteBitmapFile(TBitmap& bitmap, const TBitmapFileWriter& write);
+// The same into a stream at its current position. Raises EOleSysError when
+// the stream refuses.
 void SaveBitmapToStream(TBitmap& bitmap, IStream* stream);
+// Reads a bitmap file as WriteBitmapFile makes them, at its own pixel
+// format and colours; raises, naming the file, for anything else.
+void LoadBitmapFile(const std::wstring& path, TBitmap& bitmap);
 // A new stream over global memory that holds the bitmap file, positioned at
 // its start and freed with its last reference.
 ComPtr<IStream> BitmapFileStream(TBitmap& bitmap);

@@ -51,6 +51,11 @@ struct FileHandleTraits {
     static Handle null() { return INVALID_HANDLE_VALUE; }
     static void close(Handle h) { ::CloseHandle(h); }
 };
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle null() { return INVALID_HANDLE_VALUE; }
+    static void close(Handle h) { ::FindClose(h); }
+};
 struct GdiTraits {
     using Handle = HGDIOBJ;
     static Handle null() { return nullptr; }
@@ -100,6 +105,7 @@ struct CoTaskMemTraits {
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindTraits>;
 using GdiObject = UniqueHandle<GdiTraits>;
 using MemDc = UniqueHandle<MemDcTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;

@@ -354,10 +354,52 @@ void TOleContainer::RaiseNoObject() const {
     throw EOleError("The OLE container holds no object");
 }
 
+namespace {
+// Posted to the container after a fault in a call of its own accord.
+constexpr UINT WM_OBJECTFAULT = WM_APP + 0x4F1;
+}  // namespace
+
+template <class F>
+decltype(auto) TOleContainer::ObjectCall(F&& f) {
+    try {
+        return ForeignCall(std::forward<F>(f));
+    } catch (const EForeignFault&) {
+        AbandonObject();
+        throw;
+    }
+}
+
+template <class F>
+void TOleContainer::QuietObjectCall(F&& f) noexcept {
+    try {
+        ForeignCall(std::forward<F>(f));
+    } catch (const EForeignFault& fault) {
+        AbandonObject();
+        faultCode_ = fault.Code;
+        faultAddress_ = fault.Address;
+        if (wnd_) ::PostMessageA(wnd_, WM_OBJECTFAULT, 0, 0);
+    } catch (...) {
+    }
+}
+
+void TOleContainer::AbandonObject() noexcept {
+    RemoveKeyFilter();
+    // Our own site stays alive for as long as the object may hold it, but
+    // answers nothing any more.
+    if (site_) site_->Detach();
+    object_.Detach();
+    site_.Detach();
+    inPlaceObject_.Detach();
+    activeObject_.Detach();
+    storage_.Detach();
+    ::InvalidateRect(wnd_, nullptr, TRUE);
+}
+
 void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
     DestroyObject();
     const std::string what = "Cannot create the OLE object " + Quoted(progId);
     try {
+      ObjectCall([&] {
         progId_ = progId;
         aspect_ = iconic ? DVASPECT_ICON : DVASPECT_CONTENT;
         CLSID clsid;
@@ -393,6 +435,9 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
         const int ppi = ScreenPixelsPerInch();
         SIZEL extent{::MulDiv(rc.right, 2540, ppi), ::MulDiv(rc.bottom, 2540, ppi)};
         object_->SetExtent(aspect_, &extent);
+      });
+    } catch (const EForeignFault&) {
+        throw;
     } catch (...) {
         DestroyObject();
         throw;
@@ -401,29 +446,35 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
 
 void TOleContainer::DestroyObject() noexcept {
     if (!object_) return;
-    ComPtr<IOleObject> object = std::move(object_);
-    ComPtr<TOleSite> site = std::move(site_);
-    HWND own = ObjectWindow();
-    HWND focus = ::GetFocus();
-    // The keyboard stays with the form, not with a window that goes.
-    if (own && wnd_ && !Dying() && (focus == own || ::IsChild(own, focus))) ::SetFocus(wnd_);
-    if (ComPtr<IOleInPlaceObject> inPlace = inPlaceObject_) {
-        inPlace->UIDeactivate();
-        inPlace->InPlaceDeactivate();
-    }
-    object->Close(OLECLOSE_NOSAVE);
-    object->SetClientSite(nullptr);
-    RemoveKeyFilter();
-    if (site) site->Detach();
-    inPlaceObject_.reset();
-    activeObject_.reset();
-    storage_.reset();
+    QuietObjectCall([&] {
+        ComPtr<IOleObject> object = std::move(object_);
+        ComPtr<TOleSite> site = std::move(site_);
+        HWND own = ObjectWindow();
+        HWND focus = ::GetFocus();
+        // The keyboard stays with the form, not with a window that goes.
+        if (own && wnd_ && !Dying() && (focus == own || ::IsChild(own, focus))) ::SetFocus(wnd_);
+        if (ComPtr<IOleInPlaceObject> inPlace = inPlaceObject_) {
+            inPlace->UIDeactivate();
+            inPlace->InPlaceDeactivate();
+        }
+        object->Close(OLECLOSE_NOSAVE);
+        object->SetClientSite(nullptr);
+        RemoveKeyFilter();
+        if (site) site->Detach();
+        inPlaceObject_.reset();
+        activeObject_.reset();
+        storage_.reset();
+        // The object put back, so that a fault in its last release is
+        // abandoned with it rather than released again.
+        object_ = std::move(object);
+        object_.reset();
+    });
 }
 
 ComPtr<IDispatch> TOleContainer::OleObject() const {
     if (!object_) RaiseNoObject();
     ComPtr<IDispatch> dispatch;
-    OleCheck(object_.As(IID_IDispatch, dispatch),
+    OleCheck(ForeignCall([&] { return object_.As(IID_IDispatch, dispatch); }),
              "The OLE object " + Quoted(progId_) + " has no automation interface");
     return dispatch;
 }
@@ -432,11 +483,13 @@ void TOleContainer::DoVerb(LONG verb) {
     if (!object_) RaiseNoObject();
     RECT rc = ClientRect(wnd_);
     // The object may go while it runs the verb (a handler of ours destroys it).
-    ComPtr<IOleObject> object = object_;
-    ComPtr<TOleSite> site = site_;
-    OleCheck(object->DoVerb(verb, nullptr, static_cast<IOleClientSite*>(site.get()), 0, wnd_, &rc),
-             "The OLE object " + Quoted(progId_) + " cannot carry out verb " +
-                 std::to_string(verb));
+    ObjectCall([&] {
+        ComPtr<IOleObject> object = object_;
+        ComPtr<TOleSite> site = site_;
+        OleCheck(object->DoVerb(verb, nullptr, static_cast<IOleClientSite*>(site.get()), 0, wnd_, &rc),
+                 "The OLE object " + Quoted(progId_) + " cannot carry out verb " +
+                     std::to_string(verb));
+    });
     HWND own = ObjectWindow();
     if (own && ::IsChild(wnd_, own)) {
         // An object window that is neither a tab stop nor a control parent
@@ -450,13 +503,22 @@ void TOleContainer::DoVerb(LONG verb) {
 
 HWND TOleContainer::ObjectWindow() const noexcept {
     HWND own = nullptr;
-    if (!inPlaceObject_ || FAILED(inPlaceObject_->GetWindow(&own))) return nullptr;
+    if (!inPlaceObject_) return nullptr;
+    // Reached from noexcept paths of a const object: the fault is dealt
+    // with by the call that follows, which finds the object faulty too.
+    try {
+        if (FAILED(ForeignCall([&] { return inPlaceObject_->GetWindow(&own); }))) return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
     return own;
 }
 
 bool TOleContainer::InPlaceActivated() noexcept {
     if (!object_) return false;
     ComPtr<IOleInPlaceObject> inPlace;
+    // Called by the object itself, within a call of ours that runs in a
+    // fault frame.
     if (FAILED(object_.As(IID_IOleInPlaceObject, inPlace))) return false;
     inPlaceObject_ = inPlace;
     if (keyFilter_) return true;
@@ -494,20 +556,32 @@ bool TOleContainer::TranslateObjectKey(MSG& msg) noexcept {
     HWND own = ObjectWindow();
     if (!own || (msg.hwnd != own && !::IsChild(own, msg.hwnd))) return false;
     // An object in place but not UI active still gets its keys.
-    ComPtr<IOleInPlaceActiveObject> active = activeObject_;
-    if (!active) inPlaceObject_.As(IID_IOleInPlaceActiveObject, active);
-    return active && active->TranslateAccelerator(&msg) == S_OK;
+    bool used = false;
+    QuietObjectCall([&] {
+        ComPtr<IOleInPlaceActiveObject> active = activeObject_;
+        if (!active) inPlaceObject_.As(IID_IOleInPlaceActiveObject, active);
+        used = active && active->TranslateAccelerator(&msg) == S_OK;
+    });
+    return used;
 }
 
 void TOleContainer::ResizeObject() noexcept {
     if (!inPlaceObject_) return;
     RECT rc = ClientRect(wnd_);
-    ComPtr<IOleInPlaceObject> inPlace = inPlaceObject_;
-    inPlace->SetObjectRects(&rc, &rc);
+    QuietObjectCall([&] {
+        ComPtr<IOleInPlaceObject> inPlace = inPlaceObject_;
+        inPlace->SetObjectRects(&rc, &rc);
+    });
 }
 
 bool TOleContainer::WndProc(TMessage& msg) {
     switch (msg.Msg) {
+        case WM_OBJECTFAULT:
+            if (faultCode_ && OnObjectFault) {
+                const EForeignFault fault(std::exchange(faultCode_, 0), faultAddress_);
+                Guarded([&] { OnObjectFault(fault); });
+            }
+            return true;
         case WM_SIZE: {
             bool handled = TCustomControl::WndProc(msg);
             ResizeObject();

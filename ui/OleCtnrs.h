@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/Controls.h"
+#include "ui/ForeignCall.h"
 #include "ui/Handles.h"
 
 #include <ole2.h>
@@ -27,6 +28,15 @@ public:
     bool HasObject() const noexcept { return static_cast<bool>(object_); }
     // Deactivates, closes and releases the object held, if any.
     void DestroyObject() noexcept;
+    // Lets go of the object without calling it again, not even to release
+    // it: for an object that faulted.
+    void AbandonObject() noexcept;
+    // Every call into the object runs in a fault frame. A fault in a call
+    // the container makes of its own accord (a key, a resize, the focus)
+    // abandons the object and is reported here, once the message that
+    // led to it is done; a fault in CreateObject or DoVerb abandons it and
+    // raises EForeignFault.
+    std::function<void(const EForeignFault&)> OnObjectFault;
     // The object's automation interface; raises when no object is held or
     // the object has none.
     ComPtr<IDispatch> OleObject() const;
@@ -52,6 +62,12 @@ private:
     void RemoveKeyFilter() noexcept;
     bool TranslateObjectKey(MSG& msg) noexcept;
     [[noreturn]] void RaiseNoObject() const;
+    // Runs a call into the object; a fault abandons it and raises.
+    template <class F>
+    decltype(auto) ObjectCall(F&& f);
+    // The same where nothing may raise: the fault is reported later.
+    template <class F>
+    void QuietObjectCall(F&& f) noexcept;
 
     ComPtr<IOleObject> object_;
     ComPtr<TOleSite> site_;
@@ -62,6 +78,8 @@ private:
     DWORD aspect_ = DVASPECT_CONTENT;
     TForm* filterForm_ = nullptr;
     int keyFilter_ = 0;
+    DWORD faultCode_ = 0;
+    const void* faultAddress_ = nullptr;
 };
 
 constexpr TControlKind ckOleContainer = &CreateControl<TOleContainer>;

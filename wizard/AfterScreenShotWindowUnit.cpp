@@ -7,8 +7,11 @@
 #include "ui/Clipbrd.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
+#include "wizard/RecoveryStore.h"
 
 #include <shellapi.h>
+
+#include <algorithm>
 
 using namespace ui;
 
@@ -193,7 +196,9 @@ protected:
 };
 }  // namespace
 
-TAfterScreenShotWindow::TAfterScreenShotWindow() : TForm(kForm, kControls) {
+TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> recovery,
+                                               bool broughtBack)
+    : TForm(kForm, kControls), recovery_(std::move(recovery)), broughtBack_(broughtBack) {
     Ctl<TPanel>("EditorPanel").SetColor(clHighlightText);
     ScreenShot.AutoSize = true;
     PaintSidePicture(Ctl<TImage>("SidePicture"));
@@ -232,6 +237,7 @@ TAfterScreenShotWindow::TAfterScreenShotWindow() : TForm(kForm, kControls) {
     Label8.OnClick = [this](TControl*) { Label8Click(); };
     PluginContainer.OnEnter = [this](TControl*) { PluginContainerEnter(); };
     PluginContainer.OnExit = [this](TControl*) { PluginContainerExit(); };
+    PluginContainer.OnObjectFault = [this](const EForeignFault& fault) { DropPlugin(pluginRow_, fault); };
     ActionsView.OnDeletion = [this](TControl*, TListItem* item) { ActionsViewDeletion(item); };
     OnClose = [this](TCloseAction& action) { FormClose(action); };
     OnActivate = [this] { FormActivate(); };
@@ -264,6 +270,7 @@ TAfterScreenShotWindow::TAfterScreenShotWindow() : TForm(kForm, kControls) {
 }
 
 TAfterScreenShotWindow::~TAfterScreenShotWindow() {
+    PluginContainer.OnObjectFault = nullptr;
     Guarded([this] { FormDestroy(); });
 }
 
@@ -275,24 +282,39 @@ void TAfterScreenShotWindow::FormCreate() {
     FontButtonReleased = false;
     History.clear();
     QuickModeOn = false;
-    LoadPluginList();
+    // A list that could not be made whole still leaves the settings to read.
+    try {
+        LoadPluginList();
+    } catch (const std::exception& e) {
+        listFailures_.push_back({"", e.what()});
+    }
     LoadSettings();
 }
 
 void TAfterScreenShotWindow::LoadPluginList() {
     // A row without a usable entry could only fail later, at its turn.
-    LoadPluginRows(ActionsView, false);
+    listFailures_ = LoadPluginRows(ActionsView, false, [this](const std::string& plugin, const char* call) {
+        KeepPicture();
+        NoteCall(plugin, call);
+    });
+    NoteCall("", "");
 }
 
 void TAfterScreenShotWindow::LoadSettings() {
     const TWizardSettings settings = WizardReadSettings();
-    QuickModeOn = settings.QuickMode;
+    QuickModeOn = settings.QuickMode && !broughtBack_;
     HistoryLimit = settings.MaxHistorySteps;
     cbLeaveInClipboard.SetChecked(settings.LeaveInClipboard);
+    settingsRead_ = true;
 }
 
 void TAfterScreenShotWindow::TimerTimer() {
     Timer.SetEnabled(false);
+    if (!listFailures_.empty()) {
+        const std::string message = PluginFailuresMessage(listFailures_);
+        listFailures_.clear();
+        Application.HandleException(Exception(message));
+    }
     GoToPage(QuickModeOn ? 2 : 0);
 }
 
@@ -350,6 +372,15 @@ void TAfterScreenShotWindow::NextClick() {
         GoToPage(3);
         return;
     }
+    // A plug-in turned off after a fault gives way to the next one.
+    if (Dropped(CurrentPluginIndex)) {
+        CurrentPluginIndex = NextCheckedPlugin(CurrentPluginIndex);
+        if (CurrentPluginIndex == -1)
+            GoToPage(3);
+        else
+            ShowPluginOptions(CurrentPluginIndex);
+        return;
+    }
     // After a failed set-up the page holds no object of this plug-in, or
     // another one's: set it up again instead of running it.
     if (!pluginReady_) {
@@ -380,8 +411,82 @@ void TAfterScreenShotWindow::Label8Click() {
 
 int TAfterScreenShotWindow::NextCheckedPlugin(int after) {
     for (int i = after + 1; i < ActionsView.Count(); ++i)
-        if (ActionsView.Item(i).Checked()) return i;
+        if (ActionsView.Item(i).Checked() && !Dropped(i)) return i;
     return -1;
+}
+
+bool TAfterScreenShotWindow::Dropped(int row) const {
+    auto entry = std::static_pointer_cast<PluginEntry>(ActionsView.Item(row).Data);
+    return entry && std::any_of(dropped_.begin(), dropped_.end(), [&](const CLSID& id) {
+               return ::IsEqualCLSID(id, entry->PluginId);
+           });
+}
+
+template <class F>
+decltype(auto) TAfterScreenShotWindow::PluginCall(int row, const char* call, F&& f) {
+    if (row < 0) row = pluginRow_;
+    KeepPicture();
+    NoteCall(row >= 0 && row < ActionsView.Count() ? ActionsView.Item(row).Caption() : std::string(), call);
+    struct EndNote {
+        TAfterScreenShotWindow& form;
+        ~EndNote() { form.NoteCall("", ""); }
+    } endNote{*this};
+    try {
+        return ForeignCall(std::forward<F>(f));
+    } catch (const EForeignFault& fault) {
+        DropPlugin(row, fault);
+    }
+}
+
+void TAfterScreenShotWindow::DropPlugin(int row, const EForeignFault& fault) {
+    std::string name = "?";
+    if (row >= 0 && row < ActionsView.Count()) {
+        TListItem& item = ActionsView.Item(row);
+        name = item.Caption();
+        if (auto entry = std::static_pointer_cast<PluginEntry>(item.Data)) dropped_.push_back(entry->PluginId);
+        item.SetChecked(false);
+    }
+    // Nothing of a plug-in that faulted is called again, not even Release.
+    if (row == pluginRow_) {
+        CurrentPlugin.Detach();
+        PluginContainer.AbandonObject();
+        pluginReady_ = false;
+    }
+    throw Exception("The plug-in \"" + name + "\" stopped working (" + fault.what() +
+                    ") and was turned off for this picture.");
+}
+
+void TAfterScreenShotWindow::KeepPicture() noexcept {
+    if (!recovery_ || !pictureDirty_ || keepFailed_) return;
+    try {
+        recovery_->Save(Picture());
+        pictureDirty_ = false;
+    } catch (const std::exception& e) {
+        // Said once: the picture is still here, only its copy on disk is not.
+        keepFailed_ = true;
+        Application.HandleException(Exception(std::string(e.what()) +
+                                              " The picture stays open in the wizard."));
+    }
+}
+
+void TAfterScreenShotWindow::NoteCall(const std::string& plugin, const char* call) noexcept {
+    if (!recovery_) return;
+    try {
+        recovery_->NoteCall(plugin, call);
+    } catch (...) {
+    }
+}
+
+void TAfterScreenShotWindow::KeepForQuit() noexcept {
+    if (TextBox && TextBox->Visible()) Guarded([this] { CommitText(); });
+    if (recovery_) {
+        keepFailed_ = false;
+        pictureDirty_ = true;
+        KeepPicture();
+        // Not removed with the wizard: the next start brings it back.
+        recovery_.reset();
+    }
+    Guarded([this] { SaveLeaveInClipboard(); });
 }
 
 void TAfterScreenShotWindow::ShowPluginOptions(int index) {
@@ -389,18 +494,23 @@ void TAfterScreenShotWindow::ShowPluginOptions(int index) {
     auto entry = std::static_pointer_cast<PluginEntry>(ActionsView.Item(index).Data);
     if (!entry) throw Exception("The plug-in of row " + std::to_string(index + 1) + " has no entry");
     ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
-    CurrentPlugin.reset();
+    PluginCall(pluginRow_, "Release", [&] { CurrentPlugin.reset(); });
+    pluginRow_ = index;
     const std::string id = automation::GuidToString(entry->PluginId);
-    OleCheck(CallGetPlugin(*directory.get(), id, CurrentPlugin), "Cannot create the plug-in " + id);
+    PluginCall(index, "GetPlugin", [&] {
+        OleCheck(CallGetPlugin(*directory.get(), id, CurrentPlugin), "Cannot create the plug-in " + id);
+    });
     CoTaskString progId;
     OleCheck(::ProgIDFromCLSID(entry->OptionsClassId, progId.put()),
              "The options object " + automation::GuidToString(entry->OptionsClassId) +
                  " of the plug-in " + id + " has no ProgID");
-    PluginContainer.CreateObject(progId.get(), false);
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    automation::OleCheckCall(options->SetPlugin(CurrentPlugin.get()), options.get(),
-                             IID_IKestrixPluginOptions);
-    PluginContainer.DoVerb(OLEIVERB_SHOW);
+    PluginCall(index, "CreateObject", [&] { PluginContainer.CreateObject(progId.get(), false); });
+    PluginCall(index, "SetPlugin", [&] {
+        ComPtr<IKestrixPluginOptions> options = PluginOptions();
+        automation::OleCheckCall(options->SetPlugin(CurrentPlugin.get()), options.get(),
+                                 IID_IKestrixPluginOptions);
+    });
+    PluginCall(index, "DoVerb", [&] { PluginContainer.DoVerb(OLEIVERB_SHOW); });
     pluginReady_ = true;
 }
 
@@ -413,10 +523,12 @@ ComPtr<IKestrixPluginOptions> TAfterScreenShotWindow::PluginOptions() {
 }
 
 bool TAfterScreenShotWindow::RunCurrentPlugin() {
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
     HRESULT result = S_OK;
-    automation::OleCheckCall(options->SaveSettings(&result), options.get(),
-                             IID_IKestrixPluginOptions);
+    PluginCall(-1, "SaveSettings", [&] {
+        ComPtr<IKestrixPluginOptions> options = PluginOptions();
+        automation::OleCheckCall(options->SaveSettings(&result), options.get(),
+                                 IID_IKestrixPluginOptions);
+    });
     if (FAILED(result)) return false;
 
     ComPtr<IStream> stream = BitmapFileStream(ScreenShot.Picture.Bitmap());
@@ -426,35 +538,46 @@ bool TAfterScreenShotWindow::RunCurrentPlugin() {
         TAfterScreenShotWindow& form;
         ~ShowAgain() { form.Show(); }
     } showAgain{*this};
-    automation::OleCheckCall(
-        CurrentPlugin->Execute(stream.get(), static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())),
-                               &result),
-        CurrentPlugin.get(), IID_IKestrixPlugin);
+    PluginCall(-1, "Execute", [&] {
+        automation::OleCheckCall(
+            CurrentPlugin->Execute(stream.get(),
+                                   static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())), &result),
+            CurrentPlugin.get(), IID_IKestrixPlugin);
+    });
     return SUCCEEDED(result);
 }
 
 void TAfterScreenShotWindow::PluginContainerEnter() {
     if (!PluginContainer.HasObject()) return;
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    automation::OleCheckCall(options->Notify(nmGetFocus), options.get(), IID_IKestrixPluginOptions);
+    PluginCall(-1, "Notify", [&] {
+        ComPtr<IKestrixPluginOptions> options = PluginOptions();
+        automation::OleCheckCall(options->Notify(nmGetFocus), options.get(), IID_IKestrixPluginOptions);
+    });
 }
 
 void TAfterScreenShotWindow::PluginContainerExit() {
     if (!PluginContainer.HasObject()) return;
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    automation::OleCheckCall(options->Notify(nmLostFocus), options.get(),
-                             IID_IKestrixPluginOptions);
+    PluginCall(-1, "Notify", [&] {
+        ComPtr<IKestrixPluginOptions> options = PluginOptions();
+        automation::OleCheckCall(options->Notify(nmLostFocus), options.get(),
+                                 IID_IKestrixPluginOptions);
+    });
 }
 
 void TAfterScreenShotWindow::ActionsViewDeletion(TListItem* Item) { Item->Data.reset(); }
 
 void TAfterScreenShotWindow::FormClose(TCloseAction&) {
+    // The wizard ended as the user meant: the copy on disk has done its work.
+    if (recovery_) {
+        recovery_->Remove();
+        recovery_.reset();
+    }
     // A failure is reported by the form; the wizard closes all the same.
     SaveLeaveInClipboard();
 }
 
 void TAfterScreenShotWindow::SaveLeaveInClipboard() {
-    WizardWriteSettings(cbLeaveInClipboard.Checked());
+    if (settingsRead_) WizardWriteSettings(cbLeaveInClipboard.Checked());
 }
 
 void TAfterScreenShotWindow::FormDestroy() {
@@ -694,6 +817,14 @@ void TAfterScreenShotWindow::TextBoxKeyDown(WORD& Key) {
 
 void TAfterScreenShotWindow::TextBoxExit() { CommitText(); }
 
+void TAfterScreenShotWindow::CancelText() {
+    if (!TextBox || !TextBox->Visible()) return;
+    const bool hadFocus = TextBox->Focused();
+    // Hidden first, so that losing the focus commits nothing.
+    TextBox->Hide();
+    if (hadFocus) ::SetFocus(Handle());
+}
+
 void TAfterScreenShotWindow::CommitText() {
     if (!TextBox || !TextBox->Visible()) return;
     PushHistory();
@@ -762,6 +893,17 @@ void TAfterScreenShotWindow::N32bit1Click() { SetDepth(pf32bit); }
 // ---- undo history ----
 
 void TAfterScreenShotWindow::FormKeyDown(WORD& Key, TShiftState Shift) {
+    if (Key == VK_ESCAPE) {
+        // Esc drops a half-typed text; it ends the wizard as Cancel does
+        // only while that loses no edit.
+        if (TextBox && TextBox->Visible()) {
+            CancelText();
+            Key = 0;
+        } else if (!History.empty() || editsBeyondHistory_) {
+            Key = 0;
+        }
+        return;
+    }
     // Not consumed: the focused control gets the key too.
     if (Key == 'Z' && (Shift & ssCtrl)) StepBack();
 }
@@ -769,13 +911,18 @@ void TAfterScreenShotWindow::FormKeyDown(WORD& Key, TShiftState Shift) {
 void TAfterScreenShotWindow::Label6Click() { StepBack(); }
 
 void TAfterScreenShotWindow::PushHistory() {
+    pictureDirty_ = true;
     // A limit below 1 keeps no snapshots at all.
-    if (HistoryLimit <= 0) return;
+    if (HistoryLimit <= 0) {
+        editsBeyondHistory_ = true;
+        return;
+    }
     // The oldest step that gives way lends its pixels to the picture's copy.
     std::unique_ptr<TBitmap> spare;
     while (static_cast<int>(History.size()) >= HistoryLimit) {
         spare = std::move(History.back());
         History.pop_back();
+        editsBeyondHistory_ = true;
     }
     TBitmap& picture = Picture();
     const size_t bytes = PictureBytes(picture);
@@ -786,6 +933,7 @@ void TAfterScreenShotWindow::PushHistory() {
     while (!History.empty() && !RoomFor(needed())) {
         spare = std::move(History.back());
         History.pop_back();
+        editsBeyondHistory_ = true;
     }
     auto snapshot = std::make_unique<TBitmap>();
     snapshot->Assign(picture);
@@ -797,6 +945,7 @@ void TAfterScreenShotWindow::PushHistory() {
             picture.OwnPixels(spare.get());
             return;
         } catch (const Exception&) {
+            editsBeyondHistory_ = true;
             // With only the new snapshot left, drop it and edit without a step.
             if (History.size() <= 1) {
                 History.clear();
@@ -814,5 +963,6 @@ void TAfterScreenShotWindow::StepBack() {
     History.pop_front();
     Picture().Assign(*snapshot);
     snapshot.reset();
+    pictureDirty_ = true;
     ScreenShot.Invalidate();
 }

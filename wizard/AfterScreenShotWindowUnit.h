@@ -3,21 +3,30 @@
 // whether the picture stays in the clipboard.
 #pragma once
 
+#include "plugins/KestrixCommUnit.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/ComCtrls.h"
 #include "ui/Dialogs.h"
 #include "ui/ExtCtrls.h"
+#include "ui/ForeignCall.h"
 #include "ui/Forms.h"
 #include "ui/Menus.h"
 #include "ui/OleCtnrs.h"
 #include "ui/Timers.h"
+#include "wizard/RecoveryStore.h"
 
 #include <list>
 #include <memory>
+#include <vector>
+
 
 class TAfterScreenShotWindow : public ui::TForm {
 public:
-    TAfterScreenShotWindow();
+    // With a recovery entry, the picture's copy on disk is kept up to date
+    // for as long as the wizard runs; one brought back from an earlier run
+    // opens on the editor, quick mode or not.
+    explicit TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> recovery = nullptr,
+                                    bool broughtBack = false);
     ~TAfterScreenShotWindow() override;
 
     ui::TNotebook& Notebook = Ctl<ui::TNotebook>("Notebook");
@@ -125,7 +134,23 @@ public:
     // The address that Label8 opens.
     static const char kPluginsPage[];
 
+    // The program ends with the wizard open: the copy on disk is brought up
+    // to date and the clipboard choice saved, so the next start has both.
+    void KeepForQuit() noexcept;
+
 private:
+    // Runs a call into plug-in code: the picture is on disk first and the
+    // call noted there. A fault in it turns the plug-in of row `row` off for
+    // this picture and raises the message that says so; row -1 is the
+    // plug-in that CurrentPlugin holds.
+    template <class F>
+    decltype(auto) PluginCall(int row, const char* call, F&& f);
+    void KeepPicture() noexcept;
+    void NoteCall(const std::string& plugin, const char* call) noexcept;
+    [[noreturn]] void DropPlugin(int row, const ui::EForeignFault& fault);
+    bool Dropped(int row) const;
+    void CancelText();
+
     void LoadPluginList();
     void LoadSettings();
     int NextCheckedPlugin(int after);
@@ -160,6 +185,20 @@ private:
 
     // The plug-in of CurrentPluginIndex is set up completely.
     bool pluginReady_ = false;
+    // The row whose instance CurrentPlugin holds, or -1.
+    int pluginRow_ = -1;
+    // Settings that were never read are never written back.
+    bool settingsRead_ = false;
+    std::vector<PluginFailure> listFailures_;
+    // Plug-ins that faulted: never called again for this picture.
+    std::vector<CLSID> dropped_;
+    std::unique_ptr<TRecoveryEntry> recovery_;
+    bool broughtBack_ = false;
+    // The picture changed since it was last written to disk.
+    bool pictureDirty_ = false;
+    // Edits that no step of the history can take back.
+    bool editsBeyondHistory_ = false;
+    bool keepFailed_ = false;
 };
 
 extern TAfterScreenShotWindow* AfterScreenShotWindow;

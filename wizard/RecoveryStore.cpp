@@ -1,0 +1,199 @@
+#include "wizard/RecoveryStore.h"
+
+#include "common/KestrixInc.h"
+#include "ui/Exception.h"
+#include "ui/Strings.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+
+using namespace ui;
+
+namespace {
+const wchar_t kPicture[] = L".bmp";
+const wchar_t kCall[] = L".call";
+const wchar_t kTemp[] = L".tmp";
+const wchar_t kAside[] = L".unreadable";
+
+bool EndsWith(const std::wstring& s, const wchar_t* tail) {
+    const size_t n = std::wcslen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+std::wstring WithoutExtension(const std::wstring& path) {
+    const size_t dot = path.find_last_of(L'.');
+    const size_t slash = path.find_last_of(L'\\');
+    return dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)
+               ? path
+               : path.substr(0, dot);
+}
+
+[[noreturn]] void Fail(const std::wstring& path, DWORD error) {
+    throw Exception("The picture could not be kept in " + Quoted(path) + ". " +
+                    SysErrorMessage(error));
+}
+
+// Creates the folder and those above it that are missing.
+void CreateFolders(const std::wstring& folder) {
+    if (::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
+        return;
+    const size_t slash = folder.find_last_of(L'\\');
+    if (::GetLastError() != ERROR_PATH_NOT_FOUND || slash == std::wstring::npos) Fail(folder, ::GetLastError());
+    CreateFolders(folder.substr(0, slash));
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        Fail(folder, ::GetLastError());
+}
+}  // namespace
+
+std::wstring RecoveryFolder() {
+    CoTaskString folder;
+    if (FAILED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, folder.put())) || !folder)
+        throw Exception("Error retreiviing AppData folder path");
+    return JoinPath(JoinPath(folder.get(), L"Kestrix"), L"Recovery");
+}
+
+bool ClaimRecoveryStore() {
+    // Held until the process ends, however it ends.
+    static const bool first = [] {
+        HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"Local\\Kestrix.RecoveryStore");
+        return mutex && ::GetLastError() != ERROR_ALREADY_EXISTS;
+    }();
+    return first;
+}
+
+std::unique_ptr<TRecoveryEntry> TRecoveryEntry::Create() {
+    static LONG counter = 0;
+    SYSTEMTIME t{};
+    ::GetSystemTime(&t);
+    wchar_t name[96];
+    std::swprintf(name, sizeof name / sizeof name[0], L"Picture-%04u%02u%02u-%02u%02u%02u-%lu-%ld.bmp",
+                  t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                  static_cast<unsigned long>(::GetCurrentProcessId()),
+                  static_cast<long>(::InterlockedIncrement(&counter)));
+    return std::make_unique<TRecoveryEntry>(JoinPath(RecoveryFolder(), name));
+}
+
+TRecoveryEntry::TRecoveryEntry(std::wstring picturePath) : picture_(std::move(picturePath)) {}
+
+TRecoveryEntry::~TRecoveryEntry() = default;
+
+void TRecoveryEntry::Save(TBitmap& picture) {
+    const size_t slash = picture_.find_last_of(L'\\');
+    CreateFolders(picture_.substr(0, slash));
+    const std::wstring temp = WithoutExtension(picture_) + kTemp;
+    {
+        FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) Fail(temp, ::GetLastError());
+        // Removes what was written of a copy that failed half-way, once the
+        // file is closed.
+        struct Leftover {
+            FileHandle& file;
+            const std::wstring& path;
+            bool done = false;
+            ~Leftover() {
+                if (done) return;
+                file.reset();
+                ::DeleteFileW(path.c_str());
+            }
+        } leftover{file, temp};
+        WriteBitmapFile(picture, [&](const void* p, size_t n) {
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), p, static_cast<DWORD>(n), &written, nullptr)) Fail(temp, ::GetLastError());
+            if (written != n) Fail(temp, ERROR_DISK_FULL);
+        });
+        if (!::FlushFileBuffers(file.get())) Fail(temp, ::GetLastError());
+        file.reset();
+        if (!::MoveFileExW(temp.c_str(), picture_.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            Fail(picture_, ::GetLastError());
+        leftover.done = true;
+    }
+}
+
+void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
+    // Nothing under way and nothing noted: no file to touch.
+    if (plugin.empty() && !noted_) return;
+    if (!call_) {
+        const std::wstring path = WithoutExtension(picture_) + kCall;
+        call_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!call_) return;  // the picture is what matters; the note is a courtesy
+    }
+    // Kept by the system for as long as the process lives or dies: no flush.
+    const std::string text = plugin.empty() ? std::string() : plugin + "\n" + call + "\n";
+    DWORD written = 0;
+    LARGE_INTEGER start{};
+    ::SetFilePointerEx(call_.get(), start, nullptr, FILE_BEGIN);
+    if (!text.empty()) ::WriteFile(call_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::SetEndOfFile(call_.get());
+    noted_ = !plugin.empty();
+}
+
+void TRecoveryEntry::Remove() noexcept {
+    call_.reset();
+    ::DeleteFileW((WithoutExtension(picture_) + kCall).c_str());
+    ::DeleteFileW(picture_.c_str());
+}
+
+std::vector<TKeptPicture> KeptPictures() {
+    std::vector<TKeptPicture> kept;
+    std::wstring folder;
+    try {
+        folder = RecoveryFolder();
+    } catch (const Exception&) {
+        return kept;
+    }
+    WIN32_FIND_DATAW found{};
+    std::vector<std::wstring> names;
+    {
+        FindHandle search(::FindFirstFileW(JoinPath(folder, L"Picture-*").c_str(), &found));
+        if (!search) return kept;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+        } while (::FindNextFileW(search.get(), &found));
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::wstring& name : names) {
+        const std::wstring path = JoinPath(folder, name);
+        const std::wstring picturePath = WithoutExtension(path) + kPicture;
+        if (EndsWith(name, kTemp) ||
+            (EndsWith(name, kCall) && ::GetFileAttributesW(picturePath.c_str()) == INVALID_FILE_ATTRIBUTES)) {
+            // A write that never finished (the last whole copy, if any, is
+            // beside it), or the note of a picture that never reached disk.
+            ::DeleteFileW(path.c_str());
+            continue;
+        }
+        if (!EndsWith(name, kPicture)) continue;
+        TKeptPicture picture{path, {}, {}};
+        FileHandle call(::CreateFileW((WithoutExtension(path) + kCall).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        char text[512];
+        DWORD read = 0;
+        if (call && ::ReadFile(call.get(), text, sizeof text - 1, &read, nullptr)) {
+            const std::string note(text, read);
+            const size_t line = note.find('\n');
+            if (line != std::string::npos) {
+                picture.Plugin = note.substr(0, line);
+                picture.Call = note.substr(line + 1, note.find('\n', line + 1) - line - 1);
+            }
+        }
+        kept.push_back(std::move(picture));
+    }
+    return kept;
+}
+
+std::wstring SetKeptPictureAside(const std::wstring& path) {
+    std::wstring aside = path + kAside;
+    for (int n = 2; ::GetFileAttributesW(aside.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+        aside = path + L"." + std::to_wstring(n) + kAside;
+    if (!::MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH))
+        throw Exception("The picture " + Quoted(path) + " could not be moved aside. " +
+                        SysErrorMessage(::GetLastError()));
+    ::DeleteFileW((WithoutExtension(path) + kCall).c_str());
+    return aside;
+}

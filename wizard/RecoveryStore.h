@@ -1,0 +1,66 @@
+// Pictures kept on disk while their wizard runs, so that a plug-in that
+// takes the process down, a quit or the end of the session never takes the
+// user's picture with it. Each picture is a bitmap file in the user's local
+// application-data folder (Kestrix\Recovery), beside a small record of the
+// plug-in call under way.
+#pragma once
+
+#include "ui/Graphics.h"
+#include "ui/Handles.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The store's folder; raises when the system has no local application-data
+// folder.
+std::wstring RecoveryFolder();
+
+// Whether this process is the only instance of the program: only that one
+// looks into the store at start. Asked once, early; the answer holds for
+// the process's life.
+bool ClaimRecoveryStore();
+
+class TRecoveryEntry {
+public:
+    // A new entry for a new picture; nothing is on disk until Save.
+    static std::unique_ptr<TRecoveryEntry> Create();
+    // The entry of a picture kept by an earlier run.
+    explicit TRecoveryEntry(std::wstring picturePath);
+    TRecoveryEntry(const TRecoveryEntry&) = delete;
+    TRecoveryEntry& operator=(const TRecoveryEntry&) = delete;
+    // The files stay: only Remove takes them away.
+    ~TRecoveryEntry();
+
+    // Writes the picture safely: a temporary file, flushed, then renamed
+    // over the last copy, so a copy on disk is always whole. Raises with
+    // the reason when it cannot.
+    void Save(ui::TBitmap& picture);
+    // Records the plug-in call under way (an empty plug-in: none).
+    void NoteCall(const std::string& plugin, const char* call);
+    // The wizard ended as the user meant: the copy is not needed any more.
+    void Remove() noexcept;
+
+    const std::wstring& PicturePath() const { return picture_; }
+
+private:
+    std::wstring picture_;
+    ui::FileHandle call_;
+    bool noted_ = false;
+};
+
+// A picture that an earlier run left in the store.
+struct TKeptPicture {
+    std::wstring Path;
+    // The plug-in whose call was under way, and the call; empty when none.
+    std::string Plugin;
+    std::string Call;
+};
+
+// The kept pictures, oldest first. Leftovers of writes that never finished
+// are cleared away on the way.
+std::vector<TKeptPicture> KeptPictures();
+
+// Moves a picture that cannot be read out of the store's way, beside it,
+// never deleting it; gives its new path.
+std::wstring SetKeptPictureAside(const std::wstring& path);

@@ -95,6 +95,7 @@ TEST(EditorScenario, AStrokeUndoneThenOneBitLeavesAOneBitPictureInTheClipboard) 
     SavedKey settings(kSettingsKey);
     for (auto [name, value] : {std::pair{"MaxHistorySteps", 10}, {"QuickMode", 0}, {"LeaveInClipboard", 0}})
         ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, 4);
+    ClearRecoveryStore();
     ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
     PatternWindow pattern(0, 60, false);
     ChildProcess program("\"" + BinPath("kestrix.exe") + "\"");

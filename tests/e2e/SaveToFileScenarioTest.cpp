@@ -55,6 +55,7 @@ protected:
         settings_.reset();
     }
     void SetUp() override {
+        ClearRecoveryStore();
         for (const char* name : {"QuickMode", "LeaveInClipboard"}) {
             DWORD zero = 0;
             ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &zero, sizeof zero);

@@ -54,6 +54,7 @@ protected:
             ::RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Orvane\\Kestrix", name, REG_DWORD,
                               &zero, sizeof zero);
         }
+        ClearRecoveryStore();
         ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
         std::string cmd = "\"" + BinPath("kestrix.exe") + "\"";
         STARTUPINFOA si = {sizeof si};
@@ -206,6 +207,7 @@ std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 class OutsideTheCodePage : public ::testing::Test {
 protected:
     void SetUp() override {
+        ClearRecoveryStore();
         ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
         wchar_t temp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, temp);

@@ -1,5 +1,8 @@
 #include "tests/support/TestSupport.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -107,6 +110,20 @@ long ProcessRssKb() {
     ::ReadFile(f.get(), buf, sizeof buf - 1, &n, nullptr);
     const char* p = std::strstr(buf, "RssAnon:");
     return p ? std::strtol(p + 8, nullptr, 10) : -1;
+}
+
+std::filesystem::path RecoveryStorePath() {
+    wchar_t* folder = nullptr;
+    std::filesystem::path path;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)))
+        path = std::filesystem::path(folder) / L"Kestrix" / L"Recovery";
+    ::CoTaskMemFree(folder);
+    return path;
+}
+
+void ClearRecoveryStore() {
+    std::error_code ignored;
+    std::filesystem::remove_all(RecoveryStorePath(), ignored);
 }
 
 std::string ReadBytes(const std::filesystem::path& path) {

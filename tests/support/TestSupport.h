@@ -59,6 +59,11 @@ long ProcessRssKb();
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
+// The program's store of pictures kept while a wizard runs, and a store
+// emptied for a test that starts the program.
+std::filesystem::path RecoveryStorePath();
+void ClearRecoveryStore();
+
 // Pixel of the screen as it is now.
 COLORREF ScreenPixel(int x, int y);
 

@@ -357,39 +357,64 @@ TEST_F(WizardTest, FailingCallsAreShownAndTheWizardStaysWhereItWas) {
     }
 }
 
-TEST_F(WizardTest, ListingErrorsStopAtTheirPluginAndTheWizardStillOpens) {
-    SetDword("QuickMode", 1);
+TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
     SetDword("LeaveInClipboard", 1);
+    SetDword("MaxHistorySteps", 3);
     Check("CAB");
+    // The directory lists C, A, B: each case breaks A, or adds a key before
+    // them all whose class is gone.
+    const char* kStale = "{0000ACC0-0000-4000-8000-00000000ACC0}";
     struct Case {
         const char* name;
-        const char* value;
+        std::function<void()> arrange;
         std::vector<std::string> rows;
         const char* message;
     };
-    for (const Case& c : {Case{"GetPluginInfoStatus", nullptr, {"Test plug-in C", "Test plug-in A"},
-                               "GetPluginInfo failed in test plug-in B"},
-                          Case{"OptionsObjectName", "KestrixTest.OptionsB", {"Test plug-in C", "Test plug-in A"},
-                               "KestrixTest.OptionsB"}}) {
+    for (const Case& c :
+         {Case{"GetPluginInfo fails", [] { test_plugin::SetSwitch('A', "GetPluginInfoStatus", static_cast<DWORD>(E_FAIL)); },
+               {"Test plug-in C", "Test plug-in B"}, "GetPluginInfo failed in test plug-in A"},
+          Case{"options named by ProgID", [] { test_plugin::SetSwitchText('A', "OptionsObjectName", "KestrixTest.OptionsA"); },
+               {"Test plug-in C", "Test plug-in B"}, "\"Test plug-in A\": \"KestrixTest.OptionsA\" is not a class identifier"},
+          Case{"GetPluginInfo faults", [] { test_plugin::SetSwitch('A', "GetPluginInfoCrash", 1); },
+               {"Test plug-in C", "Test plug-in B"}, "stopped working (access violation at 0x"},
+          Case{"stale key", [&] {
+                RegKey key;
+                ::RegCreateKeyA(HKEY_CURRENT_USER, (std::string(kPluginsKey) + "\\" + kStale).c_str(), key.put());
+            },
+               {"Test plug-in C", "Test plug-in A", "Test plug-in B"}, kStale}}) {
         test_plugin::ClearSwitches();
+        DeleteUserKey(std::string(kPluginsKey) + "\\" + kStale);
         RecordedErrors().clear();
-        if (c.value)
-            test_plugin::SetSwitchText('B', c.name, c.value);
-        else
-            test_plugin::SetSwitch('B', c.name, static_cast<DWORD>(E_FAIL));
+        c.arrange();
         std::vector<std::string> rows;
-        bool unread = false;
+        bool read = false;
         ASSERT_TRUE(Run([&](Wizard& w) -> std::vector<Step> {
             for (int i = 0; i < w.ActionsView.Count(); ++i) rows.push_back(w.ActionsView.Item(i).Caption());
-            // The settings were not read: no quick mode, the box unchecked.
-            unread = w.Notebook.PageIndex() == 0 && !w.cbLeaveInClipboard.Checked();
+            read = w.cbLeaveInClipboard.Checked() && w.HistoryLimit == 3 && w.ActionsView.Item(0).Checked();
             return {Click(w.Finalize)};
         })) << c.name;
         EXPECT_EQ(rows, c.rows) << c.name;
-        EXPECT_TRUE(unread) << c.name;
+        EXPECT_TRUE(read) << c.name;
         ASSERT_EQ(RecordedErrors().size(), 1u) << c.name;
         EXPECT_NE(RecordedErrors()[0].find(c.message), std::string::npos) << RecordedErrors()[0];
+        EXPECT_EQ(StoredDword("LeaveInClipboard"), 1u) << c.name;
     }
+    DeleteUserKey(std::string(kPluginsKey) + "\\" + kStale);
+
+    // A list of defaults that cannot be read checks nothing, lists all.
+    test_plugin::ClearSwitches();
+    RecordedErrors().clear();
+    ui::FileHandle locked(::CreateFileW(list_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    int rows = 0, checked = 0;
+    ASSERT_TRUE(Run([&](Wizard& w) -> std::vector<Step> {
+        rows = w.ActionsView.Count();
+        for (int i = 0; i < rows; ++i) checked += w.ActionsView.Item(i).Checked();
+        return {Click(w.Finalize)};
+    }));
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(checked, 0);
+    ASSERT_EQ(RecordedErrors().size(), 1u);
+    EXPECT_NE(RecordedErrors()[0].find("CheckedPlugins.lst"), std::string::npos) << RecordedErrors()[0];
 }
 
 TEST_F(WizardTest, ARegistryThatRefusesTheWriteDoesNotHoldTheWizard) {

@@ -138,16 +138,12 @@ TEST_F(AboutWindowTest, PlainLabelsLetTheMouseThroughAndAWiderFontPushesTheLineA
             ::GetWindowRect(c.Handle(), &r);
             return ::WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
         };
-        form = w.Handle();
-        link = w.Label3.Handle();
-        atVersion = hit(w.Label1);
-        atLink = hit(w.Label3);
+        form = w.Handle(), link = w.Label3.Handle();
+        atVersion = hit(w.Label1), atLink = hit(w.Label3);
         // Wider than the table assumed, as Wine's fonts and other DPI settings are.
         w.Font().SetHeight(w.Font().Height() * 2);
-        version = w.Label1.BoundsRect();
-        value = w.lbVersion.BoundsRect();
-        download = w.Label2.BoundsRect();
-        address = w.Label3.BoundsRect();
+        version = w.Label1.BoundsRect(), value = w.lbVersion.BoundsRect();
+        download = w.Label2.BoundsRect(), address = w.Label3.BoundsRect();
         Type(w, VK_ESCAPE);
     }));
     EXPECT_EQ(atVersion, form);

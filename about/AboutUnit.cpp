@@ -20,9 +20,9 @@ const TControlLayout kControls[] = {
     {ckImage,    "Image",     nullptr, 0,   0,   360, 90, "", -1, loAlignTop},
     {ckBevel,    "Bevel1",    nullptr, 0,   90,  360, 2,  "", -1, loAlignTop},
     {ckLabel,    "Label1",    nullptr, 7,   99,  0,   0,  "Version:"},
-    {ckLabel,    "lbVersion", nullptr, 46,  99,  0,   0,  "..."},
+    {ckLabel,    "lbVersion", nullptr, 46,  99,  0,   0,  "...", -1, loAfter(1)},
     {ckLabel,    "Label2",    nullptr, 7,   122, 0,   0,  "Download more plugins:"},
-    {ckLabel,    "Label3",    nullptr, 123, 122, 0,   0,  kHomePage, -1, loLink},
+    {ckLabel,    "Label3",    nullptr, 123, 122, 0,   0,  kHomePage, -1, loLink | loAfter(3)},
     {ckButton,   "btnClose",  nullptr, 147, 145, 75,  25, "Close", 0, loDefault | loCancel, mrOk},
 };
 }  // namespace

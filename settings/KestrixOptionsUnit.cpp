@@ -22,7 +22,7 @@ const TControlLayout kControls[] = {
     {ckCheckBox,  "cbStartWithWindows", nullptr, 6,   7,   197, 17,  "Start Kestrix with Windows", 2},
     {ckCheckBox,  "cbQuickMode",        nullptr, 6,   27,  199, 17,  "Quick mode",                 3},
     {ckLabel,     "Label2",             nullptr, 345, 9,   0,   0,   "Undo buffer steps:"},
-    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5},
+    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5, loAfter(4)},
     {ckBevel,     "Bevel1",             nullptr, 8,   49,  474, 2},
     {ckLabel,     "Label1",             nullptr, 7,   56,  0,   0,   "Default plugins:"},
     {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           4},
@@ -68,8 +68,10 @@ void TKestrixOptions::LoadSettings() {
 
 bool TKestrixOptions::CheckQuickModePlugins() {
     if (!cbQuickMode.Checked()) return true;
+    // Only rows that will be written count: a row without data would leave
+    // quick mode with nothing to run.
     for (int i = 0; i < ActionsView.Count(); ++i)
-        if (ActionsView.Item(i).Checked()) return true;
+        if (ActionsView.Item(i).Checked() && ActionsView.Item(i).Data) return true;
     return false;
 }
 

@@ -74,6 +74,8 @@ TControl::TControl(TWinControl& parent, const TControlLayout& layout)
     if (layout.Options & loAlignLeft) align_ = alLeft;
     if (layout.Options & loAlignRight) align_ = alRight;
     if (layout.Options & loAlignClient) align_ = alClient;
+    layoutLeft_ = ScaleValue(layout.Left);
+    if (layout.Options & loAfterFlag) afterGap_ = static_cast<int>(layout.Options >> 24);
 }
 
 TControl::~TControl() {
@@ -241,7 +243,10 @@ bool TControl::WndProc(TMessage& msg) {
         case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: button = mbMiddle; goto down;
         case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK:
         down:
-            if (CaptureMouse) ::SetCapture(wnd_);
+            if (CaptureMouse) {
+                ::SetCapture(wnd_);
+                mousePressed_ = true;
+            }
             MouseDown(button, ShiftFromKeys(msg.WParam), x, y);
             if (msg.Msg == WM_LBUTTONDBLCLK && OnDblClick) OnDblClick(this);
             return false;
@@ -253,8 +258,14 @@ bool TControl::WndProc(TMessage& msg) {
         case WM_LBUTTONUP:
         up: {
             const bool captured = ::GetCapture() == wnd_;
-            if (CaptureMouse && captured && !(msg.WParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)))
-                ::ReleaseCapture();
+            const bool held = (msg.WParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) != 0;
+            if (CaptureMouse && captured && !held) ::ReleaseCapture();
+            if (CaptureMouse) {
+                // A press elsewhere released over this control is no click
+                // here, as with the platform's buttons.
+                if (!mousePressed_) return false;
+                if (!held) mousePressed_ = false;
+            }
             MouseUp(button, ShiftFromKeys(msg.WParam), x, y);
             if (CaptureMouse && button == mbLeft) {
                 RECT rc;
@@ -459,7 +470,21 @@ TControl& TWinControl::Adopt(std::unique_ptr<TControl> child) {
 
 TControl& TWinControl::Add(const TControlLayout& layout) {
     if (!layout.Kind) throw Exception(std::string("No kind for control ") + layout.Name);
-    return Adopt(std::unique_ptr<TControl>(layout.Kind(*this, layout)));
+    TControl& child = Adopt(std::unique_ptr<TControl>(layout.Kind(*this, layout)));
+    if (child.afterGap_ >= 0) PlaceAfterSiblings();
+    return child;
+}
+
+void TWinControl::PlaceAfterSiblings() {
+    const TControl* previous = nullptr;
+    for (const auto& c : controls_) {
+        if (previous && c->afterGap_ >= 0 && c->align_ == alNone && c->wnd_) {
+            const int after = static_cast<int>(previous->BoundsRect().right) + c->ScaleValue(c->afterGap_);
+            const int left = std::max(c->layoutLeft_, after);
+            if (left != c->Left()) c->SetLeft(left);
+        }
+        previous = c.get();
+    }
 }
 
 void TWinControl::Remove(TControl& child) {
@@ -823,6 +848,7 @@ void TLabel::AdjustBounds() {
     }
     RECT b = BoundsRect();
     ::MoveWindow(wnd_, b.left, b.top, r.right, r.bottom, TRUE);
+    if (parent_) parent_->PlaceAfterSiblings();
 }
 
 void TLabel::FontChanged() {
@@ -830,6 +856,12 @@ void TLabel::FontChanged() {
 }
 
 bool TLabel::WndProc(TMessage& msg) {
+    if (msg.Msg == WM_NCHITTEST && !OnClick && !OnDblClick) {
+        // As the platform's static without notifications: the mouse goes to
+        // what lies beneath, such as a field the text reaches over.
+        msg.Result = HTTRANSPARENT;
+        return true;
+    }
     if (msg.Msg != WM_SETTEXT) return TControl::WndProc(msg);
     DefaultHandler(msg);
     if (autoSize_) AdjustBounds();

@@ -70,7 +70,16 @@ enum TLayoutOption : unsigned {
     loAlignClient = 1u << 14,
     loNoBorder = 1u << 15,
     loGrouped = 1u << 16,  // a check tool button of a group: one down at a time
+    loAfterFlag = 1u << 17,  // see loAfter
 };
+
+// Places the control gap pixels right of the previous control of its
+// container when that is further right than the line's own left: a font
+// wider than the table assumed pushes the rest of the line along instead
+// of drawing over it. The gap rides in the top byte of the options.
+constexpr unsigned loAfter(int gap) {
+    return loAfterFlag | (static_cast<unsigned>(gap) & 0xFFu) << 24;
+}
 
 // One control of a form, in 96-DPI pixels. A width or height of 0 lets
 // the control size itself (labels fit their text).
@@ -249,6 +258,12 @@ private:
     TAlign align_ = alNone;
     int tabOrder_ = -1;
     bool dying_ = false;
+    // A release counts only on the control that saw the press.
+    bool mousePressed_ = false;
+    // The line's left in the form's pixels, and its gap after the previous
+    // control (-1: placed where the line says).
+    int layoutLeft_ = 0;
+    int afterGap_ = -1;
 };
 
 // ---- containers ----
@@ -273,6 +288,9 @@ public:
     virtual void Realign();
     // Orders the children for Tab by their tab order.
     void ApplyTabOrder();
+    // Moves the children placed after another along to their previous
+    // sibling's right edge where it has grown past their own left.
+    void PlaceAfterSiblings();
 
 protected:
     using TControl::TControl;

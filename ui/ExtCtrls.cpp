@@ -129,6 +129,9 @@ TScrollBox::TScrollBox(TWinControl& parent, const TControlLayout& layout)
     : TPanel(parent, layout, "TScrollBox",
              (layout.Options & loNoBorder) ? 0u : DWORD(WS_EX_CLIENTEDGE)) {
     BevelOuter = bvNone;
+    // A drag that starts beside the picture stays the viewport's: the
+    // release must not reach the picture as one of its own.
+    CaptureMouse = true;
 }
 
 TPage::TPage(TWinControl& parent, const TControlLayout& layout)

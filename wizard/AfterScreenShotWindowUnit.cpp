@@ -46,7 +46,7 @@ const TControlLayout kControls[] = {
     {ckToolButton, "tbSettings",        "ToolBar",        0,   0,   0,   0},
     {ckShape,     "PenColor",           "EditorPanel",    368, 159, 22,  22},
     {ckLabel,     "Label1",             "EditorPanel",    5,   241, 0,   0,   "To do Step Backward - press"},
-    {ckLabel,     "Label6",             "EditorPanel",    146, 241, 0,   0,   "Ctrl-Z", -1, loLink},
+    {ckLabel,     "Label6",             "EditorPanel",    146, 241, 0,   0,   "Ctrl-Z", -1, loLink | loAfter(3)},
     {ckLabel,     "Label7",             "EditorPanel",    5,   255, 0,   0,   "Click Next to continue."},
 
     {ckPage,      "ChoosePlugins",      "Notebook",       0,   0,   0,   0},
@@ -61,8 +61,8 @@ const TControlLayout kControls[] = {
      "Please choose: what you want to do with this image?"},
     {ckListView,  "ActionsView",        "ChoosePlugins",  16,  84,  510, 152, "",    0},
     {ckLabel,     "Label4",             "ChoosePlugins",  16,  244, 0,   0,   "or"},
-    {ckLabel,     "Label9",             "ChoosePlugins",  32,  244, 0,   0,   "Skip", -1, loLink},
-    {ckLabel,     "Label5",             "ChoosePlugins",  60,  244, 0,   0,   "this pages."},
+    {ckLabel,     "Label9",             "ChoosePlugins",  32,  244, 0,   0,   "Skip", -1, loLink | loAfter(3)},
+    {ckLabel,     "Label5",             "ChoosePlugins",  60,  244, 0,   0,   "this pages.", -1, loAfter(3)},
 
     {ckPage,      "ExecutePlugins",     "Notebook",       0,   0,   0,   0},
     {ckOleContainer, "PluginContainer", "ExecutePlugins", 0,   0,   542, 270, "",    0, loAlignClient | loNoBorder},
@@ -75,18 +75,13 @@ const TControlLayout kControls[] = {
     {ckCheckBox,  "cbLeaveInClipboard", "Report",         24,  80,  300, 17,  "Leave screen-shot in Clipboard", 0},
     {ckLabel,     "Label10",            "Report",         24,  112, 0,   0,   "Check for other plugins:"},
     {ckLabel,     "Label8",             "Report",         150, 112, 0,   0,
-     TAfterScreenShotWindow::kPluginsPage, -1, loLink},
+     TAfterScreenShotWindow::kPluginsPage, -1, loLink | loAfter(4)},
 
     {ckBevel,     "Bevel1",             nullptr,          0,   270, 542, 2},
     {ckButton,    "Back",               nullptr,          298, 277, 75,  25,  "<  Back",  1},
     {ckButton,    "Next",               nullptr,          373, 277, 75,  25,  "Next  >",  2, loDefault},
     {ckButton,    "Finalize",           nullptr,          459, 277, 75,  25,  "Cancel",   3, loCancel},
 };
-
-// Places a control just right of another on the same line.
-void PlaceAfter(TControl& control, const TControl& before, int gap) {
-    control.SetLeft(before.BoundsRect().right + before.ScaleValue(gap));
-}
 
 // The decorative side picture: a gradient from the highlight colour down.
 void PaintSidePicture(TImage& image) {
@@ -202,9 +197,6 @@ TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> r
     Ctl<TPanel>("EditorPanel").SetColor(clHighlightText);
     ScreenShot.AutoSize = true;
     PaintSidePicture(Ctl<TImage>("SidePicture"));
-    PlaceAfter(Label9, Ctl<TLabel>("Label4"), 3);
-    PlaceAfter(Ctl<TLabel>("Label5"), Label9, 3);
-    PlaceAfter(Label8, Ctl<TLabel>("Label10"), 4);
     ToolBar.SetImages(ToolGlyphs());
     ToolBar.SetButtonSize(23, 22);
     tbMove.Hint = "Move image";

@@ -129,6 +129,31 @@ TEST_F(AboutWindowTest, EachOpeningIsAFreshInstance) {
     EXPECT_EQ(shown, "1.0.0.26");
 }
 
+TEST_F(AboutWindowTest, PlainLabelsLetTheMouseThroughAndAWiderFontPushesTheLineAlong) {
+    HWND form = nullptr, atVersion = nullptr, atLink = nullptr, link = nullptr;
+    RECT version{}, value{}, download{}, address{};
+    ASSERT_TRUE(OpenFromTray([&](TAboutWindow& w) {
+        auto hit = [](TControl& c) {
+            RECT r;
+            ::GetWindowRect(c.Handle(), &r);
+            return ::WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        };
+        form = w.Handle(), link = w.Label3.Handle();
+        atVersion = hit(w.Label1), atLink = hit(w.Label3);
+        // Wider than the table assumed, as Wine's fonts and other DPI settings are.
+        w.Font().SetHeight(w.Font().Height() * 2);
+        version = w.Label1.BoundsRect(), value = w.lbVersion.BoundsRect();
+        download = w.Label2.BoundsRect(), address = w.Label3.BoundsRect();
+        Type(w, VK_ESCAPE);
+    }));
+    EXPECT_EQ(atVersion, form);
+    EXPECT_EQ(atLink, link);
+    EXPECT_GT(version.right, 46);
+    EXPECT_GE(value.left, version.right);
+    EXPECT_GT(download.right, 123);
+    EXPECT_GE(address.left, download.right);
+}
+
 // Registers the recorder as the shell's handler for the home page's scheme
 // and puts the previous handler back afterwards.
 class StandInBrowser {

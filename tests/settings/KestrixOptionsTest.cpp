@@ -160,6 +160,24 @@ TEST_F(KestrixOptionsTest, WithoutPluginsQuickModeAsksForACheckedRowFirst) {
     EXPECT_TRUE(RecordedErrors().empty());
 }
 
+TEST_F(KestrixOptionsTest, QuickModeWithOnlyACheckedRowWithoutDataAsksForARowFirst) {
+    WriteBytes(list_, "");
+    std::string message;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        // As a row whose identifiers did not convert: nothing of it is written.
+        d.ActionsView.Item(0).Data.reset();
+        d.ActionsView.Item(0).SetChecked(true);
+        return {
+            Click(d.cbQuickMode, [&d] { return d.cbQuickMode.Checked(); }),
+            Click(d.Button1, [&] { return FindMessageBox(&message) != nullptr; }),
+            Key(VK_RETURN, [] { return !FindMessageBox(); }),
+            {[&d] { d.Close(); }},
+        };
+    }));
+    EXPECT_EQ(message, "For QuickMode you will check some plugins for automatic activation.");
+    EXPECT_FALSE(WizardReadSettings().QuickMode);
+}
+
 TEST_F(KestrixOptionsTest, ListsWhatCanBeCreatedAndSavesTheCheckedRowsUpperCase) {
     // Not a plug-in: its status fails, so it is simply missing.
     AddPluginKey(test_plugin::kNotAPluginId);

@@ -224,6 +224,23 @@ TEST_F(EditorTest, TextGoesFromItsBoxToThePictureAtEnterInThePenColour) {
     EXPECT_TRUE(Steps(1));
 }
 
+TEST_F(EditorTest, APressBesideThePictureReleasedOverItOpensNoTextBox) {
+    Open();
+    w_->tbText.Click();
+    POINT beside{5, 5}, over{w_->ScreenShot.Left() + 50, w_->ScreenShot.Top() + 50};
+    ::ClientToScreen(w_->ScrollBox.Handle(), &beside);
+    ::ClientToScreen(w_->ScrollBox.Handle(), &over);
+    MouseLeftDown(beside.x, beside.y);
+    ASSERT_TRUE(PumpUntil([&] { return ::GetCapture() == w_->ScrollBox.Handle(); }));
+    MouseMoveTo(over.x, over.y);
+    MouseLeftUp(over.x, over.y);
+    EXPECT_TRUE(PumpUntil([] { return ::GetCapture() == nullptr; }));
+    EXPECT_EQ(w_->TextBox, nullptr);
+    // A release the picture gets without its press is none of its clicks either.
+    ::SendMessageA(w_->ScreenShot.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(50, 50));
+    EXPECT_EQ(w_->TextBox, nullptr);
+}
+
 TEST_F(EditorTest, TheSwatchTakesAColourOnlyWhenTheDialogIsConfirmed) {
     Open();
     for (int button : {IDCANCEL, IDOK}) {

@@ -220,7 +220,7 @@ TEST_F(SampleWizardTest, TabEntersAndLeavesThePageBothWaysAndExecuteGetsThePictu
             picture.Canvas().SetPixels(x, y, static_cast<TColor>(RGB(x * 4, y * 7, (x ^ y) * 8)));
 
     std::vector<std::string> visits;
-    ASSERT_TRUE(Run(picture, [&](TAfterScreenShotWindow& w) -> std::vector<Step> {
+    const bool closed = Run(picture, [&](TAfterScreenShotWindow& w) -> std::vector<Step> {
         auto page = [&w] { return FindChild(w.PluginContainer.Handle(), "KestrixSamplePage"); };
         auto where = [&w, page] {
             HWND f = ::GetFocus();
@@ -256,7 +256,8 @@ TEST_F(SampleWizardTest, TabEntersAndLeavesThePageBothWaysAndExecuteGetsThePictu
                  }},
                 Step{[&w] { ClickWindow(w.Next.Handle()); }, [&w] { return w.Notebook.PageIndex() == 3; }, 2},
                 Step{[&w] { ClickWindow(w.Finalize.Handle()); }}};
-    }));
+    });
+    EXPECT_TRUE(closed) << "the wizard was left open";
     EXPECT_EQ(visits, (std::vector<std::string>{"file", "replace", "Back", "replace", "file", "Cancel"}));
     EXPECT_TRUE(RecordedErrors().empty()) << (RecordedErrors().empty() ? "" : RecordedErrors()[0]);
 

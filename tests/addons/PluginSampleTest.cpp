@@ -104,7 +104,8 @@ TEST_F(SampleTest, TheHostShowsThePageRunsSaveSettingsAndExecuteAndShowsTheError
     HWND form = nullptr, page = nullptr;
     ASSERT_TRUE(PumpUntil([&] {
         form = WindowOfProcess(host.Id(), "TPluginHostWindow", true);
-        return form && (page = FindChild(form, "KestrixSamplePage")) != nullptr;
+        page = form ? FindChild(form, "KestrixSamplePage") : nullptr;
+        return page && ::GetDlgItem(page, kReplaceId);
     }, 20000)) << host.Output();
     HWND next = FindChild(form, "Button", "Next  >");
     HWND edit = ::GetDlgItem(page, kFileId);

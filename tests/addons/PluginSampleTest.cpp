@@ -221,6 +221,7 @@ TEST_F(SampleWizardTest, TabEntersAndLeavesThePageBothWaysAndExecuteGetsThePictu
             picture.Canvas().SetPixels(x, y, static_cast<TColor>(RGB(x * 4, y * 7, (x ^ y) * 8)));
 
     std::vector<std::string> visits;
+    RECT pageRect{}, containerRect{};
     const bool closed = Run(picture, [&](TAfterScreenShotWindow& w) -> std::vector<Step> {
         auto page = [&w] { return FindChild(w.PluginContainer.Handle(), "KestrixSamplePage"); };
         auto where = [&w, page] {
@@ -249,7 +250,12 @@ TEST_F(SampleWizardTest, TabEntersAndLeavesThePageBothWaysAndExecuteGetsThePictu
         return {Step{[&w] { ClickWindow(w.Next.Handle()); }, [&w] { return w.Notebook.PageIndex() == 1; }, 2},
                 Step{[&w] { ClickWindow(w.Next.Handle()); }, [&w] { return w.Notebook.PageIndex() == 2; }, 2},
                 {[] {}, [page] { return page() != nullptr; }},
-                {[&w] { w.Finalize.SetFocus(); }},
+                // The page is the whole container, at the system's DPI.
+                {[&w, page, &pageRect, &containerRect] {
+                     ::GetWindowRect(page(), &pageRect);
+                     ::GetWindowRect(w.PluginContainer.Handle(), &containerRect);
+                     w.Finalize.SetFocus();
+                 }},
                 key(false, "file"), key(false, "replace"), key(false, "Back"),
                 key(true, "replace"), key(true, "file"), key(true, "Cancel"),
                 {[page, &target] {
@@ -259,6 +265,10 @@ TEST_F(SampleWizardTest, TabEntersAndLeavesThePageBothWaysAndExecuteGetsThePictu
                 Step{[&w] { ClickWindow(w.Finalize.Handle()); }}};
     });
     EXPECT_TRUE(closed) << "the wizard was left open";
+    EXPECT_TRUE(::EqualRect(&pageRect, &containerRect));
+    WindowDc screen(nullptr);
+    EXPECT_EQ(containerRect.right - containerRect.left,
+              ::MulDiv(542, ::GetDeviceCaps(screen.get(), LOGPIXELSX), 96));
     EXPECT_EQ(visits, (std::vector<std::string>{"file", "replace", "Back", "replace", "file", "Cancel"}));
     EXPECT_TRUE(RecordedErrors().empty()) << (RecordedErrors().empty() ? "" : RecordedErrors()[0]);
 

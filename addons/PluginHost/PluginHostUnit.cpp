@@ -1,0 +1,221 @@
+#include "addons/PluginHost/PluginHostUnit.h"
+
+#include "automation/ComObj.h"
+#include "plugins/KestrixCommUnit.h"
+#include "ui/Exception.h"
+#include "ui/Strings.h"
+
+#include <cstdio>
+
+using namespace ui;
+
+namespace {
+// The wizard's window: its font, and its plug-in page's size and place.
+const FormLayout kForm = {
+    "TPluginHostWindow", "Kestrix plug-in host", 0, 0, 542, 306, bsDialog,
+    fsNormal, poDesktopCenter, {"MS Sans Serif", -11}, clBtnFace, 0, true,
+};
+
+const TControlLayout kControls[] = {
+    // kind          name               parent   left top  w    h    text       tab
+    {ckOleContainer, "PluginContainer", nullptr, 0,   0,   542, 270, "",        0, loNoBorder},
+    {ckBevel,        "Bevel1",          nullptr, 0,   270, 542, 2},
+    {ckLabel,        "Status",          nullptr, 8,   283, 280, 0,   ""},
+    {ckButton,       "Back",            nullptr, 298, 277, 75,  25,  "<  Back", 1},
+    {ckButton,       "Next",            nullptr, 373, 277, 75,  25,  "Next  >", 2, loDefault},
+    {ckButton,       "Finalize",        nullptr, 459, 277, 75,  25,  "Cancel",  3, loCancel},
+};
+
+std::string Hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+std::string BstrText(BSTR s) { return Utf8(s ? s : L"", s ? static_cast<int>(::SysStringLen(s)) : 0); }
+
+TPixelFormat FormatOfBits(int bits) {
+    switch (bits) {
+        case 1: return pf1bit;
+        case 4: return pf4bit;
+        case 8: return pf8bit;
+        case 15: return pf15bit;
+        case 16: return pf16bit;
+        case 24: return pf24bit;
+        case 32: return pf32bit;
+        default: throw Exception("A picture has 1, 4, 8, 15, 16, 24 or 32 bits, not " + std::to_string(bits));
+    }
+}
+
+void DrawTestPicture(TBitmap& picture) {
+    picture.SetSize(320, 200);
+    TCanvas& canvas = picture.Canvas();
+    for (int y = 0; y < 200; y += 8)
+        for (int x = 0; x < 320; x += 8) {
+            canvas.Brush.SetColor(static_cast<TColor>(RGB(x * 255 / 319, y * 255 / 199, (x + y) % 256)));
+            canvas.FillRect(RECT{x, y, x + 8, y + 8});
+        }
+    canvas.Brush.SetColor(clWhite);
+    canvas.Font.SetColor(clBlack);
+    canvas.TextOut(12, 12, "Kestrix test picture");
+}
+}  // namespace
+
+void WriteOutput(const std::string& line) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!out || out == INVALID_HANDLE_VALUE) return;
+    const std::string text = line + "\r\n";
+    DWORD written = 0;
+    ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void LoadTestPicture(TBitmap& picture, const std::wstring& path, int bits) {
+    picture.SetPixelFormat(pf24bit);
+    TPixelFormat format = pf24bit;
+    if (path.empty()) {
+        DrawTestPicture(picture);
+    } else {
+        GdiObject loaded(::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                                      LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+        if (!loaded)
+            throw Exception("Cannot read the picture " + Quoted(path) + ". " +
+                            SysErrorMessage(::GetLastError()));
+        DIBSECTION dib = {};
+        if (::GetObjectW(loaded.get(), sizeof dib, &dib) != sizeof dib)
+            throw Exception("Cannot read the picture " + Quoted(path));
+        picture.SetSize(dib.dsBm.bmWidth, dib.dsBm.bmHeight);
+        {
+            MemDc dc(::CreateCompatibleDC(nullptr));
+            SelectGuard select(dc.get(), loaded.get());
+            TCanvas::Lease to(picture.Canvas());
+            ::BitBlt(to.get(), 0, 0, dib.dsBm.bmWidth, dib.dsBm.bmHeight, dc.get(), 0, 0, SRCCOPY);
+        }
+        const int depth = dib.dsBm.bmBitsPixel;
+        format = depth == 16 ? (dib.dsBmih.biCompression == BI_BITFIELDS && dib.dsBitfields[1] == 0x07E0
+                                    ? pf16bit
+                                    : pf15bit)
+                             : FormatOfBits(depth);
+    }
+    if (bits) format = FormatOfBits(bits);
+    if (format != pf24bit) picture.SetPixelFormat(format);
+}
+
+TPluginHostWindow::TPluginHostWindow(const std::string& pluginId, TBitmap& picture)
+    : TForm(kForm, kControls), pluginId_(pluginId), picture_(picture) {
+    OnActivate = [this] { FormActivate(); };
+    PluginContainer.OnEnter = [this](TControl*) { PluginContainerEnter(); };
+    PluginContainer.OnExit = [this](TControl*) { PluginContainerExit(); };
+    Back.OnClick = [this](TControl*) { ShowPluginOptions(); };
+    Next.OnClick = [this](TControl*) { NextClick(); };
+    Finalize.OnClick = [this](TControl*) { Close(); };
+}
+
+void TPluginHostWindow::FormActivate() {
+    // The page comes once the window is there, as the wizard's does.
+    if (shown_) return;
+    shown_ = true;
+    ShowPluginOptions();
+}
+
+void TPluginHostWindow::Report(const std::string& line) {
+    WriteOutput(line);
+    Status.SetCaption(line);
+}
+
+void TPluginHostWindow::ShowPluginOptions() {
+    ready_ = false;
+    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
+    CLSID optionsId{};
+    {
+        // As the list of plug-ins does: an instance of its own, released at once.
+        ComPtr<IKestrixPlugin> listed;
+        OleCheck(CallGetPlugin(*directory.get(), pluginId_, listed),
+                 "Cannot create the plug-in " + pluginId_);
+        Bstr name, description, optionsName;
+        HRESULT result = S_OK;
+        HRESULT hr = listed->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result);
+        Report("GetPluginInfo: status " + Hex(hr) + ", Result " + Hex(result) + ", Name \"" +
+               BstrText(name.get()) + "\", Description \"" + BstrText(description.get()) +
+               "\", OptionsObjectName \"" + BstrText(optionsName.get()) + "\"");
+        automation::OleCheckCall(hr, listed.get(), IID_IKestrixPlugin);
+        optionsId = StringToClassId(AnsiString(optionsName.get()));
+        SetCaption("Kestrix plug-in host: " + AnsiString(name.get()));
+    }
+    // From here on what the wizard does at the plug-in's turn.
+    plugin_.reset();
+    OleCheck(CallGetPlugin(*directory.get(), pluginId_, plugin_),
+             "Cannot create the plug-in " + pluginId_);
+    CoTaskString progId;
+    OleCheck(::ProgIDFromCLSID(optionsId, progId.put()),
+             "The options object " + automation::GuidToString(optionsId) + " of the plug-in " +
+                 pluginId_ + " has no ProgID");
+    PluginContainer.CreateObject(progId.get(), false);
+    ComPtr<IKestrixPluginOptions> options = PluginOptions();
+    HRESULT hr = options->SetPlugin(plugin_.get());
+    Report("SetPlugin: status " + Hex(hr) + " (options object " + Utf8(progId.get()) + ")");
+    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
+    PluginContainer.DoVerb(OLEIVERB_SHOW);
+    Report("DoVerb(OLEIVERB_SHOW): the page is shown");
+    ready_ = true;
+}
+
+ComPtr<IKestrixPluginOptions> TPluginHostWindow::PluginOptions() {
+    ComPtr<IDispatch> object = PluginContainer.OleObject();
+    ComPtr<IKestrixPluginOptions> options;
+    OleCheck(object.As(IID_IKestrixPluginOptions, options),
+             "The plug-in's options object does not support IKestrixPluginOptions");
+    return options;
+}
+
+void TPluginHostWindow::NextClick() {
+    if (!ready_) {
+        ShowPluginOptions();
+        return;
+    }
+    succeeded_ = false;
+    ComPtr<IKestrixPluginOptions> options = PluginOptions();
+    HRESULT result = S_OK;
+    HRESULT hr = options->SaveSettings(&result);
+    Report("SaveSettings: status " + Hex(hr) + ", Result " + Hex(result));
+    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
+    if (FAILED(result)) return;
+
+    ComPtr<IStream> stream = BitmapFileStream(picture_);
+    STATSTG stat = {};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    const std::string what = std::to_string(picture_.Width()) + " x " +
+                             std::to_string(picture_.Height()) + " pixels, " +
+                             std::to_string(stat.cbSize.QuadPart) + " bytes";
+    {
+        Hide();
+        struct ShowAgain {
+            TPluginHostWindow& form;
+            ~ShowAgain() { form.Show(); }
+        } showAgain{*this};
+        hr = plugin_->Execute(stream.get(), static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())),
+                              &result);
+    }
+    Report("Execute: status " + Hex(hr) + ", Result " + Hex(result) + " (picture of " + what + ")");
+    automation::OleCheckCall(hr, plugin_.get(), IID_IKestrixPlugin);
+    if (FAILED(result)) return;
+    succeeded_ = true;
+    // As the wizard moves on, this page goes; a fresh one of the same plug-in
+    // follows so that it can be run again.
+    ShowPluginOptions();
+}
+
+void TPluginHostWindow::PluginContainerEnter() {
+    if (!PluginContainer.HasObject()) return;
+    ComPtr<IKestrixPluginOptions> options = PluginOptions();
+    HRESULT hr = options->Notify(nmGetFocus);
+    WriteOutput("Notify(nmGetFocus): status " + Hex(hr));
+    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
+}
+
+void TPluginHostWindow::PluginContainerExit() {
+    if (!PluginContainer.HasObject()) return;
+    ComPtr<IKestrixPluginOptions> options = PluginOptions();
+    HRESULT hr = options->Notify(nmLostFocus);
+    WriteOutput("Notify(nmLostFocus): status " + Hex(hr));
+    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
+}

@@ -44,11 +44,19 @@ TKestrixOptions::TKestrixOptions() : TForm(kForm, kControls) {
 }
 
 void TKestrixOptions::FormCreate() {
-    LoadPluginList();
+    // One bad plug-in leaves the others listed and the settings read; what
+    // failed is said once, at the end.
+    std::vector<PluginFailure> failures;
+    try {
+        failures = LoadPluginList();
+    } catch (const std::exception& e) {
+        failures.push_back({"", e.what()});
+    }
     LoadSettings();
+    if (!failures.empty()) throw Exception(PluginFailuresMessage(failures));
 }
 
-void TKestrixOptions::LoadPluginList() { LoadPluginRows(ActionsView, true); }
+std::vector<PluginFailure> TKestrixOptions::LoadPluginList() { return LoadPluginRows(ActionsView, true); }
 
 void TKestrixOptions::LoadSettings() {
     TDialogSettings settings;

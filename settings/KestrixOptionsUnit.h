@@ -3,6 +3,7 @@
 #pragma once
 
 #include "controls/Spin.h"
+#include "plugins/KestrixCommUnit.h"
 #include "ui/ComCtrls.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -23,7 +24,7 @@ public:
 
     void FormCreate();
     void Button1Click();
-    void LoadPluginList();
+    std::vector<PluginFailure> LoadPluginList();
     void LoadSettings();
     bool CheckQuickModePlugins();
 };

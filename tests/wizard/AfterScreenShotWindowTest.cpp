@@ -357,6 +357,44 @@ TEST_F(WizardTest, FailingCallsAreShownAndTheWizardStaysWhereItWas) {
     }
 }
 
+TEST_F(WizardTest, APluginThatFaultsIsTurnedOffAndNeverCalledAgainWhileTheNextOneRuns) {
+    Check("AB");
+    for (const char* method : {"SetPlugin", "DoVerb", "SaveSettings", "Execute"}) {
+        test_plugin::ClearSwitches();
+        test_plugin::ClearLog();
+        RecordedErrors().clear();
+        test_plugin::SetSwitch('A', std::string(method) + "Crash", 1);
+        const bool atSetUp = std::string(method) == "SetPlugin" || std::string(method) == "DoVerb";
+        bool stayed = false, unchecked = false;
+        ASSERT_TRUE(Run([&](Wizard& w) -> std::vector<Step> {
+            std::vector<Step> steps{NextTo(w, 1), Click(w.Next, [&w, atSetUp] {
+                                        return w.Notebook.PageIndex() == 2 && (!atSetUp || RecordedErrors().size() == 1);
+                                    })};
+            if (!atSetUp) steps.push_back(Click(w.Next, [] { return RecordedErrors().size() == 1; }));
+            steps.push_back({[&] {
+                stayed = w.Visible() && w.Notebook.PageIndex() == 2;
+                unchecked = !w.ActionsView.Item(0).Checked();
+            }});
+            steps.push_back(Click(w.Next, [] { return Logged({"B options", "SetPlugin"}) == 1; }));
+            steps.push_back(Click(w.Next, [&w] { return w.Notebook.PageIndex() == 3; }));
+            steps.push_back(Click(w.Finalize));
+            return steps;
+        })) << method;
+        EXPECT_TRUE(stayed) << method;
+        EXPECT_TRUE(unchecked) << method;
+        ASSERT_EQ(RecordedErrors().size(), 1u) << method;
+        EXPECT_NE(RecordedErrors()[0].find("The plug-in \"Test plug-in A\" stopped working (access violation at 0x"),
+                  std::string::npos)
+            << RecordedErrors()[0];
+        EXPECT_EQ(Executes('B').size(), 1u) << method;
+        // Nothing of A is called after its fault, not even a release.
+        const std::vector<std::string> log = test_plugin::LogLines();
+        auto crash = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("A crash", 0) == 0; });
+        ASSERT_NE(crash, log.end()) << method;
+        EXPECT_TRUE(std::none_of(crash + 1, log.end(), [](const std::string& l) { return l[0] == 'A'; })) << method;
+    }
+}
+
 TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
     SetDword("LeaveInClipboard", 1);
     SetDword("MaxHistorySteps", 3);

@@ -2,12 +2,18 @@
 // underneath, and resizing keeps what still fits.
 #include "ui/Graphics.h"
 
+#include "tests/support/TestSupport.h"
+#include "ui/Exception.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 using namespace ui;
+using namespace testing_support;
 
 namespace {
 
@@ -116,6 +122,54 @@ TBitmap& WhiteBitmap(TBitmap& b) {
 }
 
 }  // namespace
+
+TEST(Bitmap, APictureMadeAtTheScreensDepthKeepsItWhenTheScreenChanges) {
+    SetScreenDepthSource([] { return 32; });
+    TBitmap b(21, 5);
+    SetScreenDepthSource([] { return 16; });
+    EXPECT_EQ(b.PixelFormat(), pf32bit);
+    EXPECT_EQ(b.Stride(), 84);
+    TBitmap copy;
+    copy.Assign(b);
+    copy.OwnPixels();
+    EXPECT_EQ(copy.PixelFormat(), pf32bit);
+    ComPtr<IStream> stream = BitmapFileStream(b);
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    EXPECT_EQ(stat.cbSize.QuadPart, 14u + 40u + 84u * 5u);
+    SetScreenDepthSource(nullptr);
+}
+
+TEST(BitmapFile, EveryFormatComesBackAsWrittenAndAnythingElseIsRefused) {
+    const std::wstring path = std::filesystem::temp_directory_path().wstring() + L"\\kestrix-file-test.bmp";
+    auto save = [&](TBitmap& b) {
+        std::ofstream out(std::filesystem::path(path), std::ios::binary);
+        WriteBitmapFile(b, [&](const void* p, size_t n) { out.write(static_cast<const char*>(p), n); });
+    };
+    for (TPixelFormat f : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        TBitmap b(13, 7, pf24bit);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 13; ++x) b.Canvas().SetPixels(x, y, static_cast<TColor>(RGB(x * 19, y * 37, (x * y) * 5)));
+        b.SetPixelFormat(f);
+        save(b);
+        TBitmap loaded;
+        LoadBitmapFile(path, loaded);
+        ASSERT_EQ(loaded.PixelFormat(), f);
+        ASSERT_EQ(loaded.Width(), 13);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 13; ++x) ASSERT_EQ(loaded.PixelColor(x, y), b.PixelColor(x, y)) << f;
+    }
+    // Cut short, or a depth this program never writes.
+    std::string bytes = ReadBytes(path);
+    WriteBytes(path, bytes.substr(0, bytes.size() - 1));
+    TBitmap refused;
+    EXPECT_THROW(LoadBitmapFile(path, refused), Exception);
+    bytes[28] = 7;
+    WriteBytes(path, bytes);
+    EXPECT_THROW(LoadBitmapFile(path, refused), Exception);
+    EXPECT_TRUE(refused.Empty());
+    std::filesystem::remove(std::filesystem::path(path));
+}
 
 TEST(Canvas, DrawsWithItsPenAndBrushOnEveryPixelFormat) {
     for (TPixelFormat format : kFormats) {

@@ -224,6 +224,31 @@ TEST_F(EditorTest, TextGoesFromItsBoxToThePictureAtEnterInThePenColour) {
     EXPECT_TRUE(Steps(1));
 }
 
+TEST_F(EditorTest, EscDropsAHalfTypedTextAndCancelsOnlyWhileNothingWouldBeLost) {
+    Open();
+    auto before = Copy(Pic());
+    w_->tbText.Click();
+    Mouse(WM_LBUTTONDOWN, w_->ScreenShot.Left() + 30, w_->ScreenShot.Top() + 40);
+    Mouse(WM_LBUTTONUP, w_->ScreenShot.Left() + 30, w_->ScreenShot.Top() + 40);
+    ASSERT_TRUE(PumpUntil([&] { return w_->TextBox && w_->TextBox->Focused(); }));
+    ASSERT_TRUE(Keys({'A'}, [&] { return w_->TextBox->Text() == "a"; }));
+    ASSERT_TRUE(Keys({VK_ESCAPE}, [&] { return !w_->TextBox->Visible(); }));
+    Pump(50);
+    EXPECT_TRUE(Steps(0));
+    EXPECT_TRUE(Same(Pic(), *before));
+    EXPECT_TRUE(w_->Visible());
+
+    // With a step to lose, Esc does nothing; with none, it is Cancel.
+    w_->tbPaint.Click();
+    Stroke({{10, 10}, {60, 10}});
+    ASSERT_TRUE(Steps(1));
+    PressKeys({VK_ESCAPE});
+    Pump(200);
+    EXPECT_TRUE(w_->Visible());
+    ASSERT_TRUE(Keys({VK_CONTROL, 'Z'}, [&] { return Steps(0); }));
+    EXPECT_TRUE(Keys({VK_ESCAPE}, [&] { return !w_->Visible(); }));
+}
+
 TEST_F(EditorTest, APressBesideThePictureReleasedOverItOpensNoTextBox) {
     Open();
     w_->tbText.Click();

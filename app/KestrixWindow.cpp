@@ -224,8 +224,9 @@ void TKestrixWnd::HandOver(const RECT& sel) {
     if (!picture.Empty()) {
         try {
             recovery = TRecoveryEntry::Create();
-            // On disk before the wizard's creation first calls plug-in code.
-            recovery->Save(picture);
+            // Written while the wizard's window is made; the wizard waits for
+            // it before it first calls plug-in code.
+            recovery->BeginSave(picture);
         } catch (const std::exception& e) {
             recovery.reset();
             Application.HandleException(

@@ -449,8 +449,11 @@ void TAfterScreenShotWindow::DropPlugin(int row, const EForeignFault& fault) {
 }
 
 void TAfterScreenShotWindow::KeepPicture() noexcept {
-    if (!recovery_ || !pictureDirty_ || keepFailed_) return;
+    if (!recovery_ || keepFailed_) return;
     try {
+        // The copy begun when the selection ended is on disk first.
+        recovery_->FinishSave();
+        if (!pictureDirty_) return;
         recovery_->Save(Picture());
         pictureDirty_ = false;
     } catch (const std::exception& e) {

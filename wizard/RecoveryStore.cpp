@@ -76,42 +76,87 @@ std::unique_ptr<TRecoveryEntry> TRecoveryEntry::Create() {
     return std::make_unique<TRecoveryEntry>(JoinPath(RecoveryFolder(), name));
 }
 
-TRecoveryEntry::TRecoveryEntry(std::wstring picturePath) : picture_(std::move(picturePath)) {}
+// One copy on its way to disk. The thread touches only what is here, never
+// the bitmap object itself: that holds the pixels alive and stays with the
+// program's thread.
+struct TRecoveryEntry::Write {
+    TBitmap pixels;
+    std::string head;
+    const void* bits = nullptr;
+    size_t size = 0;
+    std::wstring temp, target;
+    KernelHandle thread;
+    DWORD error = 0;
+    const std::wstring* failed = nullptr;
 
-TRecoveryEntry::~TRecoveryEntry() = default;
-
-void TRecoveryEntry::Save(TBitmap& picture) {
-    const size_t slash = picture_.find_last_of(L'\\');
-    CreateFolders(picture_.substr(0, slash));
-    const std::wstring temp = WithoutExtension(picture_) + kTemp;
-    {
+    void Run() noexcept {
         FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file) Fail(temp, ::GetLastError());
-        // Removes what was written of a copy that failed half-way, once the
-        // file is closed.
-        struct Leftover {
-            FileHandle& file;
-            const std::wstring& path;
-            bool done = false;
-            ~Leftover() {
-                if (done) return;
-                file.reset();
-                ::DeleteFileW(path.c_str());
-            }
-        } leftover{file, temp};
-        WriteBitmapFile(picture, [&](const void* p, size_t n) {
+        if (!file) return Fail(temp, file);
+        auto put = [&](const void* p, size_t n) {
             DWORD written = 0;
-            if (!::WriteFile(file.get(), p, static_cast<DWORD>(n), &written, nullptr)) Fail(temp, ::GetLastError());
-            if (written != n) Fail(temp, ERROR_DISK_FULL);
-        });
-        if (!::FlushFileBuffers(file.get())) Fail(temp, ::GetLastError());
+            if (!::WriteFile(file.get(), p, static_cast<DWORD>(n), &written, nullptr)) return false;
+            if (written != n) ::SetLastError(ERROR_DISK_FULL);
+            return written == n;
+        };
+        if (!put(head.data(), head.size()) || !put(bits, size) || !::FlushFileBuffers(file.get()))
+            return Fail(temp, file);
         file.reset();
-        if (!::MoveFileExW(temp.c_str(), picture_.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            Fail(picture_, ::GetLastError());
-        leftover.done = true;
+        if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return Fail(target, file);
     }
+    // What was written of a copy that failed half-way goes, once closed.
+    void Fail(const std::wstring& path, FileHandle& file) noexcept {
+        error = ::GetLastError();
+        failed = &path;
+        file.reset();
+        ::DeleteFileW(temp.c_str());
+    }
+    static DWORD WINAPI Start(void* self) noexcept {
+        static_cast<Write*>(self)->Run();
+        return 0;
+    }
+};
+
+TRecoveryEntry::TRecoveryEntry(std::wstring picturePath) : picture_(std::move(picturePath)) {}
+
+TRecoveryEntry::~TRecoveryEntry() {
+    if (write_ && write_->thread) ::WaitForSingleObject(write_->thread.get(), INFINITE);
+}
+
+void TRecoveryEntry::Save(TBitmap& picture) {
+    BeginSave(picture);
+    FinishSave();
+}
+
+void TRecoveryEntry::BeginSave(TBitmap& picture) {
+    FinishSave();
+    const size_t slash = picture_.find_last_of(L'\\');
+    CreateFolders(picture_.substr(0, slash));
+    auto write = std::make_unique<Write>();
+    write->pixels.Assign(picture);
+    int piece = 0;
+    WriteBitmapFile(write->pixels, [&](const void* p, size_t n) {
+        if (piece++ < 2) {
+            write->head.append(static_cast<const char*>(p), n);
+        } else {
+            write->bits = p;
+            write->size = n;
+        }
+    });
+    write->temp = WithoutExtension(picture_) + kTemp;
+    write->target = picture_;
+    write->thread.reset(::CreateThread(nullptr, 0, &Write::Start, write.get(), 0, nullptr));
+    // Without a thread the copy is made here and now.
+    if (!write->thread) write->Run();
+    write_ = std::move(write);
+}
+
+void TRecoveryEntry::FinishSave() {
+    if (!write_) return;
+    if (write_->thread) ::WaitForSingleObject(write_->thread.get(), INFINITE);
+    const std::unique_ptr<Write> done = std::move(write_);
+    if (done->failed) Fail(*done->failed, done->error);
 }
 
 void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
@@ -134,6 +179,10 @@ void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
 }
 
 void TRecoveryEntry::Remove() noexcept {
+    try {
+        FinishSave();
+    } catch (...) {
+    }
     call_.reset();
     ::DeleteFileW((WithoutExtension(picture_) + kCall).c_str());
     ::DeleteFileW(picture_.c_str());

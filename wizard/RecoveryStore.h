@@ -36,6 +36,12 @@ public:
     // over the last copy, so a copy on disk is always whole. Raises with
     // the reason when it cannot.
     void Save(ui::TBitmap& picture);
+    // The same on a thread of its own, so that the disk's time overlaps the
+    // window's making: the picture's pixels as they are now are written
+    // (later edits make pixels of their own). FinishSave waits for it and
+    // raises what it met; every other use of the entry waits first too.
+    void BeginSave(ui::TBitmap& picture);
+    void FinishSave();
     // Records the plug-in call under way (an empty plug-in: none).
     void NoteCall(const std::string& plugin, const char* call);
     // The wizard ended as the user meant: the copy is not needed any more.
@@ -44,7 +50,9 @@ public:
     const std::wstring& PicturePath() const { return picture_; }
 
 private:
+    struct Write;
     std::wstring picture_;
+    std::unique_ptr<Write> write_;
     ui::FileHandle call_;
     bool noted_ = false;
 };

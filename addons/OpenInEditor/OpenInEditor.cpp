@@ -65,10 +65,10 @@ HRESULT TOpenInEditorPlugin::Execute(IUnknown* ImageStream, LONG ParentWnd,
     if (!Result) return E_POINTER;
     *Result = S_OK;
     return SafeCall(IID_IKestrixPlugin, [&] {
+        addons::TBitmapFile picture(ImageStream);
         TEditor editor = FindEditor();
         if (editor.Verb.empty()) throw Exception(Utf8(kNoEditor));
-        std::vector<BYTE> png = addons::EncodePicture(addons::TBitmapFile(ImageStream),
-                                                      addons::TImageFormat::Png);
+        std::vector<BYTE> png = addons::EncodePicture(picture, addons::TImageFormat::Png);
         SYSTEMTIME t;
         ::GetLocalTime(&t);
         wchar_t base[64];

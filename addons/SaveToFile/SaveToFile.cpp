@@ -112,10 +112,11 @@ HRESULT TSaveToFilePlugin::Execute(IUnknown* ImageStream, LONG, HRESULT* Result)
     *Result = S_OK;
     return SafeCall(IID_IKestrixPlugin, [&] {
         TSaveToFileSettings settings = settings_ ? *settings_ : TSaveToFileSettings::Load();
-        std::wstring problem = settings.Problem();
-        if (!problem.empty()) throw Exception(Utf8(problem));
+        // The picture first: one that cannot be read leaves no folder behind.
         std::vector<BYTE> encoded = addons::EncodePicture(addons::TBitmapFile(ImageStream),
                                                           settings.Format, settings.JpegQuality);
+        std::wstring problem = settings.Problem();
+        if (!problem.empty()) throw Exception(Utf8(problem));
         SYSTEMTIME now;
         ::GetLocalTime(&now);
         DWORD counter = NextCounter();

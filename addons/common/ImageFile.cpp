@@ -45,7 +45,12 @@ ComPtr<IWICBitmapSource> AsSource(const ComPtr<T>& p) {
     return ComPtr<IWICBitmapSource>::Copy(p.get());
 }
 
-const char kDecodeFailed[] = "Cannot read the picture";
+const char* const kDecodeFailed = kPictureUnreadable;
+
+[[noreturn]] void Unreadable(const std::string& reason) {
+    throw EOleSysError(std::string(kPictureUnreadable) + ": " + reason + ".", E_INVALIDARG);
+}
+
 const char kEncodeFailed[] = "Cannot encode the picture";
 
 // The decoded picture, held in memory so that the file's bytes may go.
@@ -61,6 +66,11 @@ ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const TBitmapFile& file
              kDecodeFailed);
     ComPtr<IWICBitmapFrameDecode> frame;
     OleCheck(decoder->GetFrame(0, frame.put()), kDecodeFailed);
+    // The pixels are read by the file's size further on.
+    UINT frameWidth = 0, frameHeight = 0;
+    OleCheck(frame->GetSize(&frameWidth, &frameHeight), kDecodeFailed);
+    if (frameWidth != file.Width() || frameHeight != file.Height())
+        Unreadable("its decoder sees another size than its header gives");
     WICPixelFormatGUID format;
     OleCheck(frame->GetPixelFormat(&format), kDecodeFailed);
     // The frame reads the file's memory, which outlives the encoding.
@@ -99,21 +109,11 @@ bool IsIndexed(const WICPixelFormatGUID& f) {
 // The rows of a plain 32-bit bitmap file, read where they lie: the top row
 // and the step from one row to the next. False for any other kind.
 bool FilePixels(const TBitmapFile& file, const BYTE*& top, ptrdiff_t& step) {
-    BITMAPFILEHEADER header;
-    BITMAPINFOHEADER info;
-    memcpy(&header, file.Data(), sizeof header);
-    memcpy(&info, file.Data() + sizeof header, sizeof info);
-    if (info.biSize < sizeof info || info.biBitCount != 32 || info.biCompression != BI_RGB ||
-        info.biWidth <= 0 || info.biHeight == 0)
-        return false;
-    size_t stride = static_cast<size_t>(info.biWidth) * 4;
-    size_t rows = static_cast<size_t>(info.biHeight < 0 ? -info.biHeight : info.biHeight);
-    if (header.bfOffBits > file.Size() || stride * rows > file.Size() - header.bfOffBits)
-        return false;
-    const BYTE* bits = file.Data() + header.bfOffBits;
-    bool bottomUp = info.biHeight > 0;
-    top = bottomUp ? bits + (rows - 1) * stride : bits;
-    step = bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride);
+    if (file.BitCount() != 32 || !file.Plain()) return false;
+    const BYTE* bits = file.Data() + file.PixelOffset();
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(file.Stride());
+    top = file.TopDown() ? bits : bits + static_cast<ptrdiff_t>(file.Height() - 1) * stride;
+    step = file.TopDown() ? stride : -stride;
     return true;
 }
 
@@ -280,11 +280,26 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
 const wchar_t* FormatName(TImageFormat format) { return Info(format).name; }
 const wchar_t* FormatExtension(TImageFormat format) { return Info(format).extension; }
 
+namespace {
+template <class T>
+T Field(const BYTE* at) {
+    T value;
+    memcpy(&value, at, sizeof value);
+    return value;
+}
+
+const UINT64 kMaxColours = 256;
+// Headers, masks, a full colour table and the largest picture at 32 bits.
+const UINT64 kMaxFileBytes = kMaxPicturePixels * 4 + 4 * kMaxPictureSide + 4096;
+}  // namespace
+
 TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
     ComPtr<IStream> stream;
     if (!ImageStream || FAILED(ImageStream->QueryInterface(IID_IStream, stream.put_void())) ||
         !stream)
-        throw EOleSysError("The picture was not handed over as a stream", E_INVALIDARG);
+        throw EOleSysError(std::string(kPictureUnreadable) +
+                               ": it was not handed over as a stream.",
+                           E_INVALIDARG);
     STATSTG stat = {};
     LARGE_INTEGER zero = {};
     ULARGE_INTEGER position = {};
@@ -292,7 +307,7 @@ TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
     if (SUCCEEDED(::GetHGlobalFromStream(stream.get(), &global)) &&
         SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
         SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &position)) &&
-        position.QuadPart <= stat.cbSize.QuadPart) {
+        position.QuadPart <= stat.cbSize.QuadPart && stat.cbSize.QuadPart <= ::GlobalSize(global)) {
         lock_.emplace(global);
         if (const BYTE* base = static_cast<const BYTE*>(lock_->get())) {
             stream_ = stream;
@@ -303,20 +318,144 @@ TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
         }
     }
     if (!data_) {
+        // Any other stream may claim any size or never end: it is read in
+        // pieces up to what a picture can take.
+        if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+            stat.cbSize.QuadPart <= kMaxFileBytes)
+            copy_.reserve(static_cast<size_t>(stat.cbSize.QuadPart));
         BYTE buffer[65536];
         for (;;) {
             ULONG got = 0;
             HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
-            if (FAILED(hr)) OleCheck(hr, "Cannot read the picture's stream");
+            if (FAILED(hr)) OleCheck(hr, std::string(kPictureUnreadable) + " from its stream");
+            if (got > sizeof buffer || copy_.size() + got > kMaxFileBytes)
+                Unreadable("its stream is longer than the largest picture taken");
             copy_.insert(copy_.end(), buffer, buffer + got);
             if (got == 0 || hr == S_FALSE) break;
         }
         data_ = copy_.data();
         size_ = copy_.size();
     }
-    if (size_ < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || data_[0] != 'B' ||
-        data_[1] != 'M')
-        throw EOleSysError("The picture is not a Windows bitmap file", E_INVALIDARG);
+    CheckHeaders();
+}
+
+// Every size and offset is worked out in 64 bits from fields that are each
+// at most 32 bits wide, so nothing wraps.
+void TBitmapFile::CheckHeaders() {
+    const UINT64 size = size_;
+    const BYTE* d = data_;
+    const UINT64 fileHeader = sizeof(BITMAPFILEHEADER);
+    if (size < fileHeader + sizeof(DWORD) || d[0] != 'B' || d[1] != 'M')
+        Unreadable("it is not a Windows bitmap file");
+    const UINT64 pixelOffset = Field<DWORD>(d + offsetof(BITMAPFILEHEADER, bfOffBits));
+    const BYTE* h = d + fileHeader;
+    const UINT64 headerSize = Field<DWORD>(h);
+    const bool core = headerSize == sizeof(BITMAPCOREHEADER);
+    if (!core && headerSize != sizeof(BITMAPINFOHEADER) && headerSize != 52 && headerSize != 56 &&
+        headerSize != sizeof(BITMAPV4HEADER) && headerSize != sizeof(BITMAPV5HEADER))
+        Unreadable("its header size of " + std::to_string(headerSize) +
+                   " bytes is not one of a bitmap's");
+    if (fileHeader + headerSize > size) Unreadable("the file ends inside its header");
+
+    INT64 width = 0, height = 0;
+    UINT64 planes = 0, bits = 0, compression = BI_RGB, colours = 0;
+    if (core) {
+        width = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcWidth));
+        height = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcHeight));
+        planes = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcPlanes));
+        bits = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcBitCount));
+    } else {
+        width = Field<LONG>(h + offsetof(BITMAPINFOHEADER, biWidth));
+        height = Field<LONG>(h + offsetof(BITMAPINFOHEADER, biHeight));
+        planes = Field<WORD>(h + offsetof(BITMAPINFOHEADER, biPlanes));
+        bits = Field<WORD>(h + offsetof(BITMAPINFOHEADER, biBitCount));
+        compression = Field<DWORD>(h + offsetof(BITMAPINFOHEADER, biCompression));
+        colours = Field<DWORD>(h + offsetof(BITMAPINFOHEADER, biClrUsed));
+    }
+    if (planes != 1) Unreadable("it has " + std::to_string(planes) + " colour planes instead of 1");
+    bool depthKnown = bits == 1 || bits == 4 || bits == 8 || bits == 24 ||
+                      (!core && (bits == 16 || bits == 32));
+    if (!depthKnown)
+        Unreadable("its depth of " + std::to_string(bits) + " bits per pixel is not one it takes");
+
+    UINT64 tableStart = fileHeader + headerSize;
+    if (compression == BI_BITFIELDS) {
+        if (bits != 16 && bits != 32)
+            Unreadable("it has colour masks at " + std::to_string(bits) + " bits per pixel");
+        // After a plain information header the masks follow it; later
+        // headers hold them.
+        if (headerSize == sizeof(BITMAPINFOHEADER)) {
+            if (tableStart + 3 * sizeof(DWORD) > size)
+                Unreadable("the file ends inside its colour masks");
+            tableStart += 3 * sizeof(DWORD);
+        }
+        // The layouts the imaging component decodes: 5-5-5 and 5-6-5 at 16
+        // bits, 8-8-8 with or without alpha at 32.
+        const BYTE* masks = h + sizeof(BITMAPINFOHEADER);
+        DWORD red = Field<DWORD>(masks), green = Field<DWORD>(masks + 4),
+              blue = Field<DWORD>(masks + 8);
+        DWORD alpha = headerSize >= 56 ? Field<DWORD>(masks + 12) : 0;
+        bool known = bits == 16 ? alpha == 0 && blue == 0x1F &&
+                                      ((red == 0x7C00 && green == 0x3E0) ||
+                                       (red == 0xF800 && green == 0x7E0))
+                                : red == 0xFF0000 && green == 0xFF00 && blue == 0xFF &&
+                                      (alpha == 0 || alpha == 0xFF000000);
+        if (!known) Unreadable("its colour masks are not a layout it takes");
+    } else if (compression != BI_RGB) {
+        Unreadable("its compression (type " + std::to_string(compression) +
+                   ") is not one it takes");
+    }
+
+    const UINT64 entry = core ? sizeof(RGBTRIPLE) : sizeof(RGBQUAD);
+    UINT64 tableCount = colours;
+    if (bits <= 8) {
+        if (colours > (UINT64(1) << bits))
+            Unreadable("its colour table holds more colours than " + std::to_string(bits) +
+                       " bits can index");
+        if (colours == 0) tableCount = UINT64(1) << bits;
+    } else if (colours > kMaxColours) {
+        Unreadable("its colour table holds " + std::to_string(colours) + " colours");
+    }
+    const UINT64 tableEnd = tableStart + tableCount * entry;
+    if (tableEnd > size) Unreadable("the file ends inside its colour table");
+    if (pixelOffset < tableEnd || pixelOffset > size)
+        Unreadable("its pixels are said to start at byte " + std::to_string(pixelOffset) +
+                   ", outside the file or inside its headers");
+
+    if (width <= 0 || UINT64(width) > kMaxPictureSide)
+        Unreadable("its width of " + std::to_string(width) + " pixels is not from 1 to " +
+                   std::to_string(kMaxPictureSide));
+    const UINT64 rows = height < 0 ? UINT64(-height) : UINT64(height);
+    if (rows == 0 || rows > kMaxPictureSide)
+        Unreadable("its height of " + std::to_string(height) + " pixels is not from 1 to " +
+                   std::to_string(kMaxPictureSide) + " either way up");
+    if (UINT64(width) * rows > kMaxPicturePixels)
+        Unreadable("it is larger (" + std::to_string(width) + " x " + std::to_string(rows) +
+                   " pixels) than a picture this add-on can hold");
+    const UINT64 stride = (UINT64(width) * bits + 31) / 32 * 4;
+    if (stride * rows > size - pixelOffset) Unreadable("the file ends before its last row of pixels");
+
+    // A short colour table: every pixel must name one of its colours.
+    if (bits <= 8 && tableCount < (UINT64(1) << bits)) {
+        for (UINT64 y = 0; y < rows; ++y) {
+            const BYTE* row = d + pixelOffset + y * stride;
+            for (UINT64 x = 0; x < UINT64(width); ++x) {
+                UINT64 bit = x * bits;
+                unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+                if (index >= tableCount)
+                    Unreadable("a pixel names colour " + std::to_string(index) + " of a table of " +
+                               std::to_string(tableCount));
+            }
+        }
+    }
+
+    width_ = static_cast<UINT>(width);
+    height_ = static_cast<UINT>(rows);
+    bitCount_ = static_cast<int>(bits);
+    plain_ = compression == BI_RGB;
+    topDown_ = height < 0;
+    pixelOffset_ = static_cast<size_t>(pixelOffset);
+    stride_ = static_cast<size_t>(stride);
 }
 
 std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,

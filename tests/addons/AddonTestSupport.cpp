@@ -21,7 +21,7 @@ DWORD PaletteColour(int index) {
 }
 
 std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(int, int)>& pixel) {
-    int colours = bits == 8 ? 256 : 0;
+    int colours = bits <= 8 ? 1 << bits : 0;
     int stride = ((w * bits + 31) / 32) * 4;
     BITMAPFILEHEADER file = {};
     BITMAPINFOHEADER info = {};
@@ -50,14 +50,20 @@ std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(i
         BYTE* row = rows + (h - 1 - y) * stride;  // bottom-up
         for (int x = 0; x < w; ++x) {
             DWORD v = pixel(x, y);
-            if (bits == 8) {
+            if (bits < 8) {
+                int shift = 8 - bits - (x * bits) % 8;
+                row[x * bits / 8] |= static_cast<BYTE>((v & ((1 << bits) - 1)) << shift);
+            } else if (bits == 8) {
                 row[x] = static_cast<BYTE>(v);
-                continue;
+            } else if (bits == 16) {
+                WORD p = static_cast<WORD>((v >> 19 & 31) << 10 | (v >> 11 & 31) << 5 | (v >> 3 & 31));
+                memcpy(row + x * 2, &p, 2);
+            } else {
+                BYTE* p = row + x * (bits / 8);
+                p[0] = static_cast<BYTE>(v);
+                p[1] = static_cast<BYTE>(v >> 8);
+                p[2] = static_cast<BYTE>(v >> 16);
             }
-            BYTE* p = row + x * (bits / 8);
-            p[0] = static_cast<BYTE>(v);
-            p[1] = static_cast<BYTE>(v >> 8);
-            p[2] = static_cast<BYTE>(v >> 16);
         }
     }
     return bytes;

@@ -26,8 +26,9 @@ std::wstring PicturesFolder() {
 }
 
 bool IsFullPath(const std::wstring& p) {
-    return (p.size() >= 3 && iswalpha(p[0]) && p[1] == L':' && p[2] == L'\\') ||
-           (p.size() > 2 && p[0] == L'\\' && p[1] == L'\\');
+    auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    return (p.size() >= 3 && iswalpha(p[0]) && p[1] == L':' && slash(p[2])) ||
+           (p.size() > 2 && slash(p[0]) && slash(p[1]));
 }
 }  // namespace
 
@@ -60,8 +61,8 @@ std::wstring TSaveToFileSettings::Problem() const {
         return L"The JPEG quality must be a number from 1 to 100.";
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    std::wstring name = ExpandPattern(Pattern, now, NextCounter()) + FormatExtension(Format);
-    std::wstring problem = FileNameProblem(name);
+    std::wstring problem = addons::FileNameProblem(ExpandPattern(Pattern, now, NextCounter()),
+                                                   FormatExtension(Format));
     if (!problem.empty()) return problem;
     try {
         addons::CreateFolderTree(Folder);

@@ -60,10 +60,10 @@ void TSaveToFileOptions::UpdatePreview() {
     for (int id : {idQuality, idQualitySpin, idQualityLabel}) ::EnableWindow(Item(id), jpeg);
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    std::wstring name =
-        ExpandPattern(settings_.Pattern, now, NextCounter()) + FormatExtension(settings_.Format);
-    std::wstring problem = FileNameProblem(name);
-    SetItemText(idPreview, problem.empty() ? name : L"(none: see the file name)");
+    std::wstring base = ExpandPattern(settings_.Pattern, now, NextCounter());
+    std::wstring problem = addons::FileNameProblem(base, FormatExtension(settings_.Format));
+    SetItemText(idPreview, problem.empty() ? base + FormatExtension(settings_.Format)
+                                           : L"(none: see the file name)");
 }
 
 void TSaveToFileOptions::Command(int id, int code) {

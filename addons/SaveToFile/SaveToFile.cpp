@@ -57,7 +57,7 @@ std::wstring TSaveToFileSettings::Problem() const {
         return L"Choose the folder the pictures go to.";
     if (!IsFullPath(Folder))
         return L"The folder \"" + Folder + L"\" is not a full path, such as C:\\Pictures.";
-    if (JpegQuality < 1 || JpegQuality > 100)
+    if (Format == TImageFormat::Jpeg && (JpegQuality < 1 || JpegQuality > 100))
         return L"The JPEG quality must be a number from 1 to 100.";
     SYSTEMTIME now;
     ::GetLocalTime(&now);

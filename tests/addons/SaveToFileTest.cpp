@@ -1,5 +1,6 @@
 // The Save-to-file plug-in as the wizard drives it: installed by regsvr32,
 // its page shown and checked by SaveSettings, pictures saved by Execute.
+#include "addons/SaveToFile/FileNamePattern.h"
 #include "addons/SaveToFile/SaveToFileOptions.h"
 #include "addons/common/AddonSettings.h"
 #include "tests/addons/AddonTestSupport.h"
@@ -188,6 +189,39 @@ TEST_F(SaveToFileTest, AFolderThatCannotBeCreatedIsExplainedOnThePageAndNothingI
     std::vector<std::wstring> files = scratch.Files(scratch.Path() + L"\\pictures");
     std::sort(files.begin(), files.end());
     EXPECT_EQ((std::vector<std::wstring>{L"Shot (2).png", L"Shot.png"}), files);
+}
+
+TEST_F(SaveToFileTest, ThePageExplainsAPastedQualityOnlyForJpegAndShowsAllFields) {
+    ScratchFolder scratch;
+    StoreSettings(scratch.Path(), L"Shot", int(addons::TImageFormat::Jpeg));
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    ShownOptions page(CLSID_SaveToFileOptions, plugin.get());
+    ASSERT_TRUE(page.Page());
+    page.SetText(idQuality, L"high");
+    HRESULT result = S_OK;
+    EXPECT_EQ(S_OK, page.SaveSettings(result));
+    EXPECT_TRUE(FAILED(result));
+    EXPECT_EQ(L"The JPEG quality \"high\" is not a number. Type a number from 1 to 100.",
+              page.Text(addons::kMessageId));
+
+    // Not a JPEG: the quality does not count, and the stored one stays.
+    ::SendMessageW(::GetDlgItem(page.Page(), idFormat), CB_SETCURSEL, int(addons::TImageFormat::Png), 0);
+    EXPECT_EQ(S_OK, page.SaveSettings(result));
+    EXPECT_EQ(S_OK, result) << ui::Utf8(page.Text(addons::kMessageId));
+    EXPECT_EQ(90u, addons::TAddonKey(kAddonName, false).ReadNumber(L"JpegQuality", 0));
+
+    // The fields line holds its whole text in the page's font.
+    HWND fields = ::GetDlgItem(page.Page(), idFields);
+    RECT box = {};
+    ::GetClientRect(fields, &box);
+    RECT need = box;
+    HDC dc = ::GetDC(fields);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(fields, WM_GETFONT, 0, 0)));
+    ::DrawTextW(dc, kPatternFields, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(fields, dc);
+    EXPECT_LE(need.right, box.right);
+    EXPECT_LE(need.bottom, box.bottom);
 }
 
 TEST_F(SaveToFileTest, FoldersAndNamesOutsideTheCodePageAndBeyondMaxPath) {

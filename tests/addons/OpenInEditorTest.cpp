@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using addon_tests::ScratchFolder;
@@ -93,6 +94,38 @@ TEST_F(OpenInEditorTest, WithoutAProgramThePageAndExecuteSaySo) {
     info->GetDescription(text.put());
     EXPECT_STREQ(kNoEditor, text.get());
     EXPECT_EQ(before, ScratchFolder().Files(PictureFolder()).size()) << "no picture left behind";
+}
+
+TEST_F(OpenInEditorTest, EachRunRemovesItsOwnPicturesOlderThanADay) {
+    const std::wstring folder = PictureFolder();
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= 25ULL * 60 * 60 * 10000000;
+    const FILETIME old = {t.LowPart, t.HighPart};
+    auto make = [&](const std::wstring& name, bool aged) {
+        ui::FileHandle file(::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        if (aged) ::SetFileTime(file.get(), &old, &old, &old);
+    };
+    make(L"Screenshot 2000-01-01 10-00-00.png", true);
+    make(L"Screenshot 2000-01-01 10-00-00 (2).png", true);
+    make(L"~kestrix-0123456789AB.tmp", true);
+    make(L"Screenshot 2099-01-01 10-00-00.png", false);
+    make(L"someone else's.png", true);
+
+    HRESULT result = S_OK;
+    EXPECT_TRUE(FAILED(addon_tests::Execute(NewPlugin().get(), Picture(), result)));  // no editor
+    std::vector<std::wstring> files = ScratchFolder().Files(folder);
+    auto has = [&](const wchar_t* name) { return std::count(files.begin(), files.end(), name) == 1; };
+    EXPECT_FALSE(has(L"Screenshot 2000-01-01 10-00-00.png"));
+    EXPECT_FALSE(has(L"Screenshot 2000-01-01 10-00-00 (2).png"));
+    EXPECT_FALSE(has(L"~kestrix-0123456789AB.tmp"));
+    EXPECT_TRUE(has(L"Screenshot 2099-01-01 10-00-00.png"));
+    EXPECT_TRUE(has(L"someone else's.png"));
+    for (const wchar_t* name : {L"Screenshot 2099-01-01 10-00-00.png", L"someone else's.png"})
+        ::DeleteFileW((folder + L"\\" + name).c_str());
 }
 
 TEST_F(OpenInEditorTest, OpensThePngWithTheEditVerbOrElseOpen) {

@@ -298,9 +298,9 @@ TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
     ComPtr<IStream> stream;
     if (!ImageStream || FAILED(ImageStream->QueryInterface(IID_IStream, stream.put_void())) ||
         !stream)
-        throw EOleSysError(std::string(kPictureUnreadable) +
-                               ": it was not handed over as a stream.",
-                           E_INVALIDARG);
+        throw EOleSysError(
+            std::string(kPictureUnreadable) + ": it was not handed over as a stream.",
+            E_INVALIDARG);
     STATSTG stat = {};
     LARGE_INTEGER zero = {};
     ULARGE_INTEGER position = {};
@@ -374,8 +374,8 @@ void TBitmapFile::CheckHeaders() {
         colours = Field<DWORD>(h + offsetof(BITMAPINFOHEADER, biClrUsed));
     }
     if (planes != 1) Unreadable("it has " + std::to_string(planes) + " colour planes instead of 1");
-    bool depthKnown = bits == 1 || bits == 4 || bits == 8 || bits == 24 ||
-                      (!core && (bits == 16 || bits == 32));
+    bool depthKnown =
+        bits == 1 || bits == 4 || bits == 8 || bits == 24 || (!core && (bits == 16 || bits == 32));
     if (!depthKnown)
         Unreadable("its depth of " + std::to_string(bits) + " bits per pixel is not one it takes");
 
@@ -434,7 +434,8 @@ void TBitmapFile::CheckHeaders() {
         Unreadable("it is larger (" + std::to_string(width) + " x " + std::to_string(rows) +
                    " pixels) than a picture this add-on can hold");
     const UINT64 stride = (UINT64(width) * bits + 31) / 32 * 4;
-    if (stride * rows > size - pixelOffset) Unreadable("the file ends before its last row of pixels");
+    if (stride * rows > size - pixelOffset)
+        Unreadable("the file ends before its last row of pixels");
 
     // A short colour table: every pixel must name one of its colours.
     if (bits <= 8 && tableCount < (UINT64(1) << bits)) {
@@ -628,8 +629,8 @@ public:
     TempFile(const std::wstring& prefix, const std::wstring& folder) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::wstring path = prefix + L"~kestrix-" + RandomPart() + L".tmp";
-            file_.reset(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            file_.reset(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
             if (file_) {
                 path_ = path;
                 return;

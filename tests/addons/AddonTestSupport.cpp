@@ -1,6 +1,7 @@
 #include "tests/addons/AddonTestSupport.h"
 
 #include "tests/support/Processes.h"
+#include "tests/support/RegistryScope.h"
 #include "ui/Strings.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,8 @@ std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(i
             } else if (bits == 8) {
                 row[x] = static_cast<BYTE>(v);
             } else if (bits == 16) {
-                WORD p = static_cast<WORD>((v >> 19 & 31) << 10 | (v >> 11 & 31) << 5 | (v >> 3 & 31));
+                WORD p =
+                    static_cast<WORD>((v >> 19 & 31) << 10 | (v >> 11 & 31) << 5 | (v >> 3 & 31));
                 memcpy(row + x * 2, &p, 2);
             } else {
                 BYTE* p = row + x * (bits / 8);
@@ -138,6 +140,38 @@ std::vector<std::wstring> ScratchFolder::Files(const std::wstring& folder) const
     } while (::FindNextFileW(find, &found));
     ::FindClose(find);
     return names;
+}
+
+namespace {
+const char kPngProgId[] = "KestrixTest.PngPicture";
+
+void SetDefault(const std::string& key, const std::wstring& value) {
+    ui::RegKey k;
+    ::RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.put(),
+                      nullptr);
+    ::RegSetValueExW(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * 2));
+}
+}  // namespace
+
+PngAssociation::PngAssociation(const char* verb, const std::wstring& command) {
+    EXPECT_FALSE(testing_support::KeyExists(HKEY_CLASSES_ROOT, ".png"))
+        << "the machine has its own association for PNG files";
+    SetDefault(".png", ui::WideFromUtf8(kPngProgId));
+    SetDefault(std::string(kPngProgId) + "\\shell\\" + verb + "\\command", command);
+}
+
+PngAssociation::~PngAssociation() {
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ".png");
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kPngProgId);
+}
+
+std::wstring LastErrorText() {
+    ComPtr<IErrorInfo> info;
+    if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+    ui::Bstr text;
+    info->GetDescription(text.put());
+    return text.get() ? text.get() : L"";
 }
 
 void DeleteTree(const std::wstring& path) {

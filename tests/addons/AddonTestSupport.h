@@ -58,6 +58,17 @@ private:
     std::wstring path_;
 };
 
+// HKEY_CLASSES_ROOT\.png pointing at a class of the test whose verb runs
+// command; removed again at the end. The machine must have none of its own.
+class PngAssociation {
+public:
+    PngAssociation(const char* verb, const std::wstring& command);
+    ~PngAssociation();
+};
+
+// The description of the error the last failing call set.
+std::wstring LastErrorText();
+
 void DeleteTree(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);
 

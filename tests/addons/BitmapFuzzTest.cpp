@@ -23,14 +23,13 @@ namespace {
 
 const int kCases = 10000;
 const std::string kSaveSettingsKey = "Software\\Orvane\\Kestrix\\Addons\\SaveToFile";
-const char kProgId[] = "KestrixTest.FuzzPicture";
 
 // Named for the crash report: an access violation ends the process before
 // any expectation can speak.
 std::string g_current;
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* e) {
-    std::fprintf(stderr, "\nCRASH (exception %08lX) on %s\n",
-                 e->ExceptionRecord->ExceptionCode, g_current.c_str());
+    std::fprintf(stderr, "\nCRASH (exception %08lX) on %s\n", e->ExceptionRecord->ExceptionCode,
+                 g_current.c_str());
     std::fflush(stderr);
     ::ExitProcess(3);
 }
@@ -46,13 +45,15 @@ void Put32(std::vector<BYTE>& b, size_t at, DWORD v) {
 
 // Valid files at every depth, with padded rows, bit fields and top-down.
 std::vector<Sample> ValidSamples() {
-    auto colour = [](int x, int y) { return DWORD((x * 50 % 256) << 16 | (y * 70 % 256) << 8 | (x ^ y) * 30); };
+    auto colour = [](int x, int y) {
+        return DWORD((x * 50 % 256) << 16 | (y * 70 % 256) << 8 | (x ^ y) * 30);
+    };
     auto index = [](int x, int y) { return DWORD(x + 3 * y); };
     using addon_tests::BitmapFile;
     std::vector<Sample> samples = {
-        {"1-bit 13x5", BitmapFile(13, 5, 1, index)},   {"4-bit 7x4", BitmapFile(7, 4, 4, index)},
-        {"8-bit 5x3", BitmapFile(5, 3, 8, index)},     {"16-bit 5x3", BitmapFile(5, 3, 16, colour)},
-        {"24-bit 5x3", BitmapFile(5, 3, 24, colour)},  {"32-bit 3x4", BitmapFile(3, 4, 32, colour)},
+        {"1-bit 13x5", BitmapFile(13, 5, 1, index)},  {"4-bit 7x4", BitmapFile(7, 4, 4, index)},
+        {"8-bit 5x3", BitmapFile(5, 3, 8, index)},    {"16-bit 5x3", BitmapFile(5, 3, 16, colour)},
+        {"24-bit 5x3", BitmapFile(5, 3, 24, colour)}, {"32-bit 3x4", BitmapFile(3, 4, 32, colour)},
     };
     // 5-6-5 with its masks after the header.
     std::vector<BYTE> fields = BitmapFile(5, 3, 16, colour);
@@ -73,14 +74,14 @@ struct HeaderField {
     size_t at, size;
 };
 const HeaderField kFields[] = {
-    {"bfSize", 2, 4},       {"bfOffBits", 10, 4},   {"biSize", 14, 4},      {"biWidth", 18, 4},
-    {"biHeight", 22, 4},    {"biPlanes", 26, 2},    {"biBitCount", 28, 2},  {"biCompression", 30, 4},
-    {"biSizeImage", 34, 4}, {"biClrUsed", 46, 4},   {"red mask", 54, 4},    {"green mask", 58, 4},
+    {"bfSize", 2, 4},       {"bfOffBits", 10, 4}, {"biSize", 14, 4},     {"biWidth", 18, 4},
+    {"biHeight", 22, 4},    {"biPlanes", 26, 2},  {"biBitCount", 28, 2}, {"biCompression", 30, 4},
+    {"biSizeImage", 34, 4}, {"biClrUsed", 46, 4}, {"red mask", 54, 4},   {"green mask", 58, 4},
     {"blue mask", 62, 4},
 };
-const DWORD kExtremes[] = {0,          1,          2,          3,          4,         8,
-                           12,         16,         24,         32,         40,        52,
-                           108,        124,        255,        256,        257,       0x7FFF,
+const DWORD kExtremes[] = {0,          1,          2,          3,          4,          8,
+                           12,         16,         24,         32,         40,         52,
+                           108,        124,        255,        256,        257,        0x7FFF,
                            0x8000,     0xFFFF,     0x10000,    0x10001,    0x7FFFFFFF, 0x80000000,
                            0x80000001, 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFEFFFF, 0xFFFF0000, 0xFFFFFF00};
 
@@ -92,50 +93,51 @@ Sample Damaged(const std::vector<Sample>& valid, std::mt19937& random) {
     for (int c = 0; c < changes; ++c) {
         size_t header = std::min<size_t>(s.bytes.size(), 54 + 16);
         switch (random() % 6) {
-        case 0:
-        case 1: {  // a field set to an extreme or odd value
-            const HeaderField& f = kFields[random() % std::size(kFields)];
-            DWORD old = 0;
-            if (f.at + f.size <= s.bytes.size()) memcpy(&old, s.bytes.data() + f.at, f.size);
-            const DWORD around[] = {old + 1, old - 1, old * 2, ~old, DWORD(s.bytes.size()),
-                                  DWORD(s.bytes.size() + 1), random()};
-            DWORD v = random() % 4 ? kExtremes[random() % std::size(kExtremes)]
-                                   : around[random() % std::size(around)];
-            if (f.at + f.size <= s.bytes.size()) memcpy(s.bytes.data() + f.at, &v, f.size);
-            char text[64];
-            std::snprintf(text, sizeof text, ", %s=0x%lX", f.name, v);
-            s.name += text;
-            break;
-        }
-        case 2:
-        case 3: {  // a header bit flipped
-            if (!header) break;
-            size_t at = random() % header;
-            int bit = random() % 8;
-            s.bytes[at] ^= static_cast<BYTE>(1 << bit);
-            s.name += ", bit " + std::to_string(bit) + " of byte " + std::to_string(at) + " flipped";
-            break;
-        }
-        case 4: {  // a header byte replaced
-            if (!header) break;
-            size_t at = random() % header;
-            BYTE v = static_cast<BYTE>(random());
-            s.bytes[at] = v;
-            s.name += ", byte " + std::to_string(at) + "=" + std::to_string(v);
-            break;
-        }
-        default: {  // the tail cut
-            size_t keep = random() % 2 ? random() % (s.bytes.size() + 1)
-                                       : s.bytes.size() - std::min<size_t>(s.bytes.size(), 1 + random() % 8);
-            s.bytes.resize(keep);
-            s.name += ", cut to " + std::to_string(keep) + " bytes";
-        }
+            case 0:
+            case 1: {  // a field set to an extreme or odd value
+                const HeaderField& f = kFields[random() % std::size(kFields)];
+                DWORD old = 0;
+                if (f.at + f.size <= s.bytes.size()) memcpy(&old, s.bytes.data() + f.at, f.size);
+                const DWORD around[] = {old + 1,
+                                        old - 1,
+                                        old * 2,
+                                        ~old,
+                                        DWORD(s.bytes.size()),
+                                        DWORD(s.bytes.size() + 1),
+                                        random()};
+                DWORD v = random() % 4 ? kExtremes[random() % std::size(kExtremes)]
+                                       : around[random() % std::size(around)];
+                if (f.at + f.size <= s.bytes.size()) memcpy(s.bytes.data() + f.at, &v, f.size);
+                char text[64];
+                std::snprintf(text, sizeof text, ", %s=0x%lX", f.name, v);
+                s.name += text;
+                break;
+            }
+            case 2:
+            case 3:
+            case 4: {  // a header byte with a bit flipped, or replaced
+                if (!header) break;
+                size_t at = random() % header;
+                BYTE was = s.bytes[at];
+                s.bytes[at] =
+                    random() % 3 ? was ^ (1 << random() % 8) : static_cast<BYTE>(random());
+                s.name += ", byte " + std::to_string(at) + " " + std::to_string(was) + "->" +
+                          std::to_string(s.bytes[at]);
+                break;
+            }
+            default: {  // the tail cut
+                size_t keep = random() % 2 ? random() % (s.bytes.size() + 1)
+                                           : s.bytes.size() -
+                                                 std::min<size_t>(s.bytes.size(), 1 + random() % 8);
+                s.bytes.resize(keep);
+                s.name += ", cut to " + std::to_string(keep) + " bytes";
+            }
         }
     }
     return s;
 }
 
-// The two files the bug report names.
+// Files that once made the reader write outside its buffers.
 std::vector<Sample> ReportedFiles() {
     std::vector<BYTE> minHeight = addon_tests::BitmapFile(2, 1, 32, [](int, int) { return 0u; });
     Put32(minHeight, 22, 0x80000000);
@@ -147,14 +149,6 @@ std::vector<Sample> ReportedFiles() {
     return {{"62 bytes, 32-bit, width 2, height INT_MIN", minHeight},
             {"32-bit, width 65536, height 65537", wide},
             {"32-bit, width 65536, height -65537", wideTopDown}};
-}
-
-std::wstring ErrorText() {
-    ComPtr<IErrorInfo> info;
-    if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
-    ui::Bstr text;
-    info->GetDescription(text.put());
-    return text.get() ? text.get() : L"";
 }
 
 bool Unreadable(const std::wstring& message) {
@@ -191,35 +185,10 @@ ComPtr<IKestrixPlugin> NewPlugin(const CLSID& clsid) {
     return plugin;
 }
 
-// PNG pictures "edited" by a program that does not exist: the editor
-// add-on writes its picture, the shell fails to start anything, and the
-// add-on removes the picture again. No editor starts ten thousand times.
-class MissingEditor {
-public:
-    MissingEditor() {
-        EXPECT_FALSE(testing_support::KeyExists(HKEY_CLASSES_ROOT, ".png"));
-        Set(".png", L"KestrixTest.FuzzPicture");
-        Set(std::string(kProgId) + "\\shell\\edit\\command",
-            L"C:\\kestrix-no-such-editor\\editor.exe \"%1\"");
-    }
-    ~MissingEditor() {
-        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ".png");
-        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kProgId);
-    }
-
-private:
-    static void Set(const std::string& key, const std::wstring& value) {
-        ui::RegKey k;
-        ::RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                          k.put(), nullptr);
-        ::RegSetValueExW(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                         static_cast<DWORD>((value.size() + 1) * 2));
-    }
-};
-
 TEST_F(BitmapFuzzTest, DamagedFilesAreRefusedOrSavedAndLeaveNothingBehind) {
     unsigned seed = 17;
-    if (const char* s = std::getenv("KESTRIX_FUZZ_SEED")) seed = static_cast<unsigned>(std::strtoul(s, nullptr, 0));
+    if (const char* s = std::getenv("KESTRIX_FUZZ_SEED"))
+        seed = static_cast<unsigned>(std::strtoul(s, nullptr, 0));
     std::printf("bitmap fuzz: seed %u, %d damaged files\n", seed, kCases);
     ::SetUnhandledExceptionFilter(ReportCrash);
 
@@ -230,7 +199,10 @@ TEST_F(BitmapFuzzTest, DamagedFilesAreRefusedOrSavedAndLeaveNothingBehind) {
         key.WriteString(L"FileName", L"fuzz");
         key.WriteNumber(L"Format", 0);
     }
-    MissingEditor editor;
+    // An editor that does not exist: the add-on writes its picture, the
+    // shell fails to start anything and the add-on removes the picture
+    // again, so that no editor starts ten thousand times.
+    addon_tests::PngAssociation editor("edit", L"C:\\kestrix-no-such-editor\\editor.exe \"%1\"");
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     const std::wstring editorFolder = std::wstring(temp) + L"Kestrix";
@@ -245,12 +217,13 @@ TEST_F(BitmapFuzzTest, DamagedFilesAreRefusedOrSavedAndLeaveNothingBehind) {
     int saved = 0, refused = 0, edited = 0, failures = 0;
     for (int i = 0; i < kCases && failures < 20; ++i) {
         Sample sample = i < int(reported.size()) ? reported[i] : Damaged(valid, random);
-        g_current = "case " + std::to_string(i) + " (seed " + std::to_string(seed) + "): " + sample.name;
+        g_current =
+            "case " + std::to_string(i) + " (seed " + std::to_string(seed) + "): " + sample.name;
         const int failuresBefore = FailureCount();
 
         HRESULT result = E_UNEXPECTED;
         HRESULT status = addon_tests::Execute(save.get(), sample.bytes, result);
-        std::wstring message = FAILED(status) ? ErrorText() : L"";
+        std::wstring message = FAILED(status) ? addon_tests::LastErrorText() : L"";
         std::vector<std::wstring> files = scratch.Files();
         if (SUCCEEDED(status) && result == S_OK) {
             ++saved;
@@ -264,7 +237,7 @@ TEST_F(BitmapFuzzTest, DamagedFilesAreRefusedOrSavedAndLeaveNothingBehind) {
         if (i < int(reported.size())) EXPECT_TRUE(FAILED(status)) << g_current;
 
         status = addon_tests::Execute(edit.get(), sample.bytes, result);
-        message = FAILED(status) ? ErrorText() : L"";
+        message = FAILED(status) ? addon_tests::LastErrorText() : L"";
         if (!Unreadable(message)) {
             ++edited;
             EXPECT_NE(std::wstring::npos, message.find(L"Cannot open the picture with"))
@@ -274,9 +247,10 @@ TEST_F(BitmapFuzzTest, DamagedFilesAreRefusedOrSavedAndLeaveNothingBehind) {
         if (FailureCount() != failuresBefore) ++failures;
     }
     g_current.clear();
-    std::printf("bitmap fuzz: seed %u, %d files: %d saved, %d refused; the editor add-on "
-                "refused %d and handed on %d\n",
-                seed, saved + refused, saved, refused, saved + refused - edited, edited);
+    std::printf(
+        "bitmap fuzz: seed %u, %d files: %d saved, %d refused; the editor add-on "
+        "refused %d and handed on %d\n",
+        seed, saved + refused, saved, refused, saved + refused - edited, edited);
     EXPECT_EQ(kCases, saved + refused);
     EXPECT_GT(saved, 0);
     EXPECT_GT(refused, 0);

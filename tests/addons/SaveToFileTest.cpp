@@ -41,15 +41,6 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
 }
 
-// The description of the error the last failing call set.
-std::wstring ErrorText() {
-    ComPtr<IErrorInfo> info;
-    if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
-    ui::Bstr text;
-    info->GetDescription(text.put());
-    return text.get() ? text.get() : L"";
-}
-
 // The add-on's WriteFile, through its import table, writes half of what it
 // is given and then fails as a full disk does.
 class HalfWrites {
@@ -59,17 +50,18 @@ public:
         if (!base) return;
         auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
             base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        DWORD imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
         for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); d->Name; ++d) {
             if (_stricmp(reinterpret_cast<char*>(base + d->Name), "kernel32.dll") != 0) continue;
             auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
             auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-            for (; name->u1.AddressOfData; ++name, ++slot)
-                if (!IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) &&
-                    strcmp(reinterpret_cast<char*>(
-                               reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name),
-                           "WriteFile") == 0)
+            for (; name->u1.AddressOfData; ++name, ++slot) {
+                if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+                if (strcmp(reinterpret_cast<char*>(byName->Name), "WriteFile") == 0)
                     slot_ = reinterpret_cast<void**>(&slot->u1.Function);
+            }
         }
         if (slot_) Swap(reinterpret_cast<void*>(&Half));
     }
@@ -79,7 +71,8 @@ public:
     bool Active() const { return slot_ != nullptr; }
 
 private:
-    static BOOL WINAPI Half(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED o) {
+    static BOOL WINAPI Half(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                            LPOVERLAPPED o) {
         ::WriteFile(file, data, size / 2, written, o);
         ::SetLastError(ERROR_DISK_FULL);
         return FALSE;
@@ -205,7 +198,8 @@ TEST_F(SaveToFileTest, ThePageExplainsAPastedQualityOnlyForJpegAndShowsAllFields
               page.Text(addons::kMessageId));
 
     // Not a JPEG: the quality does not count, and the stored one stays.
-    ::SendMessageW(::GetDlgItem(page.Page(), idFormat), CB_SETCURSEL, int(addons::TImageFormat::Png), 0);
+    ::SendMessageW(::GetDlgItem(page.Page(), idFormat), CB_SETCURSEL,
+                   int(addons::TImageFormat::Png), 0);
     EXPECT_EQ(S_OK, page.SaveSettings(result));
     EXPECT_EQ(S_OK, result) << ui::Utf8(page.Text(addons::kMessageId));
     EXPECT_EQ(90u, addons::TAddonKey(kAddonName, false).ReadNumber(L"JpegQuality", 0));
@@ -216,7 +210,8 @@ TEST_F(SaveToFileTest, ThePageExplainsAPastedQualityOnlyForJpegAndShowsAllFields
     ::GetClientRect(fields, &box);
     RECT need = box;
     HDC dc = ::GetDC(fields);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(fields, WM_GETFONT, 0, 0)));
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(fields, WM_GETFONT, 0, 0)));
     ::DrawTextW(dc, kPatternFields, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     ::SelectObject(dc, old);
     ::ReleaseDC(fields, dc);
@@ -258,11 +253,11 @@ TEST_F(SaveToFileTest, FoldersAndNamesOutsideTheCodePageAndBeyondMaxPath) {
     EXPECT_FALSE(addons::FolderExists(deep + L"\\skipped"));
 
     // A prefixed folder whose top level under the drive is missing too.
-    std::wstring top = scratch.Path().substr(0, 3) + L"kestrix-top-" +
-                       std::to_wstring(::GetCurrentProcessId());
+    std::wstring top =
+        scratch.Path().substr(0, 3) + L"kestrix-top-" + std::to_wstring(::GetCurrentProcessId());
     StoreSettings(L"\\\\?\\" + top + L"\\pictures", L"top");
     EXPECT_EQ(S_OK, addon_tests::Execute(NewPlugin().get(), Picture(), result))
-        << ui::Utf8(ErrorText());
+        << ui::Utf8(addon_tests::LastErrorText());
     EXPECT_EQ(std::vector<std::wstring>{L"top.png"}, scratch.Files(top + L"\\pictures"));
     addon_tests::DeleteTree(top);
 }
@@ -272,14 +267,18 @@ TEST_F(SaveToFileTest, NamesAreCheckedAsTheyWillBeWritten) {
     ComPtr<IKestrixPlugin> plugin = NewPlugin();
     HRESULT result = E_UNEXPECTED;
     const std::pair<std::wstring, std::wstring> refused[] = {
-        {L"", L"empty"},           {L"Shot.", L"ends with a space or a dot"},
-        {L"{date} ", L"ends with"}, {L"COM0", L"device"},
-        {L"lpt\u00B9", L"device"}, {L"CONOUT$", L"device"},
+        {L"", L"empty"},
+        {L"Shot.", L"ends with a space or a dot"},
+        {L"{date} ", L"ends with"},
+        {L"COM0", L"device"},
+        {L"lpt\u00B9", L"device"},
+        {L"CONOUT$", L"device"},
     };
     for (const auto& [pattern, reason] : refused) {
         StoreSettings(scratch.Path(), pattern);
-        EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result))) << ui::Utf8(pattern);
-        std::wstring text = ErrorText();
+        EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)))
+            << ui::Utf8(pattern);
+        std::wstring text = addon_tests::LastErrorText();
         EXPECT_TRUE(Contains(text, reason)) << ui::Utf8(pattern) << ": " << ui::Utf8(text);
     }
     EXPECT_TRUE(scratch.Files().empty());
@@ -289,7 +288,7 @@ TEST_F(SaveToFileTest, NamesAreCheckedAsTheyWillBeWritten) {
     StoreSettings(scratch.Path(), longName);
     EXPECT_EQ(S_OK, addon_tests::Execute(plugin.get(), Picture(), result));
     EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)));
-    std::wstring text = ErrorText();
+    std::wstring text = addon_tests::LastErrorText();
     EXPECT_TRUE(Contains(text, L"exists already") && Contains(text, L"255")) << ui::Utf8(text);
     EXPECT_EQ(std::vector<std::wstring>{longName + L".png"}, scratch.Files());
 }
@@ -303,7 +302,7 @@ TEST_F(SaveToFileTest, AWriteThatFailsHalfWayLeavesNothingInTheFolder) {
         HalfWrites full(L"KestrixSaveToFile.dll");
         ASSERT_TRUE(full.Active());
         EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)));
-        std::wstring text = ErrorText();
+        std::wstring text = addon_tests::LastErrorText();
         EXPECT_TRUE(Contains(text, L"Cannot write the picture")) << ui::Utf8(text);
         EXPECT_TRUE(scratch.Files().empty());
     }
@@ -320,7 +319,8 @@ TEST_F(SaveToFileTest, AWriteThatFailsHalfWayLeavesNothingInTheFolder) {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     EXPECT_TRUE(::SetFileInformationByHandle(pending.get(), FileDispositionInfo, &disposition,
                                              sizeof disposition));
-    EXPECT_EQ(S_OK, addon_tests::Execute(plugin.get(), Picture(), result)) << ui::Utf8(ErrorText());
+    EXPECT_EQ(S_OK, addon_tests::Execute(plugin.get(), Picture(), result))
+        << ui::Utf8(addon_tests::LastErrorText());
     EXPECT_EQ(S_OK, result);
     pending.reset();
     std::vector<std::wstring> files = scratch.Files();

@@ -79,7 +79,7 @@ std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat form
 // it cannot, naming the folder.
 void CreateFolderTree(const std::wstring& folder);
 
-// A full path made canonical: "/" as "\\", "." and ".." resolved, the
+// A full path made canonical: "/" as "\", "." and ".." resolved, the
 // trailing dots and spaces of each name dropped (as Windows drops them),
 // without the long-path prefix.
 std::wstring CanonicalPath(const std::wstring& path);

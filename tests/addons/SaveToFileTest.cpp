@@ -260,6 +260,10 @@ TEST_F(SaveToFileTest, FoldersAndNamesOutsideTheCodePageAndBeyondMaxPath) {
         << ui::Utf8(addon_tests::LastErrorText());
     EXPECT_EQ(std::vector<std::wstring>{L"top.png"}, scratch.Files(top + L"\\pictures"));
     addon_tests::DeleteTree(top);
+
+    // A share takes the prefix of its own.
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L's'),
+              addons::LongPath(L"//server/share/x/../" + std::wstring(250, L's') + L"."));
 }
 
 TEST_F(SaveToFileTest, NamesAreCheckedAsTheyWillBeWritten) {

@@ -24,7 +24,33 @@ std::wstring AssocText(ASSOCSTR what, const wchar_t* verb) {
     text.resize(wcsnlen(text.c_str(), text.size()));
     return text;
 }
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle null() { return INVALID_HANDLE_VALUE; }
+    static void close(Handle h) { ::FindClose(h); }
+};
+
+ULONGLONG Ticks(const FILETIME& t) { return ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
 }  // namespace
+
+void RemoveOldPictures(const std::wstring& folder) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const ULONGLONG day = 24ULL * 60 * 60 * 10000000;
+    // Its own pictures and temporary files only; one the editor still
+    // holds open stays for the next run.
+    for (const wchar_t* pattern : {L"Screenshot *.png", L"~kestrix-*.tmp"}) {
+        WIN32_FIND_DATAW found;
+        UniqueHandle<FindTraits> find(
+            ::FindFirstFileW(addons::LongPath(folder + L"\\" + pattern).c_str(), &found));
+        if (!find) continue;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                Ticks(found.ftLastWriteTime) + day < Ticks(now))
+                ::DeleteFileW(addons::LongPath(folder + L"\\" + found.cFileName).c_str());
+        } while (::FindNextFileW(find.get(), &found));
+    }
+}
 
 TEditor FindEditor() {
     for (const wchar_t* verb : {L"edit", L"open"}) {
@@ -65,10 +91,11 @@ HRESULT TOpenInEditorPlugin::Execute(IUnknown* ImageStream, LONG ParentWnd,
     if (!Result) return E_POINTER;
     *Result = S_OK;
     return SafeCall(IID_IKestrixPlugin, [&] {
+        RemoveOldPictures(PictureFolder());
+        addons::TBitmapFile picture(ImageStream);
         TEditor editor = FindEditor();
         if (editor.Verb.empty()) throw Exception(Utf8(kNoEditor));
-        std::vector<BYTE> png = addons::EncodePicture(addons::TBitmapFile(ImageStream),
-                                                      addons::TImageFormat::Png);
+        std::vector<BYTE> png = addons::EncodePicture(picture, addons::TImageFormat::Png);
         SYSTEMTIME t;
         ::GetLocalTime(&t);
         wchar_t base[64];

@@ -29,6 +29,9 @@ inline constexpr wchar_t kNoEditor[] =
 
 // Where the pictures wait for the editor: %TEMP%\Kestrix.
 std::wstring PictureFolder();
+// Removes the add-on's own pictures there that are older than a day; each
+// run does, so that the folder does not grow for ever.
+void RemoveOldPictures(const std::wstring& folder);
 
 class TOpenInEditorPlugin : public addons::TAutoObject<IKestrixPlugin> {
 public:

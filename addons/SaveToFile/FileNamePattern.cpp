@@ -1,6 +1,5 @@
 #include "addons/SaveToFile/FileNamePattern.h"
 
-#include <cwctype>
 #include <cstdio>
 
 namespace save_to_file {
@@ -44,32 +43,6 @@ std::wstring ExpandPattern(const std::wstring& pattern, const SYSTEMTIME& t, DWO
 
 bool UsesCounter(const std::wstring& pattern) {
     return pattern.find(L"{counter}") != std::wstring::npos;
-}
-
-std::wstring FileNameProblem(const std::wstring& name) {
-    if (name.find_first_not_of(L' ') == std::wstring::npos) return L"The file name is empty.";
-    for (wchar_t c : name)
-        if (c < 32 || wcschr(L"<>:\"/\\|?*", c))
-            return L"The file name \"" + name +
-                   L"\" holds a character that Windows does not allow in a file name "
-                   L"(\\ / : * ? \" < > | or a control character).";
-    if (name.back() == L' ' || name.back() == L'.')
-        return L"The file name \"" + name + L"\" ends with a space or a dot, which Windows drops.";
-    if (name.size() > 255)
-        return L"The file name is longer than the 255 characters Windows allows.";
-    // Device names stay devices whatever extension follows them.
-    std::wstring stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-    for (wchar_t& c : stem) c = static_cast<wchar_t>(std::towupper(c));
-    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
-    bool device = false;
-    for (const wchar_t* d : devices) device = device || stem == d;
-    if (stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) &&
-        stem[3] >= L'1' && stem[3] <= L'9')
-        device = true;
-    if (device)
-        return L"\"" + stem + L"\" is the name of a device in Windows and cannot name a file.";
-    return {};
 }
 
 }  // namespace save_to_file

@@ -1,6 +1,5 @@
 // The file-name pattern of the Save-to-file add-on: fields in braces that
-// are filled in when a picture is saved, and the rules Windows sets for a
-// file name.
+// are filled in when a picture is saved.
 #pragma once
 
 #include <windows.h>
@@ -14,9 +13,6 @@ namespace save_to_file {
 // stays as written.
 std::wstring ExpandPattern(const std::wstring& pattern, const SYSTEMTIME& time, DWORD counter);
 bool UsesCounter(const std::wstring& pattern);
-
-// Why Windows would refuse name as a file name, or empty when it would not.
-std::wstring FileNameProblem(const std::wstring& name);
 
 inline constexpr wchar_t kPatternFields[] =
     L"Fields: {date} {time} {year} {month} {day} {hour} {minute} {second} {counter}";

@@ -26,8 +26,9 @@ std::wstring PicturesFolder() {
 }
 
 bool IsFullPath(const std::wstring& p) {
-    return (p.size() >= 3 && iswalpha(p[0]) && p[1] == L':' && p[2] == L'\\') ||
-           (p.size() > 2 && p[0] == L'\\' && p[1] == L'\\');
+    auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    return (p.size() >= 3 && iswalpha(p[0]) && p[1] == L':' && slash(p[2])) ||
+           (p.size() > 2 && slash(p[0]) && slash(p[1]));
 }
 }  // namespace
 
@@ -56,12 +57,12 @@ std::wstring TSaveToFileSettings::Problem() const {
         return L"Choose the folder the pictures go to.";
     if (!IsFullPath(Folder))
         return L"The folder \"" + Folder + L"\" is not a full path, such as C:\\Pictures.";
-    if (JpegQuality < 1 || JpegQuality > 100)
+    if (Format == TImageFormat::Jpeg && (JpegQuality < 1 || JpegQuality > 100))
         return L"The JPEG quality must be a number from 1 to 100.";
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    std::wstring name = ExpandPattern(Pattern, now, NextCounter()) + FormatExtension(Format);
-    std::wstring problem = FileNameProblem(name);
+    std::wstring problem = addons::FileNameProblem(ExpandPattern(Pattern, now, NextCounter()),
+                                                   FormatExtension(Format));
     if (!problem.empty()) return problem;
     try {
         addons::CreateFolderTree(Folder);
@@ -112,10 +113,11 @@ HRESULT TSaveToFilePlugin::Execute(IUnknown* ImageStream, LONG, HRESULT* Result)
     *Result = S_OK;
     return SafeCall(IID_IKestrixPlugin, [&] {
         TSaveToFileSettings settings = settings_ ? *settings_ : TSaveToFileSettings::Load();
-        std::wstring problem = settings.Problem();
-        if (!problem.empty()) throw Exception(Utf8(problem));
+        // The picture first: one that cannot be read leaves no folder behind.
         std::vector<BYTE> encoded = addons::EncodePicture(addons::TBitmapFile(ImageStream),
                                                           settings.Format, settings.JpegQuality);
+        std::wstring problem = settings.Problem();
+        if (!problem.empty()) throw Exception(Utf8(problem));
         SYSTEMTIME now;
         ::GetLocalTime(&now);
         DWORD counter = NextCounter();

@@ -35,6 +35,9 @@ private:
     void Browse();
 
     TSaveToFileSettings settings_;
+    std::wstring qualityText_;
+    bool qualityIsNumber_ = true;
+    int validQuality_;
 };
 
 }  // namespace save_to_file

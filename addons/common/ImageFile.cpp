@@ -7,6 +7,7 @@
 #include <wincodec.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -45,7 +46,12 @@ ComPtr<IWICBitmapSource> AsSource(const ComPtr<T>& p) {
     return ComPtr<IWICBitmapSource>::Copy(p.get());
 }
 
-const char kDecodeFailed[] = "Cannot read the picture";
+const char* const kDecodeFailed = kPictureUnreadable;
+
+[[noreturn]] void Unreadable(const std::string& reason) {
+    throw EOleSysError(std::string(kPictureUnreadable) + ": " + reason + ".", E_INVALIDARG);
+}
+
 const char kEncodeFailed[] = "Cannot encode the picture";
 
 // The decoded picture, held in memory so that the file's bytes may go.
@@ -61,6 +67,11 @@ ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const TBitmapFile& file
              kDecodeFailed);
     ComPtr<IWICBitmapFrameDecode> frame;
     OleCheck(decoder->GetFrame(0, frame.put()), kDecodeFailed);
+    // The pixels are read by the file's size further on.
+    UINT frameWidth = 0, frameHeight = 0;
+    OleCheck(frame->GetSize(&frameWidth, &frameHeight), kDecodeFailed);
+    if (frameWidth != file.Width() || frameHeight != file.Height())
+        Unreadable("its decoder sees another size than its header gives");
     WICPixelFormatGUID format;
     OleCheck(frame->GetPixelFormat(&format), kDecodeFailed);
     // The frame reads the file's memory, which outlives the encoding.
@@ -99,21 +110,11 @@ bool IsIndexed(const WICPixelFormatGUID& f) {
 // The rows of a plain 32-bit bitmap file, read where they lie: the top row
 // and the step from one row to the next. False for any other kind.
 bool FilePixels(const TBitmapFile& file, const BYTE*& top, ptrdiff_t& step) {
-    BITMAPFILEHEADER header;
-    BITMAPINFOHEADER info;
-    memcpy(&header, file.Data(), sizeof header);
-    memcpy(&info, file.Data() + sizeof header, sizeof info);
-    if (info.biSize < sizeof info || info.biBitCount != 32 || info.biCompression != BI_RGB ||
-        info.biWidth <= 0 || info.biHeight == 0)
-        return false;
-    size_t stride = static_cast<size_t>(info.biWidth) * 4;
-    size_t rows = static_cast<size_t>(info.biHeight < 0 ? -info.biHeight : info.biHeight);
-    if (header.bfOffBits > file.Size() || stride * rows > file.Size() - header.bfOffBits)
-        return false;
-    const BYTE* bits = file.Data() + header.bfOffBits;
-    bool bottomUp = info.biHeight > 0;
-    top = bottomUp ? bits + (rows - 1) * stride : bits;
-    step = bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride);
+    if (file.BitCount() != 32 || !file.Plain()) return false;
+    const BYTE* bits = file.Data() + file.PixelOffset();
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(file.Stride());
+    top = file.TopDown() ? bits : bits + static_cast<ptrdiff_t>(file.Height() - 1) * stride;
+    step = file.TopDown() ? stride : -stride;
     return true;
 }
 
@@ -280,11 +281,26 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
 const wchar_t* FormatName(TImageFormat format) { return Info(format).name; }
 const wchar_t* FormatExtension(TImageFormat format) { return Info(format).extension; }
 
+namespace {
+template <class T>
+T Field(const BYTE* at) {
+    T value;
+    memcpy(&value, at, sizeof value);
+    return value;
+}
+
+const UINT64 kMaxColours = 256;
+// Headers, masks, a full colour table and the largest picture at 32 bits.
+const UINT64 kMaxFileBytes = kMaxPicturePixels * 4 + 4 * kMaxPictureSide + 4096;
+}  // namespace
+
 TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
     ComPtr<IStream> stream;
     if (!ImageStream || FAILED(ImageStream->QueryInterface(IID_IStream, stream.put_void())) ||
         !stream)
-        throw EOleSysError("The picture was not handed over as a stream", E_INVALIDARG);
+        throw EOleSysError(
+            std::string(kPictureUnreadable) + ": it was not handed over as a stream.",
+            E_INVALIDARG);
     STATSTG stat = {};
     LARGE_INTEGER zero = {};
     ULARGE_INTEGER position = {};
@@ -292,7 +308,7 @@ TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
     if (SUCCEEDED(::GetHGlobalFromStream(stream.get(), &global)) &&
         SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
         SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &position)) &&
-        position.QuadPart <= stat.cbSize.QuadPart) {
+        position.QuadPart <= stat.cbSize.QuadPart && stat.cbSize.QuadPart <= ::GlobalSize(global)) {
         lock_.emplace(global);
         if (const BYTE* base = static_cast<const BYTE*>(lock_->get())) {
             stream_ = stream;
@@ -303,20 +319,145 @@ TBitmapFile::TBitmapFile(IUnknown* ImageStream) {
         }
     }
     if (!data_) {
+        // Any other stream may claim any size or never end: it is read in
+        // pieces up to what a picture can take.
+        if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+            stat.cbSize.QuadPart <= kMaxFileBytes)
+            copy_.reserve(static_cast<size_t>(stat.cbSize.QuadPart));
         BYTE buffer[65536];
         for (;;) {
             ULONG got = 0;
             HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
-            if (FAILED(hr)) OleCheck(hr, "Cannot read the picture's stream");
+            if (FAILED(hr)) OleCheck(hr, std::string(kPictureUnreadable) + " from its stream");
+            if (got > sizeof buffer || copy_.size() + got > kMaxFileBytes)
+                Unreadable("its stream is longer than the largest picture taken");
             copy_.insert(copy_.end(), buffer, buffer + got);
             if (got == 0 || hr == S_FALSE) break;
         }
         data_ = copy_.data();
         size_ = copy_.size();
     }
-    if (size_ < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || data_[0] != 'B' ||
-        data_[1] != 'M')
-        throw EOleSysError("The picture is not a Windows bitmap file", E_INVALIDARG);
+    CheckHeaders();
+}
+
+// Every size and offset is worked out in 64 bits from fields that are each
+// at most 32 bits wide, so nothing wraps.
+void TBitmapFile::CheckHeaders() {
+    const UINT64 size = size_;
+    const BYTE* d = data_;
+    const UINT64 fileHeader = sizeof(BITMAPFILEHEADER);
+    if (size < fileHeader + sizeof(DWORD) || d[0] != 'B' || d[1] != 'M')
+        Unreadable("it is not a Windows bitmap file");
+    const UINT64 pixelOffset = Field<DWORD>(d + offsetof(BITMAPFILEHEADER, bfOffBits));
+    const BYTE* h = d + fileHeader;
+    const UINT64 headerSize = Field<DWORD>(h);
+    const bool core = headerSize == sizeof(BITMAPCOREHEADER);
+    if (!core && headerSize != sizeof(BITMAPINFOHEADER) && headerSize != 52 && headerSize != 56 &&
+        headerSize != sizeof(BITMAPV4HEADER) && headerSize != sizeof(BITMAPV5HEADER))
+        Unreadable("its header size of " + std::to_string(headerSize) +
+                   " bytes is not one of a bitmap's");
+    if (fileHeader + headerSize > size) Unreadable("the file ends inside its header");
+
+    INT64 width = 0, height = 0;
+    UINT64 planes = 0, bits = 0, compression = BI_RGB, colours = 0;
+    if (core) {
+        width = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcWidth));
+        height = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcHeight));
+        planes = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcPlanes));
+        bits = Field<WORD>(h + offsetof(BITMAPCOREHEADER, bcBitCount));
+    } else {
+        width = Field<LONG>(h + offsetof(BITMAPINFOHEADER, biWidth));
+        height = Field<LONG>(h + offsetof(BITMAPINFOHEADER, biHeight));
+        planes = Field<WORD>(h + offsetof(BITMAPINFOHEADER, biPlanes));
+        bits = Field<WORD>(h + offsetof(BITMAPINFOHEADER, biBitCount));
+        compression = Field<DWORD>(h + offsetof(BITMAPINFOHEADER, biCompression));
+        colours = Field<DWORD>(h + offsetof(BITMAPINFOHEADER, biClrUsed));
+    }
+    if (planes != 1) Unreadable("it has " + std::to_string(planes) + " colour planes instead of 1");
+    bool depthKnown =
+        bits == 1 || bits == 4 || bits == 8 || bits == 24 || (!core && (bits == 16 || bits == 32));
+    if (!depthKnown)
+        Unreadable("its depth of " + std::to_string(bits) + " bits per pixel is not one it takes");
+
+    UINT64 tableStart = fileHeader + headerSize;
+    if (compression == BI_BITFIELDS) {
+        if (bits != 16 && bits != 32)
+            Unreadable("it has colour masks at " + std::to_string(bits) + " bits per pixel");
+        // After a plain information header the masks follow it; later
+        // headers hold them.
+        if (headerSize == sizeof(BITMAPINFOHEADER)) {
+            if (tableStart + 3 * sizeof(DWORD) > size)
+                Unreadable("the file ends inside its colour masks");
+            tableStart += 3 * sizeof(DWORD);
+        }
+        // The layouts the imaging component decodes: 5-5-5 and 5-6-5 at 16
+        // bits, 8-8-8 with or without alpha at 32.
+        const BYTE* masks = h + sizeof(BITMAPINFOHEADER);
+        DWORD red = Field<DWORD>(masks), green = Field<DWORD>(masks + 4),
+              blue = Field<DWORD>(masks + 8);
+        DWORD alpha = headerSize >= 56 ? Field<DWORD>(masks + 12) : 0;
+        bool known = bits == 16 ? alpha == 0 && blue == 0x1F &&
+                                      ((red == 0x7C00 && green == 0x3E0) ||
+                                       (red == 0xF800 && green == 0x7E0))
+                                : red == 0xFF0000 && green == 0xFF00 && blue == 0xFF &&
+                                      (alpha == 0 || alpha == 0xFF000000);
+        if (!known) Unreadable("its colour masks are not a layout it takes");
+    } else if (compression != BI_RGB) {
+        Unreadable("its compression (type " + std::to_string(compression) +
+                   ") is not one it takes");
+    }
+
+    const UINT64 entry = core ? sizeof(RGBTRIPLE) : sizeof(RGBQUAD);
+    UINT64 tableCount = colours;
+    if (bits <= 8) {
+        if (colours > (UINT64(1) << bits))
+            Unreadable("its colour table holds more colours than " + std::to_string(bits) +
+                       " bits can index");
+        if (colours == 0) tableCount = UINT64(1) << bits;
+    } else if (colours > kMaxColours) {
+        Unreadable("its colour table holds " + std::to_string(colours) + " colours");
+    }
+    const UINT64 tableEnd = tableStart + tableCount * entry;
+    if (tableEnd > size) Unreadable("the file ends inside its colour table");
+    if (pixelOffset < tableEnd || pixelOffset > size)
+        Unreadable("its pixels are said to start at byte " + std::to_string(pixelOffset) +
+                   ", outside the file or inside its headers");
+
+    if (width <= 0 || UINT64(width) > kMaxPictureSide)
+        Unreadable("its width of " + std::to_string(width) + " pixels is not from 1 to " +
+                   std::to_string(kMaxPictureSide));
+    const UINT64 rows = height < 0 ? UINT64(-height) : UINT64(height);
+    if (rows == 0 || rows > kMaxPictureSide)
+        Unreadable("its height of " + std::to_string(height) + " pixels is not from 1 to " +
+                   std::to_string(kMaxPictureSide) + " either way up");
+    if (UINT64(width) * rows > kMaxPicturePixels)
+        Unreadable("it is larger (" + std::to_string(width) + " x " + std::to_string(rows) +
+                   " pixels) than a picture this add-on can hold");
+    const UINT64 stride = (UINT64(width) * bits + 31) / 32 * 4;
+    if (stride * rows > size - pixelOffset)
+        Unreadable("the file ends before its last row of pixels");
+
+    // A short colour table: every pixel must name one of its colours.
+    if (bits <= 8 && tableCount < (UINT64(1) << bits)) {
+        for (UINT64 y = 0; y < rows; ++y) {
+            const BYTE* row = d + pixelOffset + y * stride;
+            for (UINT64 x = 0; x < UINT64(width); ++x) {
+                UINT64 bit = x * bits;
+                unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+                if (index >= tableCount)
+                    Unreadable("a pixel names colour " + std::to_string(index) + " of a table of " +
+                               std::to_string(tableCount));
+            }
+        }
+    }
+
+    width_ = static_cast<UINT>(width);
+    height_ = static_cast<UINT>(rows);
+    bitCount_ = static_cast<int>(bits);
+    plain_ = compression == BI_RGB;
+    topDown_ = height < 0;
+    pixelOffset_ = static_cast<size_t>(pixelOffset);
+    stride_ = static_cast<size_t>(stride);
 }
 
 std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,
@@ -344,10 +485,60 @@ std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat form
 
 // ---- files -----------------------------------------------------------------
 
+namespace {
+const wchar_t kLongPrefix[] = L"\\\\?\\";
+const wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
+
+// Where the names of a canonical path begin: after "C:" or "\\server\share".
+size_t RootLength(const std::wstring& path) {
+    if (path.rfind(L"\\\\", 0) == 0) {
+        size_t server = path.find(L'\\', 2);
+        if (server == std::wstring::npos) return path.size();
+        size_t share = path.find(L'\\', server + 1);
+        return share == std::wstring::npos ? path.size() : share;
+    }
+    return path.size() >= 2 && path[1] == L':' ? 2 : 0;
+}
+}  // namespace
+
+std::wstring CanonicalPath(const std::wstring& path) {
+    std::wstring p = path;
+    for (wchar_t& c : p)
+        if (c == L'/') c = L'\\';
+    if (p.rfind(kLongUncPrefix, 0) == 0)
+        p = L"\\\\" + p.substr(wcslen(kLongUncPrefix));
+    else if (p.rfind(kLongPrefix, 0) == 0)
+        p = p.substr(wcslen(kLongPrefix));
+    // Resolves "." and ".." at any length, which the prefixed form does not.
+    if (DWORD need = ::GetFullPathNameW(p.c_str(), 0, nullptr, nullptr)) {
+        std::wstring full(need, L'\0');
+        DWORD got = ::GetFullPathNameW(p.c_str(), need, full.data(), nullptr);
+        if (got && got < need) {
+            full.resize(got);
+            p = full;
+        }
+    }
+    // Windows drops trailing dots and spaces of a name, except behind the
+    // prefix, where they would make a name Explorer cannot remove.
+    size_t root = RootLength(p);
+    std::wstring out = p.substr(0, root);
+    for (size_t at = root; at < p.size();) {
+        size_t end = p.find(L'\\', at);
+        if (end == std::wstring::npos) end = p.size();
+        std::wstring name = p.substr(at, end - at);
+        while (!name.empty() && (name.back() == L' ' || name.back() == L'.')) name.pop_back();
+        if (!name.empty()) out += L"\\" + name;
+        at = end + 1;
+    }
+    if (out.size() == root && root == 2) out += L'\\';
+    return out;
+}
+
 std::wstring LongPath(const std::wstring& path) {
-    if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
-    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-    return L"\\\\?\\" + path;
+    std::wstring p = CanonicalPath(path);
+    if (p.size() < MAX_PATH - 12) return p;
+    if (p.rfind(L"\\\\", 0) == 0) return kLongUncPrefix + p.substr(2);
+    return kLongPrefix + p;
 }
 
 bool FolderExists(const std::wstring& path) {
@@ -356,18 +547,17 @@ bool FolderExists(const std::wstring& path) {
 }
 
 void CreateFolderTree(const std::wstring& folder) {
-    if (FolderExists(folder)) return;
-    // The missing folders from the top down.
+    std::wstring path = CanonicalPath(folder);
+    if (FolderExists(path)) return;
+    // The missing folders from the top down; the drive or share itself is
+    // never one to create.
+    const size_t root = RootLength(path);
     std::vector<std::wstring> missing;
-    std::wstring path = folder;
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
-    while (!path.empty() && !FolderExists(path)) {
+    while (path.size() > root + 1 && !FolderExists(path)) {
         missing.push_back(path);
         size_t slash = path.find_last_of(L'\\');
-        if (slash == std::wstring::npos) break;
+        if (slash == std::wstring::npos || slash < root) break;
         path.resize(slash);
-        // "C:" and "\\server\share" are no folders to create.
-        if (path.size() <= 2 || path.find(L'\\', 2) == std::wstring::npos) break;
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (::CreateDirectoryW(LongPath(*it).c_str(), nullptr)) continue;
@@ -381,62 +571,136 @@ void CreateFolderTree(const std::wstring& folder) {
     }
 }
 
+std::wstring FileNameProblem(const std::wstring& base, const std::wstring& extension) {
+    if (base.find_first_not_of(L' ') == std::wstring::npos) return L"The file name is empty.";
+    const std::wstring name = base + extension;
+    for (wchar_t c : name)
+        if (c < 32 || wcschr(L"<>:\"/\\|?*", c))
+            return L"The file name \"" + name +
+                   L"\" holds a character that Windows does not allow in a file name "
+                   L"(\\ / : * ? \" < > | or a control character).";
+    if (base.back() == L' ' || base.back() == L'.')
+        return L"The file name \"" + base + L"\" ends with a space or a dot, which Windows drops.";
+    if (name.size() > 255)
+        return L"The file name \"" + name + L"\" is longer than the 255 characters Windows allows.";
+    // Device names stay devices whatever extension follows them; the digits
+    // include 0 and the superscripts one to three.
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (wchar_t& c : stem)
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    bool device = stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
+                  stem == L"CONIN$" || stem == L"CONOUT$";
+    if (stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) &&
+        ((stem[3] >= L'0' && stem[3] <= L'9') || stem[3] == L'\u00B9' || stem[3] == L'\u00B2' ||
+         stem[3] == L'\u00B3'))
+        device = true;
+    if (device)
+        return L"\"" + stem + L"\" is the name of a device in Windows and cannot name a file.";
+    return {};
+}
+
 namespace {
-// Deletes the temporary file unless it was moved into place.
+// A name is held by a file or folder there, or by a file pending deletion,
+// which Windows answers with access denied.
+bool NameTaken(const std::wstring& path) {
+    if (::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    DWORD error = ::GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_DELETE_PENDING ||
+           error == ERROR_SHARING_VIOLATION;
+}
+
+std::wstring RandomPart() {
+    GUID guid = {};
+    if (FAILED(::CoCreateGuid(&guid))) {
+        static volatile LONG sequence = 0;
+        guid.Data1 = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+        guid.Data2 = static_cast<WORD>(::InterlockedIncrement(&sequence));
+    }
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%08lX%04X", static_cast<unsigned long>(guid.Data1), guid.Data2);
+    return text;
+}
+
+// A new file of a name nobody else has in the folder, opened for writing;
+// removed unless kept, and always closed before that.
 class TempFile {
 public:
-    explicit TempFile(std::wstring path) : path_(std::move(path)) {}
+    TempFile(const std::wstring& prefix, const std::wstring& folder) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::wstring path = prefix + L"~kestrix-" + RandomPart() + L".tmp";
+            file_.reset(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file_) {
+                path_ = path;
+                return;
+            }
+            DWORD error = ::GetLastError();
+            bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                         (error == ERROR_ACCESS_DENIED && NameTaken(path));
+            if (!taken)
+                throw Exception("Cannot write to the folder " + Quoted(folder) + ": " +
+                                SysErrorMessage(error));
+        }
+        throw Exception("Cannot find a free temporary name in the folder " + Quoted(folder));
+    }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile() {
+        file_.reset();
         if (!path_.empty()) ::DeleteFileW(LongPath(path_).c_str());
     }
+    HANDLE Handle() const { return file_.get(); }
+    void Close() { file_.reset(); }
     const std::wstring& Path() const { return path_; }
     void Keep() { path_.clear(); }
 
 private:
+    FileHandle file_;
     std::wstring path_;
 };
 }  // namespace
 
 std::wstring WriteNewFile(const std::wstring& folder, const std::wstring& base,
                           const std::wstring& extension, const std::vector<BYTE>& bytes) {
+    std::wstring problem = FileNameProblem(base, extension);
+    if (!problem.empty()) throw Exception(Utf8(problem));
     CreateFolderTree(folder);
-    std::wstring prefix = folder;
-    if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
+    std::wstring prefix = CanonicalPath(folder);
+    if (prefix.back() != L'\\') prefix += L'\\';
 
-    // A name of our own that nobody else chooses at the same moment.
-    static volatile LONG sequence = 0;
-    std::wstring tempName = prefix + L"~kestrix-" + std::to_wstring(::GetCurrentProcessId()) +
-                            L"-" + std::to_wstring(::InterlockedIncrement(&sequence)) + L".tmp";
-    FileHandle file(::CreateFileW(LongPath(tempName).c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        throw Exception("Cannot write to the folder " + Quoted(folder) + ": " +
-                        SysErrorMessage(::GetLastError()));
-    TempFile temp(tempName);
+    TempFile temp(prefix, folder);
     DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+    if (!::WriteFile(temp.Handle(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                      nullptr) ||
-        written != bytes.size() || !::FlushFileBuffers(file.get()))
+        written != bytes.size() || !::FlushFileBuffers(temp.Handle())) {
+        DWORD error = ::GetLastError();
         throw Exception("Cannot write the picture into the folder " + Quoted(folder) + ": " +
-                        SysErrorMessage(::GetLastError()));
-    file.reset();
+                        SysErrorMessage(error ? error : ERROR_WRITE_FAULT));
+    }
+    temp.Close();
 
+    int denied = 0;
     for (int n = 1; n < 100000; ++n) {
-        std::wstring path = prefix + base + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") +
-                            extension;
-        if (::MoveFileExW(LongPath(tempName).c_str(), LongPath(path).c_str(),
+        std::wstring name = base + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"");
+        if (n > 1) {
+            problem = FileNameProblem(name, extension);
+            if (!problem.empty())
+                throw Exception("A file named " + Quoted(base + extension) +
+                                " exists already, and with a number added: " + Utf8(problem));
+        }
+        std::wstring path = prefix + name + extension;
+        if (::MoveFileExW(LongPath(temp.Path()).c_str(), LongPath(path).c_str(),
                           MOVEFILE_WRITE_THROUGH)) {
             temp.Keep();
             return path;
         }
         DWORD error = ::GetLastError();
         // Access denied for a name that is taken (a folder of that name, a
-        // file in use) means the same as an existing file: the next name.
+        // file in use or pending deletion) means the next name; for a free
+        // one it is the folder's answer.
         bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
-                     (error == ERROR_ACCESS_DENIED &&
-                      ::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES);
+                     (error == ERROR_ACCESS_DENIED && NameTaken(path) && ++denied < 1000);
         if (!taken)
             throw Exception("Cannot save the picture as " + Quoted(path) + ": " +
                             SysErrorMessage(error));

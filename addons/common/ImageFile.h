@@ -21,10 +21,20 @@ const wchar_t* FormatName(TImageFormat format);
 // With the dot: ".png".
 const wchar_t* FormatExtension(TImageFormat format);
 
+// What every message about a picture that is refused begins with.
+inline constexpr char kPictureUnreadable[] = "The picture could not be read";
+
+// The largest picture taken, in pixels and per side: a 32-bit program
+// cannot hold much more in the few copies encoding makes.
+inline constexpr UINT64 kMaxPicturePixels = UINT64(1) << 27;
+inline constexpr UINT64 kMaxPictureSide = 65535;
+
 // The bitmap file in the picture's stream, from where the stream stands to
 // its end: the stream's own memory when it lives in global memory (as the
-// program's does), else a copy read out of it. Raises when the object is
-// no stream or the bytes are no Windows bitmap file.
+// program's does), else a copy read out of it, up to a limit. Every field
+// of its headers is checked against the bytes there before anything reads
+// the pixels; raises kPictureUnreadable with the reason when the object is
+// no stream or the bytes are no bitmap file this reader takes.
 class TBitmapFile {
 public:
     explicit TBitmapFile(IUnknown* ImageStream);
@@ -32,14 +42,30 @@ public:
     TBitmapFile& operator=(const TBitmapFile&) = delete;
     const BYTE* Data() const { return data_; }
     size_t Size() const { return size_; }
+    UINT Width() const { return width_; }
+    UINT Height() const { return height_; }
+    int BitCount() const { return bitCount_; }
+    bool Plain() const { return plain_; }
+    bool TopDown() const { return topDown_; }
+    // Where the rows start and the step from one to the next.
+    size_t PixelOffset() const { return pixelOffset_; }
+    size_t Stride() const { return stride_; }
 
 private:
+    void CheckHeaders();
+
+
     // Held while the memory is used, so that it stays where it is.
     ui::ComPtr<IStream> stream_;
     std::optional<ui::GlobalLock> lock_;
     std::vector<BYTE> copy_;
     const BYTE* data_ = nullptr;
     size_t size_ = 0;
+    UINT width_ = 0, height_ = 0;
+    int bitCount_ = 0;
+    bool plain_ = true;  // BI_RGB, not bit fields
+    bool topDown_ = false;
+    size_t pixelOffset_ = 0, stride_ = 0;
 };
 
 // The picture of a bitmap file, encoded. The pixels keep their depth where
@@ -53,14 +79,26 @@ std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat form
 // it cannot, naming the folder.
 void CreateFolderTree(const std::wstring& folder);
 
-// A full path in the form the file functions take beyond MAX_PATH.
+// A full path made canonical: "/" as "\", "." and ".." resolved, the
+// trailing dots and spaces of each name dropped (as Windows drops them),
+// without the long-path prefix.
+std::wstring CanonicalPath(const std::wstring& path);
+// The canonical path in the form the file functions take beyond MAX_PATH
+// ("\\?\C:\..." or "\\?\UNC\server\...").
 std::wstring LongPath(const std::wstring& path);
+
+// Why Windows would refuse base + extension as a file name, or empty when
+// it would not: empty, a character it forbids, base ending in a space or
+// a dot, longer than 255 characters, or a device name.
+std::wstring FileNameProblem(const std::wstring& base, const std::wstring& extension);
 bool FolderExists(const std::wstring& path);
 
 // Writes bytes to folder\base + extension through a temporary file in the
-// same folder that is then renamed into place, so that no half-written
-// picture is ever seen under its name. An existing file is never replaced:
-// " (2)", " (3)", ... is added to the name instead. Returns the file's path.
+// same folder (of a random name) that is then renamed into place, so that
+// no half-written picture is ever seen under its name and none stays when
+// writing fails. An existing file is never replaced: " (2)", " (3)", ...
+// is added to the name instead, each checked as a file name. Returns the
+// file's path.
 std::wstring WriteNewFile(const std::wstring& folder, const std::wstring& base,
                           const std::wstring& extension, const std::vector<BYTE>& bytes);
 

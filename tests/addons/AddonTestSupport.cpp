@@ -1,6 +1,7 @@
 #include "tests/addons/AddonTestSupport.h"
 
 #include "tests/support/Processes.h"
+#include "tests/support/RegistryScope.h"
 #include "ui/Strings.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ DWORD PaletteColour(int index) {
 }
 
 std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(int, int)>& pixel) {
-    int colours = bits == 8 ? 256 : 0;
+    int colours = bits <= 8 ? 1 << bits : 0;
     int stride = ((w * bits + 31) / 32) * 4;
     BITMAPFILEHEADER file = {};
     BITMAPINFOHEADER info = {};
@@ -50,14 +51,21 @@ std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(i
         BYTE* row = rows + (h - 1 - y) * stride;  // bottom-up
         for (int x = 0; x < w; ++x) {
             DWORD v = pixel(x, y);
-            if (bits == 8) {
+            if (bits < 8) {
+                int shift = 8 - bits - (x * bits) % 8;
+                row[x * bits / 8] |= static_cast<BYTE>((v & ((1 << bits) - 1)) << shift);
+            } else if (bits == 8) {
                 row[x] = static_cast<BYTE>(v);
-                continue;
+            } else if (bits == 16) {
+                WORD p =
+                    static_cast<WORD>((v >> 19 & 31) << 10 | (v >> 11 & 31) << 5 | (v >> 3 & 31));
+                memcpy(row + x * 2, &p, 2);
+            } else {
+                BYTE* p = row + x * (bits / 8);
+                p[0] = static_cast<BYTE>(v);
+                p[1] = static_cast<BYTE>(v >> 8);
+                p[2] = static_cast<BYTE>(v >> 16);
             }
-            BYTE* p = row + x * (bits / 8);
-            p[0] = static_cast<BYTE>(v);
-            p[1] = static_cast<BYTE>(v >> 8);
-            p[2] = static_cast<BYTE>(v >> 16);
         }
     }
     return bytes;
@@ -132,6 +140,38 @@ std::vector<std::wstring> ScratchFolder::Files(const std::wstring& folder) const
     } while (::FindNextFileW(find, &found));
     ::FindClose(find);
     return names;
+}
+
+namespace {
+const char kPngProgId[] = "KestrixTest.PngPicture";
+
+void SetDefault(const std::string& key, const std::wstring& value) {
+    ui::RegKey k;
+    ::RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.put(),
+                      nullptr);
+    ::RegSetValueExW(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * 2));
+}
+}  // namespace
+
+PngAssociation::PngAssociation(const char* verb, const std::wstring& command) {
+    EXPECT_FALSE(testing_support::KeyExists(HKEY_CLASSES_ROOT, ".png"))
+        << "the machine has its own association for PNG files";
+    SetDefault(".png", ui::WideFromUtf8(kPngProgId));
+    SetDefault(std::string(kPngProgId) + "\\shell\\" + verb + "\\command", command);
+}
+
+PngAssociation::~PngAssociation() {
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ".png");
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kPngProgId);
+}
+
+std::wstring LastErrorText() {
+    ComPtr<IErrorInfo> info;
+    if (::GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+    ui::Bstr text;
+    info->GetDescription(text.put());
+    return text.get() ? text.get() : L"";
 }
 
 void DeleteTree(const std::wstring& path) {

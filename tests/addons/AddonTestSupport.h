@@ -14,9 +14,9 @@ namespace addon_tests {
 // regsvr32 /s (with /u to uninstall) on a DLL beside the test; its exit code.
 int Regsvr32(const std::string& dll, bool install);
 
-// A complete bitmap file of w x h pixels at 8, 24 or 32 bits; pixel(x, y)
-// gives 0xRRGGBB, and at 8 bits the palette index, whose colour is
-// PaletteColour(index).
+// A complete bitmap file of w x h pixels at 1, 4, 8, 16 (5-5-5), 24 or 32
+// bits; pixel(x, y) gives 0xRRGGBB, and up to 8 bits the palette index,
+// whose colour is PaletteColour(index).
 std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(int, int)>& pixel);
 DWORD PaletteColour(int index);
 ui::ComPtr<IStream> StreamOf(const std::vector<BYTE>& bytes);
@@ -57,6 +57,17 @@ public:
 private:
     std::wstring path_;
 };
+
+// HKEY_CLASSES_ROOT\.png pointing at a class of the test whose verb runs
+// command; removed again at the end. The machine must have none of its own.
+class PngAssociation {
+public:
+    PngAssociation(const char* verb, const std::wstring& command);
+    ~PngAssociation();
+};
+
+// The description of the error the last failing call set.
+std::wstring LastErrorText();
 
 void DeleteTree(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);

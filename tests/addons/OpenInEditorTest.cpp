@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using addon_tests::ScratchFolder;
@@ -17,35 +18,6 @@ using namespace open_in_editor;
 namespace {
 
 const char kDll[] = "KestrixOpenInEditor.dll";
-const char kProgId[] = "KestrixTest.PngPicture";
-
-// HKEY_CLASSES_ROOT\.png pointing at a class of the test whose verb copies
-// the file it is given; removed again at the end.
-class PngAssociation {
-public:
-    PngAssociation(const char* verb, const std::wstring& copyTo) {
-        EXPECT_FALSE(testing_support::KeyExists(HKEY_CLASSES_ROOT, ".png"))
-            << "the machine has its own association for PNG files";
-        Set(".png", kProgId);
-        Set(std::string(kProgId) + "\\shell\\" + verb + "\\command",
-            "cmd.exe /c copy \"%1\" \"" + ui::Utf8(copyTo) + "\"");
-    }
-    ~PngAssociation() {
-        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ".png");
-        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kProgId);
-    }
-
-private:
-    static void Set(const std::string& key, const std::string& value) {
-        ui::RegKey k;
-        ::RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                          k.put(), nullptr);
-        std::wstring w = ui::WideFromUtf8(value);
-        ::RegSetValueExW(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(w.c_str()),
-                         static_cast<DWORD>((w.size() + 1) * 2));
-    }
-};
-
 // Where the plug-in puts its pictures.
 std::wstring PictureFolder() {
     wchar_t temp[MAX_PATH + 1] = {};
@@ -95,12 +67,46 @@ TEST_F(OpenInEditorTest, WithoutAProgramThePageAndExecuteSaySo) {
     EXPECT_EQ(before, ScratchFolder().Files(PictureFolder()).size()) << "no picture left behind";
 }
 
+TEST_F(OpenInEditorTest, EachRunRemovesItsOwnPicturesOlderThanADay) {
+    const std::wstring folder = PictureFolder();
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= 25ULL * 60 * 60 * 10000000;
+    const FILETIME old = {t.LowPart, t.HighPart};
+    auto make = [&](const std::wstring& name, bool aged) {
+        ui::FileHandle file(::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0,
+                                          nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (aged) ::SetFileTime(file.get(), &old, &old, &old);
+    };
+    make(L"Screenshot 2000-01-01 10-00-00.png", true);
+    make(L"Screenshot 2000-01-01 10-00-00 (2).png", true);
+    make(L"~kestrix-0123456789AB.tmp", true);
+    make(L"Screenshot 2099-01-01 10-00-00.png", false);
+    make(L"someone else's.png", true);
+
+    HRESULT result = S_OK;
+    EXPECT_TRUE(FAILED(addon_tests::Execute(NewPlugin().get(), Picture(), result)));  // no editor
+    std::vector<std::wstring> files = ScratchFolder().Files(folder);
+    auto has = [&](const wchar_t* name) {
+        return std::count(files.begin(), files.end(), name) == 1;
+    };
+    EXPECT_FALSE(has(L"Screenshot 2000-01-01 10-00-00.png"));
+    EXPECT_FALSE(has(L"Screenshot 2000-01-01 10-00-00 (2).png"));
+    EXPECT_FALSE(has(L"~kestrix-0123456789AB.tmp"));
+    EXPECT_TRUE(has(L"Screenshot 2099-01-01 10-00-00.png"));
+    EXPECT_TRUE(has(L"someone else's.png"));
+    for (const wchar_t* name : {L"Screenshot 2099-01-01 10-00-00.png", L"someone else's.png"})
+        ::DeleteFileW((folder + L"\\" + name).c_str());
+}
+
 TEST_F(OpenInEditorTest, OpensThePngWithTheEditVerbOrElseOpen) {
     for (const char* verb : {"edit", "open"}) {
         SCOPED_TRACE(verb);
         ScratchFolder scratch(L"kestrix-editor-\u5199\u771F");
         std::wstring copy = scratch.Path() + L"\\edited.png";
-        PngAssociation association(verb, copy);
+        addon_tests::PngAssociation association(verb, L"cmd.exe /c copy \"%1\" \"" + copy + L"\"");
         ComPtr<IKestrixPlugin> plugin = NewPlugin();
         {
             ShownOptions page(CLSID_OpenInEditorOptions, plugin.get());

@@ -1,5 +1,6 @@
 // The Save-to-file plug-in as the wizard drives it: installed by regsvr32,
 // its page shown and checked by SaveSettings, pictures saved by Execute.
+#include "addons/SaveToFile/FileNamePattern.h"
 #include "addons/SaveToFile/SaveToFileOptions.h"
 #include "addons/common/AddonSettings.h"
 #include "tests/addons/AddonTestSupport.h"
@@ -39,6 +40,51 @@ void StoreSettings(const std::wstring& folder, const std::wstring& pattern, int 
 bool Contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
 }
+
+// The add-on's WriteFile, through its import table, writes half of what it
+// is given and then fails as a full disk does.
+class HalfWrites {
+public:
+    explicit HalfWrites(const wchar_t* dll) {
+        auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(dll));
+        if (!base) return;
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        DWORD imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); d->Name; ++d) {
+            if (_stricmp(reinterpret_cast<char*>(base + d->Name), "kernel32.dll") != 0) continue;
+            auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; name->u1.AddressOfData; ++name, ++slot) {
+                if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+                if (strcmp(reinterpret_cast<char*>(byName->Name), "WriteFile") == 0)
+                    slot_ = reinterpret_cast<void**>(&slot->u1.Function);
+            }
+        }
+        if (slot_) Swap(reinterpret_cast<void*>(&Half));
+    }
+    ~HalfWrites() {
+        if (slot_) Swap(reinterpret_cast<void*>(&::WriteFile));
+    }
+    bool Active() const { return slot_ != nullptr; }
+
+private:
+    static BOOL WINAPI Half(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                            LPOVERLAPPED o) {
+        ::WriteFile(file, data, size / 2, written, o);
+        ::SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    void Swap(void* to) {
+        DWORD old = 0;
+        ::VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old);
+        *slot_ = to;
+        ::VirtualProtect(slot_, sizeof(void*), old, &old);
+    }
+    void** slot_ = nullptr;
+};
 
 class SaveToFileTest : public testing::Test {
 protected:
@@ -138,6 +184,41 @@ TEST_F(SaveToFileTest, AFolderThatCannotBeCreatedIsExplainedOnThePageAndNothingI
     EXPECT_EQ((std::vector<std::wstring>{L"Shot (2).png", L"Shot.png"}), files);
 }
 
+TEST_F(SaveToFileTest, ThePageExplainsAPastedQualityOnlyForJpegAndShowsAllFields) {
+    ScratchFolder scratch;
+    StoreSettings(scratch.Path(), L"Shot", int(addons::TImageFormat::Jpeg));
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    ShownOptions page(CLSID_SaveToFileOptions, plugin.get());
+    ASSERT_TRUE(page.Page());
+    page.SetText(idQuality, L"high");
+    HRESULT result = S_OK;
+    EXPECT_EQ(S_OK, page.SaveSettings(result));
+    EXPECT_TRUE(FAILED(result));
+    EXPECT_EQ(L"The JPEG quality \"high\" is not a number. Type a number from 1 to 100.",
+              page.Text(addons::kMessageId));
+
+    // Not a JPEG: the quality does not count, and the stored one stays.
+    ::SendMessageW(::GetDlgItem(page.Page(), idFormat), CB_SETCURSEL,
+                   int(addons::TImageFormat::Png), 0);
+    EXPECT_EQ(S_OK, page.SaveSettings(result));
+    EXPECT_EQ(S_OK, result) << ui::Utf8(page.Text(addons::kMessageId));
+    EXPECT_EQ(90u, addons::TAddonKey(kAddonName, false).ReadNumber(L"JpegQuality", 0));
+
+    // The fields line holds its whole text in the page's font.
+    HWND fields = ::GetDlgItem(page.Page(), idFields);
+    RECT box = {};
+    ::GetClientRect(fields, &box);
+    RECT need = box;
+    HDC dc = ::GetDC(fields);
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(fields, WM_GETFONT, 0, 0)));
+    ::DrawTextW(dc, kPatternFields, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(fields, dc);
+    EXPECT_LE(need.right, box.right);
+    EXPECT_LE(need.bottom, box.bottom);
+}
+
 TEST_F(SaveToFileTest, FoldersAndNamesOutsideTheCodePageAndBeyondMaxPath) {
     ScratchFolder scratch;
     std::wstring folder = scratch.Path() + L"\\Bilder \u5199\u771F \u2713";
@@ -161,6 +242,96 @@ TEST_F(SaveToFileTest, FoldersAndNamesOutsideTheCodePageAndBeyondMaxPath) {
     EXPECT_EQ(S_OK, result);
     EXPECT_TRUE(addons::FolderExists(deep));
     EXPECT_EQ(std::vector<std::wstring>{L"deep.png"}, scratch.Files(addons::LongPath(deep)));
+
+    // Past 248 characters, written with "..", "/" and a trailing dot: the
+    // folder Windows would make of it, not one named literally.
+    StoreSettings(deep + L"\\skipped\\..\\sub./inner.", L"inner");
+    EXPECT_EQ(S_OK, addon_tests::Execute(NewPlugin().get(), Picture(), result));
+    EXPECT_EQ(S_OK, result);
+    EXPECT_EQ(std::vector<std::wstring>{L"inner.png"},
+              scratch.Files(addons::LongPath(deep + L"\\sub\\inner")));
+    EXPECT_FALSE(addons::FolderExists(deep + L"\\skipped"));
+
+    // A prefixed folder whose top level under the drive is missing too.
+    std::wstring top =
+        scratch.Path().substr(0, 3) + L"kestrix-top-" + std::to_wstring(::GetCurrentProcessId());
+    StoreSettings(L"\\\\?\\" + top + L"\\pictures", L"top");
+    EXPECT_EQ(S_OK, addon_tests::Execute(NewPlugin().get(), Picture(), result))
+        << ui::Utf8(addon_tests::LastErrorText());
+    EXPECT_EQ(std::vector<std::wstring>{L"top.png"}, scratch.Files(top + L"\\pictures"));
+    addon_tests::DeleteTree(top);
+
+    // A share takes the prefix of its own.
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L's'),
+              addons::LongPath(L"//server/share/x/../" + std::wstring(250, L's') + L"."));
+}
+
+TEST_F(SaveToFileTest, NamesAreCheckedAsTheyWillBeWritten) {
+    ScratchFolder scratch;
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    HRESULT result = E_UNEXPECTED;
+    const std::pair<std::wstring, std::wstring> refused[] = {
+        {L"", L"empty"},
+        {L"Shot.", L"ends with a space or a dot"},
+        {L"{date} ", L"ends with"},
+        {L"COM0", L"device"},
+        {L"lpt\u00B9", L"device"},
+        {L"CONOUT$", L"device"},
+    };
+    for (const auto& [pattern, reason] : refused) {
+        StoreSettings(scratch.Path(), pattern);
+        EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)))
+            << ui::Utf8(pattern);
+        std::wstring text = addon_tests::LastErrorText();
+        EXPECT_TRUE(Contains(text, reason)) << ui::Utf8(pattern) << ": " << ui::Utf8(text);
+    }
+    EXPECT_TRUE(scratch.Files().empty());
+
+    // 250 characters fit with ".png"; with " (2)" on a collision they do not.
+    std::wstring longName(250, L'n');
+    StoreSettings(scratch.Path(), longName);
+    EXPECT_EQ(S_OK, addon_tests::Execute(plugin.get(), Picture(), result));
+    EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)));
+    std::wstring text = addon_tests::LastErrorText();
+    EXPECT_TRUE(Contains(text, L"exists already") && Contains(text, L"255")) << ui::Utf8(text);
+    EXPECT_EQ(std::vector<std::wstring>{longName + L".png"}, scratch.Files());
+}
+
+TEST_F(SaveToFileTest, AWriteThatFailsHalfWayLeavesNothingInTheFolder) {
+    ScratchFolder scratch;
+    StoreSettings(scratch.Path(), L"Shot");
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    HRESULT result = E_UNEXPECTED;
+    {
+        HalfWrites full(L"KestrixSaveToFile.dll");
+        ASSERT_TRUE(full.Active());
+        EXPECT_TRUE(FAILED(addon_tests::Execute(plugin.get(), Picture(), result)));
+        std::wstring text = addon_tests::LastErrorText();
+        EXPECT_TRUE(Contains(text, L"Cannot write the picture")) << ui::Utf8(text);
+        EXPECT_TRUE(scratch.Files().empty());
+    }
+
+    // Leftover temporary files, of the old numbered kind too, and a name
+    // pending deletion do not block the next save.
+    for (const wchar_t* name : {L"~kestrix-1-1.tmp", L"~kestrix-0000000000000.tmp"})
+        ui::FileHandle(::CreateFileW((scratch.Path() + L"\\" + name).c_str(), GENERIC_WRITE, 0,
+                                     nullptr, CREATE_NEW, 0, nullptr));
+    std::wstring shot = scratch.Path() + L"\\Shot.png";
+    ui::FileHandle pending(::CreateFileW(shot.c_str(), GENERIC_WRITE | DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, CREATE_NEW, 0, nullptr));
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    EXPECT_TRUE(::SetFileInformationByHandle(pending.get(), FileDispositionInfo, &disposition,
+                                             sizeof disposition));
+    EXPECT_EQ(S_OK, addon_tests::Execute(plugin.get(), Picture(), result))
+        << ui::Utf8(addon_tests::LastErrorText());
+    EXPECT_EQ(S_OK, result);
+    pending.reset();
+    std::vector<std::wstring> files = scratch.Files();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"Shot (2).png", L"~kestrix-0000000000000.tmp",
+                                         L"~kestrix-1-1.tmp"}),
+              files);
 }
 
 TEST_F(SaveToFileTest, AFailedSaveIsTheCallsErrorWithItsReason) {

@@ -13,6 +13,7 @@
 #include <windowsx.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 using namespace ui;
@@ -462,6 +463,31 @@ TEST_F(KestrixWindowTest, FiftyCapturesLeakNoHandles) {
     EXPECT_EQ(handlesAfter, handles);
     if (rss > 0) EXPECT_LT(ProcessRssKb() - rss, 20 * 1024);
     ExpectIdle();
+}
+
+TEST_F(KestrixWindowTest, TheEndOfTheSessionKeepsThePictureOfAnOpenWizardOnDisk) {
+    StartCapture();
+    std::filesystem::path kept;
+    WhenReady([] { return AfterScreenShotWindow && AfterScreenShotWindow->Visible(); },
+              [&] {
+                  ::SendMessageA(wnd_->Handle(), WM_ENDSESSION, TRUE, 0);
+                  for (const auto& f : std::filesystem::directory_iterator(RecoveryStorePath()))
+                      if (f.path().extension() == ".bmp") kept = f.path();
+                  AfterScreenShotWindow->ModalResult = mrOk;
+              });
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 100, 120);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, 140, 150);
+    Send(WM_LBUTTONUP, 0, 140, 150);
+    ASSERT_TRUE(PumpUntil([] { return !PendingWhenReady(); }, 4000));
+    // The copy stays after the wizard, for the start after the session.
+    ASSERT_FALSE(kept.empty());
+    ASSERT_TRUE(std::filesystem::exists(kept));
+    TBitmap picture;
+    LoadBitmapFile(kept.wstring(), picture);
+    EXPECT_EQ(picture.Width(), 40);
+    EXPECT_EQ(picture.Height(), 30);
+    EXPECT_EQ(Mismatches(picture, 100, 120), 0);
+    EXPECT_TRUE(pattern_->WaitShown());
 }
 
 TEST_F(KestrixWindowTest, AFailingDialogIsDestroyedAndTheErrorShown) {

@@ -210,10 +210,7 @@ void TKestrixWnd::HandOver(const RECT& sel) {
     // loop from here on (a message in the wizard's creation) may end the
     // capture and free its bitmaps.
     const int w = sel.right - sel.left, h = sel.bottom - sel.top;
-    TBitmap picture;
-    picture.Assign(*FScreenBitmap);
-    picture.FreeImage();
-    picture.SetSize(w, h);
+    TBitmap picture(w, h, FScreenBitmap->PixelFormat());
     if (w > 0 && h > 0) {
         TCanvas::Lease dest(picture.Canvas());
         TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas(), true);

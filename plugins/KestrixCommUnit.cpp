@@ -296,7 +296,10 @@ std::string PluginFailuresMessage(const std::vector<PluginFailure>& failures) {
         if (f.Plugin.empty()) {
             text += (text.empty() ? "" : "\n\n") + f.Reason;
         } else {
-            plugins += "\n\n\"" + f.Plugin + "\": " + f.Reason;
+            // A reason that names the plug-in already says whose it is.
+            plugins += "\n\n" + (f.Reason.find(f.Plugin) != std::string::npos
+                                       ? f.Reason
+                                       : "\"" + f.Plugin + "\": " + f.Reason);
             ++count;
         }
     }

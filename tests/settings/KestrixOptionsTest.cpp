@@ -214,7 +214,7 @@ TEST_F(KestrixOptionsTest, ListsWhatCanBeCreatedAndSavesTheCheckedRowsUpperCase)
     EXPECT_TRUE(RecordedErrors().empty());
 }
 
-TEST_F(KestrixOptionsTest, APluginThatCannotBeCreatedOrAProgIdEndsTheFill) {
+TEST_F(KestrixOptionsTest, APluginThatCannotBeCreatedOrAProgIdIsNamedAndTheRestListedAndRead) {
     SetDword("QuickMode", 1);
     SetDword("MaxHistorySteps", 7);
     AddPluginKey(kUncreatable);
@@ -232,17 +232,18 @@ TEST_F(KestrixOptionsTest, APluginThatCannotBeCreatedOrAProgIdEndsTheFill) {
         return {{[&d] { d.Close(); }}};
     };
     ASSERT_TRUE(Run(look));
-    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A"}));
-    EXPECT_FALSE(quick) << "the settings stay as the form has them";
-    EXPECT_EQ(steps, "0");
+    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A", "Test plug-in B"}));
+    EXPECT_TRUE(quick);
+    EXPECT_EQ(steps, "7");
     ASSERT_EQ(RecordedErrors().size(), 1u);
+    EXPECT_NE(RecordedErrors()[0].find(kUncreatable), std::string::npos) << RecordedErrors()[0];
 
     // A ProgID where the options class belongs: the row stays, without data.
     DeleteUserKey(std::string(kPluginsKey) + "\\" + kUncreatable);
     test_plugin::SetSwitchText('A', "OptionsObjectName", "KestrixTest.OptionsA");
     RecordedErrors().clear();
     ASSERT_TRUE(Run(look));
-    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Test plug-in C", "Test plug-in A", "Test plug-in B"}));
     ASSERT_EQ(RecordedErrors().size(), 1u);
     EXPECT_NE(RecordedErrors()[0].find("KestrixTest.OptionsA"), std::string::npos)
         << RecordedErrors()[0];

@@ -46,7 +46,7 @@ protected:
     void SetUp() override { SetSteps(10); }
     void TearDown() override {
         w_.reset();
-        EXPECT_TRUE(RecordedErrors().empty());
+        EXPECT_TRUE(RecordedErrors().empty()) << (RecordedErrors().empty() ? "" : RecordedErrors()[0]);
     }
     // A wizard on page 0 with a picture of many colours.
     TAfterScreenShotWindow& Open(int width = 200, int height = 150, TPixelFormat format = pf24bit) {

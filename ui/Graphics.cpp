@@ -31,16 +31,22 @@ int ScreenBitsPerPixel() {
     return bpp > 0 ? bpp : 32;
 }
 
-TPixelFormat ScreenPixelFormat() {
-    switch (ScreenBitsPerPixel()) {
+TPixelFormat PixelFormatOfBits(int bits) {
+    switch (bits) {
         case 1: return pf1bit;
         case 4: return pf4bit;
         case 8: return pf8bit;
         case 15: return pf15bit;
         case 16: return pf16bit;
         case 24: return pf24bit;
-        default: return pf32bit;
+        case 32: return pf32bit;
+        default: return pfDevice;
     }
+}
+
+TPixelFormat ScreenPixelFormat() {
+    const TPixelFormat format = PixelFormatOfBits(ScreenBitsPerPixel());
+    return format == pfDevice ? pf32bit : format;
 }
 
 int BitsPerPixel(TPixelFormat format) {

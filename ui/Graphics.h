@@ -145,6 +145,9 @@ int ScreenBitsPerPixel();
 // the one it replaces.
 using TScreenDepthSource = int (*)();
 TScreenDepthSource SetScreenDepthSource(TScreenDepthSource source);
+// The format of a number of bits per pixel; pfDevice for a number that
+// is none of the formats'.
+TPixelFormat PixelFormatOfBits(int bits);
 // The format of the screen's depth now. A bitmap made "at the device's
 // depth" takes it once, when its pixels are made, and keeps it.
 TPixelFormat ScreenPixelFormat();

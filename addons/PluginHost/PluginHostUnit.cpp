@@ -35,16 +35,10 @@ std::string Hex(HRESULT hr) {
 std::string BstrText(BSTR s) { return Utf8(s ? s : L"", s ? static_cast<int>(::SysStringLen(s)) : 0); }
 
 TPixelFormat FormatOfBits(int bits) {
-    switch (bits) {
-        case 1: return pf1bit;
-        case 4: return pf4bit;
-        case 8: return pf8bit;
-        case 15: return pf15bit;
-        case 16: return pf16bit;
-        case 24: return pf24bit;
-        case 32: return pf32bit;
-        default: throw Exception("A picture has 1, 4, 8, 15, 16, 24 or 32 bits, not " + std::to_string(bits));
-    }
+    const TPixelFormat format = PixelFormatOfBits(bits);
+    if (format == pfDevice)
+        throw Exception("A picture has 1, 4, 8, 15, 16, 24 or 32 bits, not " + std::to_string(bits));
+    return format;
 }
 
 void DrawTestPicture(TBitmap& picture) {

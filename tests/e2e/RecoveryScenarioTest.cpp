@@ -28,6 +28,14 @@ std::string AnswerMessage() {
     return text;
 }
 
+// The options page of a test plug-in has been given its plug-in.
+bool PageShown(char letter) {
+    const std::string page = std::string(1, letter) + " options";
+    for (const std::string& l : test_plugin::LogLines())
+        if (l.rfind(page, 0) == 0 && l.find("SetPlugin") != std::string::npos) return true;
+    return false;
+}
+
 class RecoveryScenario : public testing::Test {
 protected:
     void SetUp() override {
@@ -113,11 +121,7 @@ TEST_F(RecoveryScenario, AStaleKeyAndAFaultingPluginLeaveTheOthersWorkingAndTheP
     HWND list = Wait([&] { return Inside(wizard, "SysListView32"); });
     ASSERT_TRUE(PumpUntil([&] { return ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2; }));
     Press(wizard, "Next  >");
-    ASSERT_TRUE(PumpUntil([] {
-        for (const std::string& l : test_plugin::LogLines())
-            if (l.find("A options") == 0 && l.find("SetPlugin") != std::string::npos) return true;
-        return false;
-    }));
+    ASSERT_TRUE(PumpUntil([] { return PageShown('A'); }));
     Press(wizard, "Next  >");
     // A's Execute faults: the program says so and goes on with the picture.
     const std::string fault = AnswerMessage();
@@ -125,11 +129,7 @@ TEST_F(RecoveryScenario, AStaleKeyAndAFaultingPluginLeaveTheOthersWorkingAndTheP
         << fault;
     ASSERT_TRUE(PumpUntil([&] { return ::IsWindowVisible(wizard); }));
     Press(wizard, "Next  >");
-    ASSERT_TRUE(PumpUntil([] {
-        for (const std::string& l : test_plugin::LogLines())
-            if (l.find("B options") == 0 && l.find("SetPlugin") != std::string::npos) return true;
-        return false;
-    }));
+    ASSERT_TRUE(PumpUntil([] { return PageShown('B'); }));
     Press(wizard, "Next  >");
     Press(wizard, "Close");
     ASSERT_TRUE(PumpUntil([] { return !::FindWindowA("TAfterScreenShotWindow", nullptr); }));
@@ -164,11 +164,7 @@ TEST_F(RecoveryScenario, APictureOutlivesAPluginThatEndsTheProcessAndAnExitWithT
     Press(wizard, "Next  >");
     Pump(300);
     Press(wizard, "Next  >");
-    ASSERT_TRUE(PumpUntil([] {
-        for (const std::string& l : test_plugin::LogLines())
-            if (l.find("A options") == 0 && l.find("SetPlugin") != std::string::npos) return true;
-        return false;
-    }));
+    ASSERT_TRUE(PumpUntil([] { return PageShown('A'); }));
     Press(wizard, "Next  >");
     EXPECT_EQ(program->Wait(20000), 3);
     test_plugin::ClearSwitches();

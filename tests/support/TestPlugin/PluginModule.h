@@ -26,10 +26,16 @@ public:
     explicit Switches(char letter);
     HRESULT Status(const char* method) const;
     HRESULT Result(const char* method) const;
+    // What <method>Crash asks for: 1 an access violation in the caller's
+    // frame, 2 the end of the process (exit code 3); otherwise nothing.
+    void Crash(const char* method) const;
     // The value, or def when it is not set.
     std::string Text(const char* name, const std::string& def) const;
 
 private:
+    // The DWORD value name, or def when it is not set.
+    DWORD Number(const std::string& name, DWORD def) const;
+
     ui::RegKey key_;
     char letter_;
 };

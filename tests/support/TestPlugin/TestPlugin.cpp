@@ -4,6 +4,7 @@
 
 #include <olectl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -99,24 +100,38 @@ Switches::Switches(char letter) : letter_(letter) {
     ::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key_.put());
 }
 
-HRESULT Switches::Status(const char* method) const {
-    DWORD value = S_OK, size = sizeof value, type = 0;
-    std::string name = std::string(method) + "Status";
+DWORD Switches::Number(const std::string& name, DWORD def) const {
+    DWORD value = 0, size = sizeof value, type = 0;
     if (!key_ || ::RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type,
                                     reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         type != REG_DWORD)
-        return S_OK;
-    return static_cast<HRESULT>(value);
+        return def;
+    return value;
+}
+
+HRESULT Switches::Status(const char* method) const {
+    return static_cast<HRESULT>(Number(std::string(method) + "Status", S_OK));
 }
 
 HRESULT Switches::Result(const char* method) const {
-    DWORD value = S_OK, size = sizeof value, type = 0;
-    std::string name = std::string(method) + "Result";
-    if (!key_ || ::RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type,
-                                    reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD)
-        return S_OK;
-    return static_cast<HRESULT>(value);
+    return static_cast<HRESULT>(Number(std::string(method) + "Result", S_OK));
+}
+
+void Switches::Crash(const char* method) const {
+    switch (Number(std::string(method) + "Crash", 0)) {
+        case 1: {
+            Log(std::string(1, letter_) + " crash " + method);
+            // Read back through volatile: the compiler cannot know the
+            // address, so it keeps the write.
+            volatile std::uintptr_t address = 0x10;
+            *reinterpret_cast<volatile int*>(address) = 1;
+            break;
+        }
+        case 2:
+            Log(std::string(1, letter_) + " crash " + method);
+            ::TerminateProcess(::GetCurrentProcess(), 3);
+            break;
+    }
 }
 
 std::string Switches::Text(const char* name, const std::string& def) const {
@@ -208,6 +223,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
                                             BSTR* OptionsObjectName, HRESULT* Result) override {
         Log(Prefix() + "GetPluginInfo");
+        Switches(letter_).Crash("GetPluginInfo");
         if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
         *Name = *Description = *OptionsObjectName = nullptr;
         *Result = S_OK;
@@ -228,6 +244,7 @@ public:
                                       HRESULT* Result) override {
         if (Result) *Result = S_OK;
         Switches switches(letter_);
+        switches.Crash("Execute");
         std::string file = switches.Text(
             "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
         std::vector<char> bytes = ReadStream(ImageStream);
@@ -339,6 +356,7 @@ public:
         if (!out) return E_POINTER;
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
+        if (entry_.letter && !entry_.options) Switches(entry_.letter).Crash("Create");
         try {
             if (!entry_.letter) {
                 ComPtr<IUnknown> object = ComPtr<IUnknown>::Copy(new NotAPlugin());

@@ -41,6 +41,11 @@
 //                              (default %TEMP%\KestrixTestPluginL.bmp)
 //   AcceleratorKeys    REG_SZ  virtual keys (as characters, "Q") whose key-down
 //                              the options object's TranslateAccelerator takes
+//   <Method>Crash      DWORD   1: an access violation (a write to address 0x10)
+//                              inside that call; 2: the process ends there
+//                              (TerminateProcess, exit code 3)
+//     where <Method> is GetPluginInfo, Execute, SetPlugin, SaveSettings, Notify,
+//     DoVerb, or Create: when the class factory creates the plug-in object
 //
 // The log gets one line per call, appended as it happens:
 //   "<L> plugin <n> created" / "destroyed", "<L> plugin <n> GetPluginInfo",
@@ -50,6 +55,7 @@
 //   "<L> options <n> TranslateAccelerator <vk>" (only for the keys it takes),
 //   "<L> options <n> SaveSettings", "<L> options <n> Notify <msg>",
 //   "<L> options <n> <IOleObject/IPersistStorage method> [detail]",
+//   "<L> crash <Method>" just before a crash a <Method>Crash switch asked for,
 // where <n> and <m> number the instances of each kind in the process from 1.
 #pragma once
 

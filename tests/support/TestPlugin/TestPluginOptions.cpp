@@ -97,6 +97,7 @@ public:
     // IKestrixPluginOptions -------------------------------------------------
     HRESULT STDMETHODCALLTYPE SetPlugin(IKestrixPlugin* Plugin) override {
         Log(Prefix() + "SetPlugin plugin=" + std::to_string(PluginInstanceNumber(Plugin)));
+        Switches(letter_).Crash("SetPlugin");
         if (HRESULT status = Switches(letter_).Status("SetPlugin"); FAILED(status))
             return Fail(letter_, "SetPlugin", status);
         plugin_ = ComPtr<IKestrixPlugin>::Copy(Plugin);
@@ -104,6 +105,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SaveSettings(HRESULT* Result) override {
         Log(Prefix() + "SaveSettings");
+        Switches(letter_).Crash("SaveSettings");
         if (!Result) return E_POINTER;
         *Result = S_OK;
         Switches switches(letter_);
@@ -115,6 +117,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Notify(TNotifyMessages Msg) override {
         Log(Prefix() + "Notify " + std::to_string(static_cast<int>(Msg)));
+        Switches(letter_).Crash("Notify");
         if (HRESULT status = Switches(letter_).Status("Notify"); FAILED(status))
             return Fail(letter_, "Notify", status);
         return S_OK;
@@ -155,6 +158,7 @@ public:
     HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
                                      LPCRECT rect) override {
         Log(Prefix() + "DoVerb " + std::to_string(verb));
+        Switches(letter_).Crash("DoVerb");
         if (site && !site_) site_ = ComPtr<IOleClientSite>::Copy(site);
         switch (verb) {
             case OLEIVERB_HIDE:

@@ -58,7 +58,9 @@ public:
     HRESULT STDMETHODCALLTYPE ReactivateAndUndo() noexcept override {
         return INPLACE_E_NOTUNDOABLE;
     }
-    // Tab, arrows and mnemonics move through the page's controls.
+    // Tab, arrows and mnemonics move through the page's controls; Tab at
+    // the last control and Shift+Tab at the first, Esc, and Enter outside
+    // a button are given back (S_FALSE), so the container's keys work.
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) noexcept override;
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) noexcept override { return S_OK; }
@@ -107,6 +109,8 @@ private:
     HRESULT Activate(bool uiActivate, HWND parentHint, LPCRECT rectHint);
     void CreatePage(HWND parent, const RECT& pos);
     void DestroyPage();
+    // The page's child that holds wnd (a control, or the control around it).
+    HWND TabItem(HWND wnd) const noexcept;
     int Scale(int v) const;
 
     ui::ComPtr<IKestrixPlugin> plugin_;

@@ -345,6 +345,14 @@ std::wstring TOptionsControl::MessageText() const { return ItemText(kMessageId);
 LRESULT CALLBACK TOptionsControl::PageProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     auto* self = reinterpret_cast<TOptionsControl*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
     if (self) {
+        try {
+            LRESULT result = 0;
+            if (self->PageMessage(msg, wp, lp, result)) return result;
+        } catch (const std::exception& e) {
+            self->SetMessage(ui::WideFromUtf8(e.what()));
+        } catch (...) {
+            self->SetMessage(L"Unknown error");
+        }
         switch (msg) {
             case WM_COMMAND:
                 try {

@@ -94,6 +94,9 @@ protected:
     virtual bool ApplySettings(IKestrixPlugin* plugin) = 0;
     // The size the page asks for, at 96 DPI.
     virtual SIZE PreferredSize() const { return {542, 260}; }
+    // A message to the page window before the page's own handling; true
+    // when handled, with its result in result.
+    virtual bool PageMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) { return false; }
 
     // A child control at 96-DPI coordinates, with the page's font.
     HWND Add(const wchar_t* windowClass, const wchar_t* text, DWORD style, int id, int x, int y,

@@ -41,7 +41,9 @@ TEST(SaveToFilePageKeyboard, TabLeavesThePageAtItsEdgesAndEachCrossingIsNotified
     const DWORD off = 0;
     ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "QuickMode", REG_DWORD, &off, sizeof off);
     // JPEG: the quality field, followed by its spin button, is the last field.
+    addon_tests::ScratchFolder folder;
     addons::TAddonKey(kAddonName, true).WriteNumber(L"Format", 1);
+    addons::TAddonKey(kAddonName, true).WriteString(L"Folder", folder.Path());
     RecordedErrors().clear();
 
     auto w = std::make_unique<TAfterScreenShotWindow>();
@@ -91,8 +93,11 @@ TEST(SaveToFilePageKeyboard, TabLeavesThePageAtItsEdgesAndEachCrossingIsNotified
             keys(tab, at(field(idBrowse))),
             keys([] { PressKeys({VK_MENU, 'N'}); }, at(field(idPattern))),
             keys(backTab, at(field(idBrowse))),
+            {[&] { failed.push_back(entered == 3 && left == 2 ? "" : "crossed inside the page"); }},
+            // Enter in a field is the wizard's Next: the picture is saved.
+            keys(tab, at(field(idPattern))),
+            keys([] { PressKey(VK_RETURN); }, [&] { return w->Notebook.PageIndex() == 3; }),
             {[&] {
-                 failed.push_back(entered == 3 && left == 2 ? "" : "crossed inside the page");
                  finished = true;
                  ClickWindow(w->Finalize.Handle());
              }},
@@ -114,6 +119,7 @@ TEST(SaveToFilePageKeyboard, TabLeavesThePageAtItsEdgesAndEachCrossingIsNotified
         WriteBytes(list, savedList);
 
     std::erase(failed, std::string());
+    EXPECT_EQ(folder.Files().size(), 1u);
     EXPECT_TRUE(finished) << "entered " << entered << ", left " << left << ", focus on \"" << lastFocus << '"';
     EXPECT_EQ(failed, std::vector<std::string>{});
     EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});

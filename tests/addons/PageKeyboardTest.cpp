@@ -68,7 +68,6 @@ TEST(SaveToFilePageKeyboard, TabLeavesThePageAtItsEdgesAndEachCrossingIsNotified
     };
     auto tab = [] { PressKey(VK_TAB); };
     auto backTab = [] { PressKeys({VK_SHIFT, VK_TAB}); };
-    std::vector<std::string> failed;
     bool finished = false;
     WhenReady([&] { return w->Visible() && !w->Timer.Enabled(); }, [&] {
         ::SetForegroundWindow(w->Handle());
@@ -80,20 +79,17 @@ TEST(SaveToFilePageKeyboard, TabLeavesThePageAtItsEdgesAndEachCrossingIsNotified
              }, 2},
             // The last field: Tab goes on to the wizard's buttons.
             {[&] { ClickWindow(field(idQuality)()); }, [&] { return at(field(idQuality))() && entered == 1; }, 2},
-            keys(tab, at(button(w->Back))),
-            {[&] { failed.push_back(left == 1 ? "" : "not left at the last field"); }},
+            keys(tab, [&] { return at(button(w->Back))() && left == 1; }),
             keys(tab, at(button(w->Next))),
             // The first field: Shift+Tab goes back to the wizard's Cancel.
             {[&] { ClickWindow(field(idFolder)()); }, [&] { return at(field(idFolder))() && entered == 2; }, 2},
-            keys(backTab, at(button(w->Finalize))),
-            {[&] { failed.push_back(left == 2 ? "" : "not left at the first field"); }},
+            keys(backTab, [&] { return at(button(w->Finalize))() && left == 2; }),
             // Tab from Cancel comes back in at the first field; inside, Tab,
             // Shift+Tab and mnemonics stay in the page.
             keys(tab, [&] { return at(field(idFolder))() && entered == 3; }),
             keys(tab, at(field(idBrowse))),
             keys([] { PressKeys({VK_MENU, 'N'}); }, at(field(idPattern))),
-            keys(backTab, at(field(idBrowse))),
-            {[&] { failed.push_back(entered == 3 && left == 2 ? "" : "crossed inside the page"); }},
+            keys(backTab, [&] { return at(field(idBrowse))() && entered == 3 && left == 2; }),
             // Enter in a field is the wizard's Next: the picture is saved.
             keys(tab, at(field(idPattern))),
             keys([] { PressKey(VK_RETURN); }, [&] { return w->Notebook.PageIndex() == 3; }),
@@ -118,10 +114,8 @@ TEST(SaveToFilePageKeyboard, TabLeavesThePageAtItsEdgesAndEachCrossingIsNotified
     else
         WriteBytes(list, savedList);
 
-    std::erase(failed, std::string());
     EXPECT_EQ(folder.Files().size(), 1u);
     EXPECT_TRUE(finished) << "entered " << entered << ", left " << left << ", focus on \"" << lastFocus << '"';
-    EXPECT_EQ(failed, std::vector<std::string>{});
     EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
 }
 

@@ -210,11 +210,44 @@ HRESULT TOptionsControl::SetObjectRects(LPCRECT pos, LPCRECT) noexcept {
 HRESULT TOptionsControl::TranslateAccelerator(LPMSG msg) noexcept {
     if (!msg || !page_ || (msg->hwnd != page_ && !::IsChild(page_, msg->hwnd))) return S_FALSE;
     if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return S_FALSE;
-    // Enter and Esc belong to the container's buttons; a multi-line control
-    // keeps its own keys.
-    if (msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE))
-        return S_FALSE;
+    if (msg->message == WM_KEYDOWN) {
+        const UINT code = static_cast<UINT>(::SendMessageW(
+            msg->hwnd, WM_GETDLGCODE, msg->wParam, reinterpret_cast<LPARAM>(msg)));
+        // A control that wants the key (a dropped-down list's Enter, a
+        // multi-line field) keeps it.
+        if (!(code & (DLGC_WANTMESSAGE | DLGC_WANTALLKEYS))) {
+            switch (msg->wParam) {
+                case VK_TAB:
+                    if (code & DLGC_WANTTAB) break;
+                    // At the page's last (Shift: first) control the key goes
+                    // back to the container, which moves on to its own. The
+                    // last is the one after which the search wraps round.
+                    if (HWND first = ::GetNextDlgTabItem(page_, nullptr, FALSE)) {
+                        HWND item = TabItem(msg->hwnd);
+                        if (::GetKeyState(VK_SHIFT) < 0 ? item == first
+                                                        : ::GetNextDlgTabItem(page_, item, FALSE) == first)
+                            return S_FALSE;
+                    }
+                    break;
+                case VK_RETURN:
+                    // A focused button of the page is pressed; elsewhere
+                    // Enter is the container's default button.
+                    if (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
+                        ::SendMessageW(msg->hwnd, BM_CLICK, 0, 0);
+                        return S_OK;
+                    }
+                    return S_FALSE;
+                case VK_ESCAPE:
+                    return S_FALSE;
+            }
+        }
+    }
     return ::IsDialogMessageW(page_, msg) ? S_OK : S_FALSE;
+}
+
+HWND TOptionsControl::TabItem(HWND wnd) const noexcept {
+    while (wnd && ::GetParent(wnd) != page_) wnd = ::GetParent(wnd);
+    return wnd;
 }
 
 HRESULT TOptionsControl::Activate(bool uiActivate, HWND parentHint, LPCRECT rectHint) {
@@ -312,6 +345,14 @@ std::wstring TOptionsControl::MessageText() const { return ItemText(kMessageId);
 LRESULT CALLBACK TOptionsControl::PageProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     auto* self = reinterpret_cast<TOptionsControl*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
     if (self) {
+        try {
+            LRESULT result = 0;
+            if (self->PageMessage(msg, wp, lp, result)) return result;
+        } catch (const std::exception& e) {
+            self->SetMessage(ui::WideFromUtf8(e.what()));
+        } catch (...) {
+            self->SetMessage(L"Unknown error");
+        }
         switch (msg) {
             case WM_COMMAND:
                 try {
@@ -322,6 +363,18 @@ LRESULT CALLBACK TOptionsControl::PageProc(HWND wnd, UINT msg, WPARAM wp, LPARAM
                     self->SetMessage(L"Unknown error");
                 }
                 return 0;
+            case WM_NEXTDLGCTL: {
+                // The dialog manager moves a label's mnemonic on with this;
+                // the page is no dialog box, so it does what one would.
+                HWND next = LOWORD(lp) ? reinterpret_cast<HWND>(wp)
+                                       : ::GetNextDlgTabItem(wnd, ::GetFocus(), wp != 0);
+                if (next && ::IsChild(wnd, next)) {
+                    ::SetFocus(next);
+                    if (::SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)
+                        ::SendMessageW(next, EM_SETSEL, 0, -1);
+                }
+                return 0;
+            }
             case WM_CTLCOLORSTATIC:
                 if (reinterpret_cast<HWND>(lp) == ::GetDlgItem(wnd, kMessageId)) {
                     HDC dc = reinterpret_cast<HDC>(wp);

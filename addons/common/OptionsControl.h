@@ -58,7 +58,9 @@ public:
     HRESULT STDMETHODCALLTYPE ReactivateAndUndo() noexcept override {
         return INPLACE_E_NOTUNDOABLE;
     }
-    // Tab, arrows and mnemonics move through the page's controls.
+    // Tab, arrows and mnemonics move through the page's controls; Tab at
+    // the last control and Shift+Tab at the first, Esc, and Enter outside
+    // a button are given back (S_FALSE), so the container's keys work.
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) noexcept override;
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) noexcept override { return S_OK; }
@@ -92,6 +94,9 @@ protected:
     virtual bool ApplySettings(IKestrixPlugin* plugin) = 0;
     // The size the page asks for, at 96 DPI.
     virtual SIZE PreferredSize() const { return {542, 260}; }
+    // A message to the page window before the page's own handling; true
+    // when handled, with its result in result.
+    virtual bool PageMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) { return false; }
 
     // A child control at 96-DPI coordinates, with the page's font.
     HWND Add(const wchar_t* windowClass, const wchar_t* text, DWORD style, int id, int x, int y,
@@ -107,6 +112,8 @@ private:
     HRESULT Activate(bool uiActivate, HWND parentHint, LPCRECT rectHint);
     void CreatePage(HWND parent, const RECT& pos);
     void DestroyPage();
+    // The page's child that holds wnd (a control, or the control around it).
+    HWND TabItem(HWND wnd) const noexcept;
     int Scale(int v) const;
 
     ui::ComPtr<IKestrixPlugin> plugin_;

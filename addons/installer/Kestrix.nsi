@@ -4,7 +4,8 @@
 ;            -DOUTFILE=<build>/bin/KestrixSetup.exe Kestrix.nsi
 ; No administrator rights: everything goes to the user's own programs
 ; folder, the user's Start menu and the user's uninstall list. /S installs
-; and uninstalls silently; installing over an installation upgrades it.
+; and uninstalls silently; installing over an installation upgrades it. Every
+; installation ends by starting Kestrix, which registers itself.
 
 !ifndef VERSION | BIN | ICON | OUTFILE
   !error "Define VERSION, BIN, ICON and OUTFILE (see the head of this script)"
@@ -51,20 +52,16 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-Var WasRunning
-
 ; Asks a running Kestrix to exit and waits until its process has ended, so
-; that its files can be replaced or removed. Sets $WasRunning to 1 when it
-; had been running; aborts when it does not end and the user gives up.
+; that its files can be replaced or removed; aborts when it does not end and
+; the user gives up.
 !macro CloseKestrix un
 Function ${un}CloseKestrix
-  StrCpy $WasRunning 0
   again:
     FindWindow $0 "${MAIN_WINDOW_CLASS}"
     ${If} $0 == 0
       Return
     ${EndIf}
-    StrCpy $WasRunning 1
     DetailPrint "Asking the running Kestrix to exit"
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
     System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
@@ -88,7 +85,8 @@ FunctionEnd
 !insertmacro CloseKestrix ""
 !insertmacro CloseKestrix "un."
 
-; Runs a registration step; a failure stops the installation with its name.
+; Runs a registration step that shows nothing (regsvr32 /s); a failure
+; stops the installation with its name (no message box when silent).
 !macro Register command what
   ClearErrors
   ExecWait '${command}' $0
@@ -99,6 +97,52 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Starts the installed Kestrix with the rights of the user's shell, not the
+; installer's: an installer run elevated must not hand that on. Where the
+; shell's token cannot be had or used (no shell; a standard user, who may
+; not start a process with another token, but whose installer then has no
+; more than the user's rights anyway), a plain start.
+Function StartKestrix
+  StrCpy $R0 0
+  System::Call 'user32::GetShellWindow() p .r0'
+  ${If} $0 P<> 0
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
+    ; PROCESS_QUERY_LIMITED_INFORMATION
+    System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r1) p .r2'
+    ${If} $2 P<> 0
+      ; TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY
+      System::Call 'advapi32::OpenProcessToken(p r2, i 0x000B, *p .r3) i .r4'
+      ${If} $4 <> 0
+        ; MAXIMUM_ALLOWED, SecurityImpersonation, TokenPrimary
+        System::Call 'advapi32::DuplicateTokenEx(p r3, i 0x02000000, p 0, i 2, i 1, *p .r5) i .r4'
+        ${If} $4 <> 0
+          ; STARTUPINFOW (68 bytes, cb first) and PROCESS_INFORMATION.
+          System::Alloc 68
+          Pop $6
+          System::Call '*$6(i 68)'
+          System::Call '*(p 0, p 0, i 0, i 0) p .r7'
+          System::Call 'advapi32::CreateProcessWithTokenW(p r5, i 0, w "$INSTDIR\kestrix.exe", \
+            w `"$INSTDIR\kestrix.exe"`, i 0, p 0, w "$INSTDIR", p r6, p r7) i .r4'
+          ${If} $4 <> 0
+            StrCpy $R0 1
+            System::Call '*$7(p .r8, p .r9)'
+            System::Call 'kernel32::CloseHandle(p r8)'
+            System::Call 'kernel32::CloseHandle(p r9)'
+          ${EndIf}
+          System::Free $6
+          System::Free $7
+          System::Call 'kernel32::CloseHandle(p r5)'
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r3)'
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p r2)'
+    ${EndIf}
+  ${EndIf}
+  ${If} $R0 == 0
+    Exec '"$INSTDIR\kestrix.exe"'
+  ${EndIf}
+FunctionEnd
+
 Section "Kestrix"
   Call CloseKestrix
   SetOutPath "$INSTDIR"
@@ -108,14 +152,11 @@ Section "Kestrix"
   File "${BIN}\KestrixOpenInEditor.dll"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  DetailPrint "Registering the program and its add-ons"
-  !insertmacro Register '"$INSTDIR\kestrix.exe" /RegServer' "Kestrix"
-  !insertmacro Register '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\KestrixSaveToFile.dll"' "the Save to file add-on"
-  !insertmacro Register '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\KestrixOpenInEditor.dll"' "the Open in image editor add-on"
-
   SetShellVarContext current
   CreateShortCut "$SMPROGRAMS\Kestrix.lnk" "$INSTDIR\kestrix.exe" "" "$INSTDIR\kestrix.exe" 0
 
+  ; The uninstall entry first: what is on the disk can be removed even when
+  ; a registration below stops the installation.
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
@@ -128,10 +169,15 @@ Section "Kestrix"
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
 
-  ; An upgrade gives back the Kestrix it had to close.
-  ${If} $WasRunning == 1
-    Exec '"$INSTDIR\kestrix.exe"'
-  ${EndIf}
+  DetailPrint "Registering the add-ons"
+  !insertmacro Register '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\KestrixSaveToFile.dll"' "the Save to file add-on"
+  !insertmacro Register '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\KestrixOpenInEditor.dll"' "the Open in image editor add-on"
+
+  ; Kestrix registers itself at every start, and says so in its own window
+  ; when it cannot: run here with /RegServer, its message would hold a
+  ; silent installation for ever. So the installation ends by starting it,
+  ; which also gives an upgrade back the Kestrix it had to close.
+  Call StartKestrix
 SectionEnd
 
 Section "Uninstall"
@@ -155,4 +201,6 @@ Section "Uninstall"
   SetShellVarContext current
   Delete "$SMPROGRAMS\Kestrix.lnk"
   DeleteRegKey HKCU "${UNINST_KEY}"
+  ; The pictures Open in image editor handed to the editor.
+  RMDir /r "$TEMP\Kestrix"
 SectionEnd

@@ -622,7 +622,7 @@ TEST_F(TestPluginOptionsTest, WithoutAnInPlaceSiteItOpensAWindowOfItsOwn) {
                                            options.put_void()));
         ASSERT_EQ(S_OK, options->SetClientSite(&site));
         ASSERT_EQ(S_OK, options->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, nullptr, nullptr));
-        HWND own = ::FindWindowA(test_plugin::kOptionsWindowClass, "Test plug-in C options");
+        HWND own = ::FindWindowA(test_plugin::kOwnWindowClass, "Test plug-in C options");
         ASSERT_TRUE(own);
         EXPECT_TRUE(::IsWindowVisible(own));
         EXPECT_TRUE(site.shown);

@@ -165,7 +165,7 @@ TEST_F(OleContainerTest, AnIconicObjectOpensInAWindowOfItsOwn) {
     form_->Container.CreateObject(L"KestrixTest.OptionsC", true);
     form_->Container.DoVerb(OLEIVERB_SHOW);
     EXPECT_EQ(nullptr, form_->Options());
-    HWND own = ::FindWindowA(test_plugin::kOptionsWindowClass, "Test plug-in C options");
+    HWND own = ::FindWindowA(test_plugin::kOwnWindowClass, "Test plug-in C options");
     EXPECT_TRUE(::IsWindowVisible(own));
     form_->Container.DestroyObject();
     EXPECT_FALSE(::IsWindow(own));

@@ -57,6 +57,8 @@ std::string Hex(unsigned long value);
 // Objects made by the factories.
 HRESULT CreatePlugin(char letter, REFIID iid, void** out);
 HRESULT CreateOptions(char letter, REFIID iid, void** out);
+// Options objects live, or their factories held (the add-on server counts them).
+bool OptionsInUse();
 
 // The options object hands its settings to a plug-in of this DLL.
 struct PluginSelf;

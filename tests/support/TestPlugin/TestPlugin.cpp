@@ -2,6 +2,8 @@
 // registration that regsvr32 runs.
 #include "tests/support/TestPlugin/PluginModule.h"
 
+#include "addons/common/OptionsControl.h"
+
 #include <olectl.h>
 
 #include <cstdint>
@@ -48,7 +50,7 @@ void LockModule(bool lock) {
     else
         ::InterlockedDecrement(&Locks);
 }
-bool ModuleInUse() { return LiveObjects > 0 || Locks > 0; }
+bool ModuleInUse() { return LiveObjects > 0 || Locks > 0 || OptionsInUse(); }
 
 std::wstring Wide(const std::string& s) {
     int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
@@ -491,12 +493,13 @@ using namespace test_plugin;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
-        ModuleInstance = instance;
+        ModuleInstance = addons::ModuleInstance = instance;
         ::DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        // Unloaded while the process goes on: the class must not outlive
-        // the code of its window procedure.
-        ::UnregisterClassA(kOptionsWindowClass, instance);
+        // Unloaded while the process goes on: the classes must not outlive
+        // the code of their window procedures.
+        addons::UnregisterPageClass();
+        ::UnregisterClassA(kOwnWindowClass, instance);
     }
     return TRUE;
 }

@@ -11,14 +11,15 @@
 //   - a plug-in object (IKestrixPlugin, dual; IDispatch from the contract's
 //     type library, which the DLL carries as its own TYPELIB 1), ProgID
 //     "KestrixTest.PluginL";
-//   - an options object, ProgID "KestrixTest.OptionsL": an embeddable OLE
-//     control (IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
-//     IPersistStorage, IKestrixPluginOptions, dual) whose window, of class
-//     "KestrixTestPluginOptions", shows "Test plug-in L options" and an edit
-//     field on a colour of its own (see OptionsColor). Shown in place when
-//     the site offers IOleInPlaceSite, else as a small window of its own.
-//     SaveSettings hands the edit field's text to the plug-in instance
-//     received through SetPlugin, and Execute logs it.
+//   - an options object, ProgID "KestrixTest.OptionsL": the add-ons' own
+//     options page (addons/common/OptionsControl.h: IOleObject,
+//     IOleInPlaceObject, IOleInPlaceActiveObject, IPersistStorage,
+//     IKestrixPluginOptions, dual, and its keyboard rules) whose page shows
+//     "Test plug-in L options" and an edit field (id 100) on a colour of its
+//     own (see OptionsColor). Shown in place when the site can take it, else
+//     inside a small window of its own ("Test plug-in L options", class
+//     kOwnWindowClass). SaveSettings hands the edit field's text to the
+//     plug-in instance received through SetPlugin, and Execute logs it.
 // "KestrixTest.NotAPlugin" creates an object that answers only IUnknown.
 //
 // Switches, read at every call from HKCU\Software\Orvane\Kestrix\TestPlugin:
@@ -85,7 +86,10 @@ inline constexpr CLSID CLSID_TestNotAPlugin = {
 
 inline constexpr char kSwitchesKey[] = "Software\\Orvane\\Kestrix\\TestPlugin";
 inline constexpr char kDllName[] = "KestrixTestPlugin.dll";
-inline constexpr char kOptionsWindowClass[] = "KestrixTestPluginOptions";
+// The options page (the add-ons' own page class), and the window an options
+// object opens around it when its site cannot take it in place.
+inline constexpr char kOptionsWindowClass[] = "KestrixAddonPage";
+inline constexpr char kOwnWindowClass[] = "KestrixTestPluginOptions";
 
 // The plug-in identifier of letter 'A', 'B' or 'C', as the registry names it.
 inline const char* PluginId(char letter) {

@@ -1,5 +1,7 @@
-// The options object: an embeddable control with a small window of its own
-// and the automation side IKestrixPluginOptions.
+// The options object: the add-ons' own page (addons/common), so that the
+// program's keyboard and embedding tests run the code that ships, with the
+// switches and the call log of TestPlugin.h around it.
+#include "addons/common/OptionsControl.h"
 #include "tests/support/TestPlugin/PluginModule.h"
 
 using ui::ComPtr;
@@ -10,51 +12,36 @@ namespace {
 
 volatile LONG OptionsCount = 0;
 
-const DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
-                          OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
-                          OLEMISC_SETCLIENTSITEFIRST;
 const int kWidth = 240, kHeight = 120;
 const int kEditId = 100;
 
-LRESULT CALLBACK OptionsWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-    switch (msg) {
-        case WM_ERASEBKGND: {
-            RECT rc;
-            ::GetClientRect(wnd, &rc);
-            char letter = static_cast<char>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
-            ui::GdiObject brush(::CreateSolidBrush(OptionsColor(letter)));
-            ::FillRect(reinterpret_cast<HDC>(wp), &rc, static_cast<HBRUSH>(brush.get()));
-            return 1;
-        }
-        case WM_SIZE:
-            if (HWND edit = ::GetDlgItem(wnd, kEditId))
-                ::MoveWindow(edit, 8, 36, LOWORD(lp) > 16 ? LOWORD(lp) - 16 : 0, 22, TRUE);
-            return 0;
-    }
+char LetterOf(const CLSID& clsid) {
+    return clsid == CLSID_TestOptionsA ? 'A' : clsid == CLSID_TestOptionsB ? 'B' : 'C';
+}
+
+// The frame an object opens when its site cannot take it in place.
+LRESULT CALLBACK OwnWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    // Closed by its owner only: the page inside belongs to the object.
+    if (msg == WM_CLOSE) return 0;
     return ::DefWindowProcA(wnd, msg, wp, lp);
 }
 
-void RegisterWindowClass() {
+void RegisterOwnWindowClass() {
     WNDCLASSA wc = {};
-    if (::GetClassInfoA(ModuleInstance, kOptionsWindowClass, &wc)) return;
-    wc.lpfnWndProc = OptionsWndProc;
+    if (::GetClassInfoA(ModuleInstance, kOwnWindowClass, &wc)) return;
+    wc.lpfnWndProc = OwnWindowProc;
     wc.hInstance = ModuleInstance;
     wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.lpszClassName = kOptionsWindowClass;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kOwnWindowClass;
     ::RegisterClassA(&wc);
 }
 
-class Options : public IOleObject,
-                public IOleInPlaceObject,
-                public IOleInPlaceActiveObject,
-                public IPersistStorage,
-                public DualDispatch<IKestrixPluginOptions>,
-                public ISupportErrorInfo,
-                public RefCounted<Options> {
+class Options : public addons::TOptionsControl {
 public:
-    Options(char letter)
-        : DualDispatch(IID_IKestrixPluginOptions),
-          letter_(letter),
+    explicit Options(automation::TComObjectFactory& factory)
+        : TOptionsControl(factory),
+          letter_(LetterOf(factory.ClassID())),
           number_(::InterlockedIncrement(&OptionsCount)) {
         Log(Prefix() + "created");
     }
@@ -63,331 +50,193 @@ public:
         Log(Prefix() + "destroyed");
     }
 
-    // IUnknown ------------------------------------------------------------
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IOleObject)
-            *out = static_cast<IOleObject*>(this);
-        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject)
-            *out = static_cast<IOleInPlaceObject*>(this);
-        else if (iid == IID_IOleInPlaceActiveObject)
-            *out = static_cast<IOleInPlaceActiveObject*>(this);
-        else if (iid == IID_IPersist || iid == IID_IPersistStorage)
-            *out = static_cast<IPersistStorage*>(this);
-        else if (iid == IID_IKestrixPluginOptions &&
-                 FAILED(Switches(letter_).Status("QueryInterface")))
-            return Switches(letter_).Status("QueryInterface");
-        else if (iid == IID_IDispatch || iid == IID_IKestrixPluginOptions)
-            *out = static_cast<IKestrixPluginOptions*>(this);
-        else if (iid == IID_ISupportErrorInfo)
-            *out = static_cast<ISupportErrorInfo*>(this);
-        else
-            return E_NOINTERFACE;
-        Add();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Add(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
-
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
-        return iid == IID_IKestrixPluginOptions ? S_OK : S_FALSE;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
+        if (out && iid == IID_IKestrixPluginOptions) {
+            if (HRESULT status = Switches(letter_).Status("QueryInterface"); FAILED(status)) {
+                *out = nullptr;
+                return status;
+            }
+        }
+        return TOptionsControl::QueryInterface(iid, out);
     }
 
     // IKestrixPluginOptions -------------------------------------------------
-    HRESULT STDMETHODCALLTYPE SetPlugin(IKestrixPlugin* Plugin) override {
+    HRESULT STDMETHODCALLTYPE SetPlugin(IKestrixPlugin* Plugin) noexcept override {
         Log(Prefix() + "SetPlugin plugin=" + std::to_string(PluginInstanceNumber(Plugin)));
-        Switches(letter_).Crash("SetPlugin");
-        if (HRESULT status = Switches(letter_).Status("SetPlugin"); FAILED(status))
+        Switches switches(letter_);
+        switches.Crash("SetPlugin");
+        if (HRESULT status = switches.Status("SetPlugin"); FAILED(status))
             return Fail(letter_, "SetPlugin", status);
-        plugin_ = ComPtr<IKestrixPlugin>::Copy(Plugin);
-        return S_OK;
+        return TOptionsControl::SetPlugin(Plugin);
     }
-    HRESULT STDMETHODCALLTYPE SaveSettings(HRESULT* Result) override {
+    HRESULT STDMETHODCALLTYPE SaveSettings(HRESULT* Result) noexcept override {
         Log(Prefix() + "SaveSettings");
-        Switches(letter_).Crash("SaveSettings");
+        Switches switches(letter_);
+        switches.Crash("SaveSettings");
         if (!Result) return E_POINTER;
         *Result = S_OK;
-        Switches switches(letter_);
         if (HRESULT status = switches.Status("SaveSettings"); FAILED(status))
             return Fail(letter_, "SaveSettings", status);
-        *Result = switches.Result("SaveSettings");
-        if (SUCCEEDED(*Result)) SetPluginOptionsText(plugin_.get(), EditText());
-        return S_OK;
+        if (HRESULT result = switches.Result("SaveSettings"); result != S_OK) {
+            *Result = result;
+            return S_OK;
+        }
+        return TOptionsControl::SaveSettings(Result);
     }
-    HRESULT STDMETHODCALLTYPE Notify(TNotifyMessages Msg) override {
+    HRESULT STDMETHODCALLTYPE Notify(TNotifyMessages Msg) noexcept override {
         Log(Prefix() + "Notify " + std::to_string(static_cast<int>(Msg)));
-        Switches(letter_).Crash("Notify");
-        if (HRESULT status = Switches(letter_).Status("Notify"); FAILED(status))
+        Switches switches(letter_);
+        switches.Crash("Notify");
+        if (HRESULT status = switches.Status("Notify"); FAILED(status))
             return Fail(letter_, "Notify", status);
-        return S_OK;
+        return TOptionsControl::Notify(Msg);
     }
-
-    // IDispatch -------------------------------------------------------------
 
     // IOleObject ------------------------------------------------------------
-    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
+    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) noexcept override {
         Log(Prefix() + "SetClientSite " + (site ? "site" : "none"));
-        site_ = ComPtr<IOleClientSite>::Copy(site);
-        return S_OK;
+        return TOptionsControl::SetClientSite(site);
     }
-    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** site) override {
-        if (!site) return E_POINTER;
-        *site = ComPtr<IOleClientSite>(site_).Detach();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close(DWORD) override {
+    HRESULT STDMETHODCALLTYPE Close(DWORD option) noexcept override {
         Log(Prefix() + "Close");
-        InPlaceDeactivate();
+        HRESULT hr = TOptionsControl::Close(option);
         DestroyOwnWindow();
-        return S_OK;
+        return hr;
     }
-    HRESULT STDMETHODCALLTYPE SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
-        if (moniker) *moniker = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject*, BOOL, DWORD) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD, IDataObject** data) override {
-        if (data) *data = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
-                                     LPCRECT rect) override {
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG msg, IOleClientSite* site, LONG index,
+                                     HWND parent, LPCRECT rect) noexcept override {
         Log(Prefix() + "DoVerb " + std::to_string(verb));
         Switches(letter_).Crash("DoVerb");
-        if (site && !site_) site_ = ComPtr<IOleClientSite>::Copy(site);
-        switch (verb) {
-            case OLEIVERB_HIDE:
-                UIDeactivate();
-                if (window_) ::ShowWindow(window_, SW_HIDE);
-                return S_OK;
-            case OLEIVERB_PRIMARY:
-            case OLEIVERB_SHOW:
-            case OLEIVERB_OPEN:
-            case OLEIVERB_INPLACEACTIVATE:
-            case OLEIVERB_UIACTIVATE:
-                return Activate(verb != OLEIVERB_INPLACEACTIVATE, parent, rect);
-            default:
-                return OLEOBJ_S_INVALIDVERB;
+        if (verb == OLEIVERB_HIDE && own_) ::ShowWindow(own_, SW_HIDE);
+        const bool show = verb == OLEIVERB_PRIMARY || verb == OLEIVERB_SHOW ||
+                          verb == OLEIVERB_OPEN || verb == OLEIVERB_UIACTIVATE ||
+                          verb == OLEIVERB_INPLACEACTIVATE;
+        if (!show || Page()) return TOptionsControl::DoVerb(verb, msg, site, index, parent, rect);
+        ComPtr<IOleClientSite> client;
+        GetClientSite(client.put());
+        if (!client) client = ComPtr<IOleClientSite>::Copy(site);
+        if (!client) return E_UNEXPECTED;
+        ComPtr<IOleInPlaceSite> inPlace;
+        if (SUCCEEDED(client.As(IID_IOleInPlaceSite, inPlace)) && inPlace &&
+            inPlace->CanInPlaceActivate() == S_OK)
+            return TOptionsControl::DoVerb(verb, msg, site, index, parent, rect);
+        // No place in the container: a window of its own, the page inside.
+        RegisterOwnWindowClass();
+        RECT pos = {100, 100, 100 + kWidth, 100 + kHeight};
+        if (rect) pos = *rect;
+        std::string caption = std::string("Test plug-in ") + letter_ + " options";
+        own_ = ::CreateWindowExA(0, kOwnWindowClass, caption.c_str(),
+                                 WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, pos.left, pos.top,
+                                 pos.right - pos.left, pos.bottom - pos.top, nullptr, nullptr,
+                                 ModuleInstance, nullptr);
+        if (!own_) return E_FAIL;
+        RECT inside;
+        ::GetClientRect(own_, &inside);
+        HRESULT hr = TOptionsControl::DoVerb(verb, msg, site, index, own_, &inside);
+        if (FAILED(hr)) {
+            DestroyOwnWindow();
+            return hr;
         }
+        ::ShowWindow(own_, SW_SHOW);
+        client->OnShowWindow(TRUE);
+        return hr;
     }
-    HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** verbs) override {
-        if (verbs) *verbs = nullptr;
-        return OLEOBJ_E_NOVERBS;
-    }
-    HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID* clsid) override { return GetClassID(clsid); }
-    HRESULT STDMETHODCALLTYPE GetUserType(DWORD, LPOLESTR* type) override {
-        if (type) *type = nullptr;
-        return OLE_S_USEREG;
-    }
-    HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, SIZEL* size) override {
-        if (!size) return E_POINTER;
-        if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-        extent_ = *size;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, SIZEL* size) override {
-        if (!size) return E_POINTER;
-        if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-        *size = extent_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* sink, DWORD* connection) override {
-        if (!adviseHolder_ && FAILED(::CreateOleAdviseHolder(adviseHolder_.put())))
-            return E_OUTOFMEMORY;
-        return adviseHolder_->Advise(sink, connection);
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD connection) override {
-        return adviseHolder_ ? adviseHolder_->Unadvise(connection) : OLE_E_NOCONNECTION;
-    }
-    HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA** advise) override {
-        if (!advise) return E_POINTER;
-        *advise = nullptr;
-        return adviseHolder_ ? adviseHolder_->EnumAdvise(advise) : S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD* status) override {
-        if (!status) return E_POINTER;
-        *status = kMiscStatus;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
 
-    // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject ------------------
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND* wnd) override {
-        if (!wnd) return E_POINTER;
-        *wnd = window_;
-        return window_ ? S_OK : E_FAIL;
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() noexcept override {
+        if (Page() && !own_) Log(Prefix() + "InPlaceDeactivate");
+        return TOptionsControl::InPlaceDeactivate();
     }
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override {
-        if (!inPlaceSite_) return S_OK;
-        Log(Prefix() + "InPlaceDeactivate");
-        UIDeactivate();
-        DestroyOwnWindow();
-        ComPtr<IOleInPlaceSite> site = std::move(inPlaceSite_);
-        site->OnInPlaceDeactivate();
-        return S_OK;
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) noexcept override {
+        if (msg && msg->message == WM_KEYDOWN) {
+            std::string keys = Switches(letter_).Text("AcceleratorKeys", "");
+            if (keys.find(static_cast<char>(msg->wParam)) != std::string::npos) {
+                Log(Prefix() + "TranslateAccelerator " + std::to_string(msg->wParam));
+                return S_OK;
+            }
+        }
+        return TOptionsControl::TranslateAccelerator(msg);
     }
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override {
-        if (!uiActive_) return S_OK;
-        uiActive_ = false;
-        if (frame_) frame_->SetActiveObject(nullptr, nullptr);
-        if (uiWindow_) uiWindow_->SetActiveObject(nullptr, nullptr);
-        frame_.reset();
-        uiWindow_.reset();
-        if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT pos, LPCRECT) override {
-        if (!pos) return E_POINTER;
-        if (window_)
-            ::MoveWindow(window_, pos->left, pos->top, pos->right - pos->left,
-                         pos->bottom - pos->top, TRUE);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return INPLACE_E_NOTUNDOABLE; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) override {
-        if (!msg || msg->message != WM_KEYDOWN) return S_FALSE;
-        std::string keys = Switches(letter_).Text("AcceleratorKeys", "");
-        if (keys.find(static_cast<char>(msg->wParam)) == std::string::npos) return S_FALSE;
-        Log(Prefix() + "TranslateAccelerator " + std::to_string(msg->wParam));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
 
     // IPersistStorage -----------------------------------------------------
-    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
-        if (!clsid) return E_POINTER;
-        *clsid = letter_ == 'A' ? CLSID_TestOptionsA
-                 : letter_ == 'B' ? CLSID_TestOptionsB
-                                  : CLSID_TestOptionsC;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE InitNew(IStorage*) override {
+    HRESULT STDMETHODCALLTYPE InitNew(IStorage* storage) noexcept override {
         Log(Prefix() + "InitNew");
-        return S_OK;
+        return TOptionsControl::InitNew(storage);
     }
-    HRESULT STDMETHODCALLTYPE Load(IStorage*) override {
+    HRESULT STDMETHODCALLTYPE Load(IStorage* storage) noexcept override {
         Log(Prefix() + "Load");
-        return S_OK;
+        return TOptionsControl::Load(storage);
     }
-    HRESULT STDMETHODCALLTYPE Save(IStorage* storage, BOOL) override {
+    HRESULT STDMETHODCALLTYPE Save(IStorage* storage, BOOL sameAsLoad) noexcept override {
         Log(Prefix() + "Save");
-        CLSID clsid;
-        GetClassID(&clsid);
-        return storage ? ::WriteClassStg(storage, clsid) : E_POINTER;
+        return TOptionsControl::Save(storage, sameAsLoad);
     }
-    HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE HandsOffStorage() override { return S_OK; }
+
+protected:
+    void CreateControls() override {
+        std::wstring caption = Wide(std::string("Test plug-in ") + letter_ + " options");
+        Add(L"STATIC", caption.c_str(), 0, -1, 8, 8, 200, 20);
+        Add(L"EDIT", Wide(std::string(1, letter_) + " options").c_str(),
+            WS_TABSTOP | ES_AUTOHSCROLL, kEditId, 8, 36, kWidth - 16, 22, WS_EX_CLIENTEDGE);
+    }
+    bool ApplySettings(IKestrixPlugin* plugin) override {
+        char text[256] = {};
+        ::GetDlgItemTextA(Page(), kEditId, text, sizeof text);
+        SetPluginOptionsText(plugin, text);
+        return true;
+    }
+    SIZE PreferredSize() const override { return {kWidth, kHeight}; }
+    // The letter's own colour, and the field across the whole width.
+    bool PageMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override {
+        if (msg == WM_ERASEBKGND) {
+            RECT rc;
+            ::GetClientRect(Page(), &rc);
+            ui::GdiObject brush(::CreateSolidBrush(OptionsColor(letter_)));
+            ::FillRect(reinterpret_cast<HDC>(wp), &rc, static_cast<HBRUSH>(brush.get()));
+            result = 1;
+            return true;
+        }
+        if (msg == WM_SIZE)
+            if (HWND edit = ::GetDlgItem(Page(), kEditId))
+                ::MoveWindow(edit, 8, 36, LOWORD(lp) > 16 ? LOWORD(lp) - 16 : 0, 22, TRUE);
+        return false;
+    }
 
 private:
     std::string Prefix() const {
         return std::string(1, letter_) + " options " + std::to_string(number_) + " ";
     }
 
-    // Shows the window in place when the site allows it, else on its own.
-    HRESULT Activate(bool uiActivate, HWND parentHint, LPCRECT rectHint) {
-        if (window_) {
-            ::ShowWindow(window_, SW_SHOW);
-            return S_OK;
-        }
-        if (!site_) return E_UNEXPECTED;
-        ComPtr<IOleInPlaceSite> inPlace;
-        if (SUCCEEDED(site_.As(IID_IOleInPlaceSite, inPlace)) && inPlace &&
-            inPlace->CanInPlaceActivate() == S_OK) {
-            inPlace->OnInPlaceActivate();
-            inPlaceSite_ = inPlace;
-            HWND parent = nullptr;
-            inPlace->GetWindow(&parent);
-            OLEINPLACEFRAMEINFO frameInfo = {};
-            frameInfo.cb = sizeof frameInfo;
-            RECT pos = {0, 0, kWidth, kHeight}, clip = pos;
-            ComPtr<IOleInPlaceFrame> frame;
-            ComPtr<IOleInPlaceUIWindow> uiWindow;
-            inPlace->GetWindowContext(frame.put(), uiWindow.put(), &pos, &clip, &frameInfo);
-            CreateOwnWindow(WS_CHILD | WS_CLIPCHILDREN, parent ? parent : parentHint, pos);
-            if (uiActivate) {
-                uiActive_ = true;
-                inPlace->OnUIActivate();
-                std::wstring name = Wide(std::string("Test plug-in ") + letter_ + " options");
-                if (frame) frame->SetActiveObject(this, name.c_str());
-                if (uiWindow) uiWindow->SetActiveObject(this, name.c_str());
-                frame_ = frame;
-                uiWindow_ = uiWindow;
-            }
-            ::ShowWindow(window_, SW_SHOW);
-        } else {
-            RECT pos = {100, 100, 100 + kWidth, 100 + kHeight};
-            if (rectHint) pos = *rectHint;
-            CreateOwnWindow(WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, nullptr, pos);
-            ::ShowWindow(window_, SW_SHOW);
-            site_->OnShowWindow(TRUE);
-        }
-        site_->ShowObject();
-        return window_ ? S_OK : E_FAIL;
-    }
-
-    void CreateOwnWindow(DWORD style, HWND parent, const RECT& pos) {
-        RegisterWindowClass();
-        std::string caption = std::string("Test plug-in ") + letter_ + " options";
-        window_ = ::CreateWindowExA(0, kOptionsWindowClass, caption.c_str(), style, pos.left,
-                                    pos.top, pos.right - pos.left, pos.bottom - pos.top, parent,
-                                    nullptr, ModuleInstance, nullptr);
-        if (!window_) return;
-        ::SetWindowLongPtrA(window_, GWLP_USERDATA, letter_);
-        ::CreateWindowExA(0, "STATIC", caption.c_str(), WS_CHILD | WS_VISIBLE, 8, 8, 200, 20,
-                          window_, nullptr, ModuleInstance, nullptr);
-        ::CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", (std::string(1, letter_) + " options").c_str(),
-                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 8, 36,
-                          pos.right - pos.left - 16, 22, window_,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)), ModuleInstance,
-                          nullptr);
-    }
-
     void DestroyOwnWindow() {
-        if (!window_) return;
-        bool ownWindow = !(::GetWindowLongA(window_, GWL_STYLE) & WS_CHILD);
-        ::DestroyWindow(window_);
-        window_ = nullptr;
-        if (ownWindow && site_) site_->OnShowWindow(FALSE);
-    }
-
-    std::string EditText() const {
-        char text[256] = {};
-        if (window_) ::GetDlgItemTextA(window_, kEditId, text, sizeof text);
-        return text;
+        if (!own_) return;
+        ::DestroyWindow(std::exchange(own_, nullptr));
+        ComPtr<IOleClientSite> client;
+        GetClientSite(client.put());
+        if (client) client->OnShowWindow(FALSE);
     }
 
     char letter_;
     int number_;
-    ComPtr<IKestrixPlugin> plugin_;
-    ComPtr<IOleClientSite> site_;
-    ComPtr<IOleInPlaceSite> inPlaceSite_;
-    ComPtr<IOleInPlaceFrame> frame_;
-    ComPtr<IOleInPlaceUIWindow> uiWindow_;
-    ComPtr<IOleAdviseHolder> adviseHolder_;
-    HWND window_ = nullptr;
-    bool uiActive_ = false;
-    SIZEL extent_ = {kWidth * 2540 / 96, kHeight * 2540 / 96};
+    HWND own_ = nullptr;
 };
+
+addons::TAddonFactory& OptionsFactory(char letter) {
+    using automation::CreateComObjectOf;
+    using addons::TAddonClassKind;
+    static addons::TAddonFactory a(CreateComObjectOf<Options>, CLSID_TestOptionsA, "OptionsA",
+                                   "Kestrix test plug-in A options", TAddonClassKind::OptionsControl);
+    static addons::TAddonFactory b(CreateComObjectOf<Options>, CLSID_TestOptionsB, "OptionsB",
+                                   "Kestrix test plug-in B options", TAddonClassKind::OptionsControl);
+    static addons::TAddonFactory c(CreateComObjectOf<Options>, CLSID_TestOptionsC, "OptionsC",
+                                   "Kestrix test plug-in C options", TAddonClassKind::OptionsControl);
+    return letter == 'A' ? a : letter == 'B' ? b : c;
+}
 
 }  // namespace
 
 HRESULT CreateOptions(char letter, REFIID iid, void** out) {
-    ComPtr<IOleObject> options = ComPtr<IOleObject>::Copy(new Options(letter));
-    return options->QueryInterface(iid, out);
+    return OptionsFactory(letter).CreateInstance(nullptr, iid, out);
 }
+
+bool OptionsInUse() { return addons::TAddonServer::Instance().InUse(); }
 
 }  // namespace test_plugin

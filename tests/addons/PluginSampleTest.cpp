@@ -8,6 +8,7 @@
 #include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TrayDialog.h"
+#include "tests/support/WizardRun.h"
 #include "ui/Strings.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 
@@ -186,26 +187,9 @@ protected:
     // The wizard on the picture, running the steps once it shows.
     static bool Run(TBitmap& picture, std::function<std::vector<Step>(TAfterScreenShotWindow&)> steps) {
         TAfterScreenShotWindow wizard;
-        AfterScreenShotWindow = &wizard;
         wizard.ScreenShot.Picture.Bitmap().Assign(picture);
-        late_ = false;
-        UINT_PTR dog = ::SetTimer(nullptr, 0, 30000, &TooLate);
-        WhenReady([] { return AfterScreenShotWindow->Visible() && !AfterScreenShotWindow->Timer.Enabled(); },
-                  [steps] {
-                      ::SetForegroundWindow(AfterScreenShotWindow->Handle());
-                      RunSteps(steps(*AfterScreenShotWindow));
-                  });
-        wizard.ShowModal();
-        ::KillTimer(nullptr, dog);
-        CancelWhenReady();
-        AfterScreenShotWindow = nullptr;
-        return !late_;
+        return RunWizard(wizard, steps);
     }
-    static void CALLBACK TooLate(HWND, UINT, UINT_PTR, DWORD) {
-        late_ = true;
-        if (AfterScreenShotWindow) AfterScreenShotWindow->ModalResult = mrCancel;
-    }
-    static inline bool late_ = false;
 
     std::filesystem::path list_;
     std::string savedList_;

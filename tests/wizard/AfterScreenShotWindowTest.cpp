@@ -8,6 +8,7 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TrayDialog.h"
+#include "tests/support/WizardRun.h"
 #include "ui/Clipbrd.h"
 
 #include <gtest/gtest.h>
@@ -125,27 +126,9 @@ protected:
     // passed; true when it closed before the time ran out.
     static bool Run(std::function<std::vector<Step>(Wizard&)> steps, TPixelFormat format = pf24bit) {
         auto wizard = std::make_unique<Wizard>();
-        AfterScreenShotWindow = wizard.get();
         FillPicture(wizard->ScreenShot.Picture.Bitmap(), format);
-        wizard->ScreenShot.Invalidate();
-        late_ = false;
-        UINT_PTR dog = ::SetTimer(nullptr, 0, 30000, &TooLate);
-        WhenReady([] { return AfterScreenShotWindow->Visible() && !AfterScreenShotWindow->Timer.Enabled(); },
-                  [steps] {
-                      ::SetForegroundWindow(AfterScreenShotWindow->Handle());
-                      RunSteps(steps(*AfterScreenShotWindow));
-                  });
-        wizard->ShowModal();
-        ::KillTimer(nullptr, dog);
-        CancelWhenReady();
-        AfterScreenShotWindow = nullptr;
-        return !late_;
+        return RunWizard(*wizard, steps);
     }
-    static void CALLBACK TooLate(HWND, UINT, UINT_PTR, DWORD) {
-        late_ = true;
-        if (AfterScreenShotWindow) AfterScreenShotWindow->ModalResult = mrCancel;
-    }
-    static inline bool late_ = false;
     static Step Click(TControl& c, std::function<bool()> until = [] { return true; }) {
         return {[&c] { ClickWindow(c.Handle()); }, until, 2};
     }

@@ -490,6 +490,19 @@ TEST_F(KestrixWindowTest, TheEndOfTheSessionKeepsThePictureOfAnOpenWizardOnDisk)
     EXPECT_TRUE(pattern_->WaitShown());
 }
 
+TEST_F(KestrixWindowTest, AKeptPictureThatCannotBeReadIsMovedAsideWithAMessage) {
+    std::filesystem::create_directories(RecoveryStorePath());
+    const std::filesystem::path damaged = RecoveryStorePath() / "Picture-20260101-000000-1-1.bmp";
+    WriteBytes(damaged, "BM not a picture");
+    ::SendMessageA(wnd_->IconData().hWnd, WM_BRINGBACK, 0, 0);
+    ASSERT_EQ(RecordedErrors().size(), 1u);
+    EXPECT_NE(RecordedErrors()[0].find("It was moved to"), std::string::npos) << RecordedErrors()[0];
+    EXPECT_FALSE(std::filesystem::exists(damaged));
+    EXPECT_EQ(ReadBytes(damaged.string() + ".unreadable"), "BM not a picture");
+    EXPECT_EQ(AfterScreenShotWindow, nullptr);
+    RecordedErrors().clear();
+}
+
 TEST_F(KestrixWindowTest, AFailingDialogIsDestroyedAndTheErrorShown) {
     // The wizard and the about window fail as they are shown.
     TForm::CreationHook = [](TForm& f) {

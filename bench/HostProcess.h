@@ -43,12 +43,28 @@ inline long long HostStartTime(const std::string& dir) {
     // The name in parentheses may hold spaces; the fields after it do not.
     size_t p = stat.rfind(')');
     if (p == std::string::npos) return -1;
-    // starttime is field 22; the text after ')' starts at field 3.
-    for (int field = 3; field < 22; ++field) {
+    // starttime is field 22; field 3 starts after the blank after ')'.
+    for (int field = 3; field <= 22; ++field) {
         p = stat.find(' ', p + 1);
         if (p == std::string::npos) return -1;
     }
     return std::strtoll(stat.c_str() + p + 1, nullptr, 10);
+}
+
+// The image a host process runs, as a Windows path, from its first argument:
+// a process started by a Wine process has the Windows path there, one
+// started from the host (`wine /path/x.exe`) the host path as typed. A
+// relative host path cannot be told from another folder's: empty.
+inline std::string HostImagePath(const std::string& cmdline) {
+    std::string image = cmdline.substr(0, cmdline.find('\0'));
+    if (image.size() >= 2 && image.front() == '"' && image.back() == '"')
+        image = image.substr(1, image.size() - 2);
+    if (!image.empty() && image[0] == '/') {
+        for (char& c : image)
+            if (c == '/') c = '\\';
+        return "Z:" + image;
+    }
+    return image.size() > 2 && image[1] == ':' ? image : std::string();
 }
 
 // The host's figures of the process running the image at windowsPath (a
@@ -66,8 +82,7 @@ inline HostMemory HostMemoryOf(const std::string& windowsPath) {
         if (fd.cFileName[0] < '0' || fd.cFileName[0] > '9') continue;
         const std::string dir = std::string("Z:\\proc\\") + fd.cFileName;
         const std::string cmd = ReadHostFile(dir + "\\cmdline");
-        // The arguments are separated by NULs; the first is the image.
-        const std::string image = cmd.substr(0, cmd.find('\0'));
+        const std::string image = HostImagePath(cmd);
         if (image.size() != windowsPath.size() ||
             ::lstrcmpiA(image.c_str(), windowsPath.c_str()) != 0)
             continue;
@@ -85,7 +100,7 @@ inline HostMemory HostMemoryOf(const std::string& windowsPath) {
     return m;
 }
 
-// The same for the calling process.
+// The same for the calling process, while no later one runs its image.
 inline HostMemory OwnHostMemory() {
     char path[MAX_PATH] = {};
     ::GetModuleFileNameA(nullptr, path, MAX_PATH);

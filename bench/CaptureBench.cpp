@@ -149,24 +149,29 @@ HostMemory IdleMemory(const std::string& exe, bool waitForTray) {
 }
 
 void MemoryReport() {
-    // Both started the same way, turn about.
-    Runs priv, rss;
+    // All started the same way, turn about: the program, an empty loop that
+    // has loaded OLE, the shell and the common controls, and a bare one.
+    Runs priv, rss, bare;
     for (int i = 0; i < kRuns; ++i) {
-        const HostMemory base = IdleMemory(BinPath("kestrix_idle.exe"), false);
+        const HostMemory loop = IdleMemory(BinPath("empty_loop.exe"), false);
+        const HostMemory plain = IdleMemory(BinPath("kestrix_idle.exe"), false);
         const HostMemory prog = IdleMemory(BinPath("kestrix.exe"), true);
-        if (!base.Read() || !prog.Read()) {
+        if (!loop.Read() || !plain.Read() || !prog.Read()) {
             std::printf("memory: the host's process figures cannot be read here\n");
             return;
         }
-        priv.Add(prog.privateKb, base.privateKb);
-        rss.Add(prog.rssKb, base.rssKb);
+        priv.Add(prog.privateKb, loop.privateKb);
+        rss.Add(prog.rssKb, loop.rssKb);
+        bare.Add(prog.privateKb, plain.privateKb);
     }
     std::printf("idle after the first trim: private %.0f KiB, working set %.0f KiB; empty message "
-                "loop: private %.0f KiB, working set %.0f KiB (medians)\n",
-                priv.Cost(), rss.Cost(), priv.Base(), rss.Base());
+                "loop with OLE, shell and common controls: private %.0f KiB, working set %.0f KiB; "
+                "bare message loop: private %.0f KiB (medians)\n",
+                priv.Cost(), rss.Cost(), priv.Base(), rss.Base(), bare.Base());
     Report("idle-private-over-loop-KiB", "private KiB over the empty loop", priv.Difference(), 1024);
-    Report("idle-private/loop", "ratio private", priv.Ratio());
-    Report("idle-working-set/loop", "ratio working set", rss.Ratio());
+    Report("", "ratio private to the empty loop", priv.Ratio());
+    Report("", "ratio working set to the empty loop", rss.Ratio());
+    Report("", "ratio private to the bare loop", bare.Ratio());
 }
 
 }  // namespace

@@ -171,24 +171,25 @@ int main() {
         // Turn about, so that both see the same load of a shared machine.
         size_t bareSize = 0;
         HRESULT status = S_OK, result = S_OK;
-        double bare = 1e9, save = 1e9;
-        for (int run = 0; run < 7; ++run) {
-            bare = std::min(bare, Best(1, [&] { bareSize = BareEncode(wic.get(), pixels); }));
+        const Runs runs = Measure(kRuns, [&](int) {
+            const double bare = Once([&] { bareSize = BareEncode(wic.get(), pixels); });
             ::DeleteFileW(saved.c_str());
             LARGE_INTEGER zero = {};
             stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-            save = std::min(save, Best(1, [&] { status = plugin->Execute(stream.get(), 0, &result); }));
-        }
+            return std::pair{Once([&] { status = plugin->Execute(stream.get(), 0, &result); }), bare};
+        });
         ui::FileHandle file(::CreateFileW(saved.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
         DWORD size = file ? ::GetFileSize(file.get(), nullptr) : 0;
         std::printf("%dx%d screenshot-like picture, %s, as PNG (status %08lX, result %08lX)\n",
                     kWidth, kHeight, photo ? "with photos (over 256 colours)" : "windows and text",
                     static_cast<unsigned long>(status), static_cast<unsigned long>(result));
-        std::printf("  bare WIC encode:      %8.1f ms  %9zu bytes\n", bare * 1000, bareSize);
-        std::printf("  Save to file, whole:  %8.1f ms  %9lu bytes\n", save * 1000,
+        std::printf("  bare WIC encode:      %8.1f ms  %9zu bytes (median)\n", runs.Base() * 1000,
+                    bareSize);
+        std::printf("  Save to file, whole:  %8.1f ms  %9lu bytes (median)\n", runs.Cost() * 1000,
                     static_cast<unsigned long>(size));
-        std::printf("  time ratio (save / bare encode): %.2f (at most 1.2)\n", save / bare);
+        Report(photo ? "png-save-photo/bare-encode" : "png-save-flat/bare-encode",
+               "time ratio save / bare encode", runs.Ratio(), 1.2);
         ok = ok && SUCCEEDED(status) && SUCCEEDED(result);
     }
     ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);

@@ -59,21 +59,23 @@ bool RunClients(int count, int& answered, double& seconds) {
     return ok;
 }
 
+// Calls per second of the same call made in-process.
+double InProcessRate() {
+    ui::ComPtr<IKestrixObject> local;
+    KestrixObjectFactory().CreateInstance(nullptr, IID_IKestrixObject, local.put_void());
+    const double seconds = Once([&] {
+        for (int i = 0; i < kCalls; ++i) {
+            ui::Bstr list;
+            local->GetPluginList(list.put());
+        }
+    });
+    return kCalls / seconds;
+}
+
 }  // namespace
 
 int main() {
     ::OleInitialize(nullptr);
-
-    // In-process baseline: the same object, called directly.
-    ui::ComPtr<IKestrixObject> local;
-    KestrixObjectFactory().CreateInstance(nullptr, IID_IKestrixObject, local.put_void());
-    double start = Now();
-    for (int i = 0; i < kCalls; ++i) {
-        ui::Bstr list;
-        local->GetPluginList(list.put());
-    }
-    double inProcessRate = kCalls / (Now() - start);
-    local.reset();
 
     ChildProcess program("\"" + BinPath("kestrix.exe") + "\"");
     if (!WaitFor(MainWindow, program.Id(), 30000)) {
@@ -81,25 +83,40 @@ int main() {
         return 1;
     }
 
-    int answered1 = 0, answered8 = 0;
-    double seconds1 = 0, seconds8 = 0;
-    bool ok1 = RunClients(1, answered1, seconds1);
-    bool ok8 = RunClients(kClients, answered8, seconds8);
-    double rate1 = answered1 / seconds1, rate8 = answered8 / seconds8;
+    // A run: the in-process baseline, one client, then eight at once.
+    bool ok = true;
+    Runs answered, scaling, inProcess, single;
+    for (int run = 0; run < kRuns; ++run) {
+        const double local = InProcessRate();
+        int answered1 = 0, answered8 = 0;
+        double seconds1 = 0, seconds8 = 0;
+        ok = RunClients(1, answered1, seconds1) && ok;
+        ok = RunClients(kClients, answered8, seconds8) && ok;
+        const double rate1 = seconds1 > 0 ? answered1 / seconds1 : 0;
+        const double rate8 = seconds8 > 0 ? answered8 / seconds8 : 0;
+        answered.Add(answered8, kClients * kCalls);
+        single.Add(answered1, kCalls);
+        scaling.Add(rate8, rate1);
+        inProcess.Add(local, rate8);
+    }
 
     ChildProcess probe(Client() + " list");
     bool responsive = probe.Wait(30000) == 0;
     ::PostMessageA(MainWindow(program.Id()), WM_CLOSE, 0, 0);
     bool noObjectsLeft = program.Wait(10000) == 0;
 
-    std::printf("in-process calls/s               %10.0f\n", inProcessRate);
-    std::printf("1 client:  %5d of %5d answered, %10.0f calls/s\n", answered1, kCalls, rate1);
-    std::printf("%d clients: %5d of %5d answered, %10.0f calls/s across processes\n", kClients,
-                answered8, kClients * kCalls, rate8);
-    std::printf("ratio %d clients / 1 client       %10.2f\n", kClients, rate8 / rate1);
-    std::printf("ratio in-process / %d clients     %10.1f\n", kClients, inProcessRate / rate8);
+    std::printf("in-process calls/s               %10.0f (median)\n", inProcess.Cost());
+    std::printf("1 client:  %5.0f of %5d answered, %10.0f calls/s (medians)\n", single.Cost(), kCalls,
+                scaling.Base());
+    std::printf("%d clients: %5.0f of %5d answered, %10.0f calls/s across processes (medians)\n",
+                kClients, answered.Cost(), kClients * kCalls, scaling.Cost());
+    Report("automation-8-clients-answered", "share of the 8 clients' calls answered",
+           answered.Ratio(), 1.0, Bound::AtLeast);
+    Report("", "share of one client's calls answered", single.Ratio());
+    Report("", "ratio calls/s 8 clients / 1 client", scaling.Ratio());
+    Report("", "ratio calls/s in-process / 8 clients", inProcess.Ratio());
     std::printf("still answering afterwards: %s; closed without objects left: %s\n",
                 responsive ? "yes" : "NO", noObjectsLeft ? "yes" : "NO");
     ::OleUninitialize();
-    return ok1 && ok8 && responsive && noObjectsLeft ? 0 : 1;
+    return ok && responsive && noObjectsLeft ? 0 : 1;
 }

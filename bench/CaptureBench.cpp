@@ -1,7 +1,9 @@
 // Capture costs against bare blits of the same size, and the resident
 // program's memory against an idle empty message loop. Prints ratios.
 #include "bench/BenchTiming.h"
+#include "bench/HostProcess.h"
 #include "app/KestrixWindow.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -45,20 +47,19 @@ void CaptureRatio() {
     HWND target = ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, Screen.Width(),
                                     Screen.Height(), nullptr, nullptr, nullptr, nullptr);
     Pump(200);
-    std::vector<double> capture, bare;
-    for (int i = 0; i < 15; ++i) {
-        bare.push_back(BareBlit(target));
-        double t0 = Now();
-        wnd.TakeScreenshot();
-        ::GdiFlush();
-        capture.push_back(Now() - t0);
+    const Runs runs = Measure(15, [&](int) {
+        const double bare = BareBlit(target);
+        const double capture = Once([&] {
+            wnd.TakeScreenshot();
+            ::GdiFlush();
+        });
         EndCaptureNow(wnd);
-    }
+        return std::pair{capture, bare};
+    });
     ::DestroyWindow(target);
-    double c = Median(capture), b = Median(bare);
-    std::printf("capture of %dx%d: TakeScreenshot %.2f ms, bare blit and back %.2f ms, "
-                "ratio %.2f (target <= 1.3)\n",
-                Screen.Width(), Screen.Height(), c * 1e3, b * 1e3, c / b);
+    std::printf("capture of %dx%d: TakeScreenshot %.2f ms, bare blit and back %.2f ms (medians)\n",
+                Screen.Width(), Screen.Height(), runs.Cost() * 1e3, runs.Base() * 1e3);
+    Report("capture/bare-blit", "ratio capture / bare blit", runs.Ratio(), 1.3);
 }
 
 // Where a capture's time goes, step by step, on a window of our own.
@@ -107,72 +108,30 @@ void RubberBandRatio() {
     Pump(100);
     HWND img = wnd.Image.Handle();
     ::SendMessageA(img, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 100));
-    std::vector<double> step, full;
-    for (int i = 0; i < 200; ++i) {
-        double t0 = Now();
-        ::SendMessageA(img, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(1500 + i, 900 + i / 2));
-        ::GdiFlush();
-        step.push_back(Now() - t0);
-    }
-    for (int i = 0; i < 10; ++i) {
-        double t0 = Now();
-        ::RedrawWindow(img, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        ::GdiFlush();
-        full.push_back(Now() - t0);
-    }
-    double s = Median(step), f = Median(full);
-    std::printf("rubber band on %dx%d: one step %.3f ms, full repaint %.2f ms, ratio %.3f "
-                "(target <= 0.05)\n",
-                w, h, s * 1e3, f * 1e3, s / f);
+    int x = 1500;
+    // A run: the median of 25 steps against one full repaint.
+    const Runs runs = Measure(9, [&](int) {
+        std::vector<double> steps;
+        for (int i = 0; i < 25; ++i, ++x)
+            steps.push_back(Once([&] {
+                ::SendMessageA(img, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, 900 + (x - 1500) / 2));
+                ::GdiFlush();
+            }));
+        const double full = Once([&] {
+            ::RedrawWindow(img, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            ::GdiFlush();
+        });
+        return std::pair{Median(steps), full};
+    });
+    std::printf("rubber band on %dx%d: one step %.3f ms, full repaint %.2f ms (medians)\n", w, h,
+                runs.Cost() * 1e3, runs.Base() * 1e3);
+    Report("rubber-band/repaint", "ratio step / full repaint", runs.Ratio(), 0.05);
     EndCaptureNow(wnd);
 }
 
 // ---- memory of the resident program, read from the host side ----
 
-struct Memory {
-    long privateKb = -1;
-    long rssKb = -1;
-};
-
-std::string ReadHostFile(const std::string& path) {
-    FileHandle f(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               0, nullptr));
-    if (!f) return {};
-    std::string out;
-    char buf[4096];
-    DWORD n = 0;
-    while (::ReadFile(f.get(), buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-    return out;
-}
-
-long Field(const std::string& text, const char* name) {
-    size_t p = text.find(name);
-    return p == std::string::npos ? -1 : std::strtol(text.c_str() + p + std::strlen(name), nullptr, 10);
-}
-
-// The host process whose command line names the program (Wine keeps the
-// Windows path there).
-Memory HostMemoryOf(const char* exeName) {
-    Memory m;
-    WIN32_FIND_DATAA fd;
-    HANDLE find = ::FindFirstFileA("Z:\\proc\\*", &fd);
-    if (find == INVALID_HANDLE_VALUE) return m;
-    do {
-        if (fd.cFileName[0] < '0' || fd.cFileName[0] > '9') continue;
-        std::string dir = std::string("Z:\\proc\\") + fd.cFileName;
-        std::string cmd = ReadHostFile(dir + "\\cmdline");
-        if (cmd.find(exeName) == std::string::npos || cmd.find("bench") != std::string::npos)
-            continue;
-        std::string roll = ReadHostFile(dir + "\\smaps_rollup");
-        m.privateKb = Field(roll, "Private_Dirty:");
-        m.rssKb = Field(roll, "Rss:");
-        break;
-    } while (::FindNextFileA(find, &fd));
-    ::FindClose(find);
-    return m;
-}
-
-Memory IdleMemory(const std::string& exe, const char* name, bool waitForTray) {
+HostMemory IdleMemory(const std::string& exe, bool waitForTray) {
     std::string cmd = "\"" + exe + "\"";
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi = {};
@@ -183,28 +142,36 @@ Memory IdleMemory(const std::string& exe, const char* name, bool waitForTray) {
     ::WaitForInputIdle(pi.hProcess, 10000);
     if (waitForTray) PumpUntil([] { return ::FindWindowA("__winex11_standalone_tray", nullptr); }, 10000);
     Pump(1500);
-    Memory m = HostMemoryOf(name);
+    HostMemory m = HostMemoryOf(exe);
     ::TerminateProcess(pi.hProcess, 0);
     ::WaitForSingleObject(pi.hProcess, 5000);
     return m;
 }
 
 void MemoryReport() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path);
-    dir = dir.substr(0, dir.find_last_of('\\') + 1);
-    Memory base = IdleMemory(dir + "kestrix_idle.exe", "kestrix_idle.exe", false);
-    Memory prog = IdleMemory(dir + "kestrix.exe", "kestrix.exe", true);
-    if (prog.privateKb < 0 || base.privateKb < 0) {
-        std::printf("memory: the host's process figures cannot be read here\n");
-        return;
+    // All started the same way, turn about: the program, an empty loop that
+    // has loaded OLE, the shell and the common controls, and a bare one.
+    Runs priv, rss, bare;
+    for (int i = 0; i < kRuns; ++i) {
+        const HostMemory loop = IdleMemory(BinPath("empty_loop.exe"), false);
+        const HostMemory plain = IdleMemory(BinPath("kestrix_idle.exe"), false);
+        const HostMemory prog = IdleMemory(BinPath("kestrix.exe"), true);
+        if (!loop.Read() || !plain.Read() || !prog.Read()) {
+            std::printf("memory: the host's process figures cannot be read here\n");
+            return;
+        }
+        priv.Add(prog.privateKb, loop.privateKb);
+        rss.Add(prog.rssKb, loop.rssKb);
+        bare.Add(prog.privateKb, plain.privateKb);
     }
-    std::printf("idle after the first trim: private %ld KiB, working set %ld KiB; empty message "
-                "loop: private %ld KiB, working set %ld KiB; ratio private %.2f, working set %.2f\n",
-                prog.privateKb, prog.rssKb, base.privateKb, base.rssKb,
-                double(prog.privateKb) / double(base.privateKb),
-                double(prog.rssKb) / double(base.rssKb));
+    std::printf("idle after the first trim: private %.0f KiB, working set %.0f KiB; empty message "
+                "loop with OLE, shell and common controls: private %.0f KiB, working set %.0f KiB; "
+                "bare message loop: private %.0f KiB (medians)\n",
+                priv.Cost(), rss.Cost(), priv.Base(), rss.Base(), bare.Base());
+    Report("idle-private-over-loop-KiB", "private KiB over the empty loop", priv.Difference(), 1024);
+    Report("", "ratio private to the empty loop", priv.Ratio());
+    Report("", "ratio working set to the empty loop", rss.Ratio());
+    Report("", "ratio private to the bare loop", bare.Ratio());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <vector>
 
 using namespace ui;
-using bench::Now;
+using namespace bench;
 
 namespace {
 
@@ -21,21 +21,19 @@ void Flush() {
     Application.ProcessMessages();
 }
 
-// Median seconds of one run of fn over `runs` runs of `batch` calls each.
-double Time(int runs, int batch, const std::function<void(int)>& fn) {
-    std::vector<double> t;
-    for (int r = 0; r < runs; ++r) {
-        // What is left to paint is painted outside the time: unpainted, the
-        // invalid region would grow with every call, which no stroke sees.
+// One run of a cost against the memcpy of the picture: `batch` calls of fn
+// (seconds per call), then the memcpy in the same run. What is left to
+// paint is painted outside the time: unpainted, the invalid region would
+// grow with every call, which no stroke sees.
+Runs AgainstCopy(int batch, const std::function<void(int)>& fn, const std::function<void()>& copy) {
+    return Measure(9, [&](int r) {
         Flush();
         const double start = Now();
         for (int i = 0; i < batch; ++i) fn(r * batch + i);
-        t.push_back((Now() - start) / batch);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
+        const double cost = (Now() - start) / batch;
+        return std::pair{cost, Once(copy)};
+    });
 }
-
 
 // A wizard on a picture of the size, in the screen's format, on page 0.
 std::unique_ptr<TAfterScreenShotWindow> Editor(int w, int h) {
@@ -52,23 +50,16 @@ std::unique_ptr<TAfterScreenShotWindow> Editor(int w, int h) {
     return form;
 }
 
-double MemcpyOf(size_t bytes) {
-    std::vector<uint8_t> from(bytes, 1), to(bytes, 2);
-    return Time(7, 1, [&](int i) {
-        from[0] = static_cast<uint8_t>(i);
-        std::memcpy(to.data(), from.data(), bytes);
-    });
-}
-
 // One preview step of the line tool with a box of side `side`: the
 // editor's work, or that and the repaint of what changed.
-double PreviewStep(TAfterScreenShotWindow& e, int side, bool repaint = false) {
+Runs PreviewStep(TAfterScreenShotWindow& e, int side, const std::function<void()>& copy,
+                 bool repaint = false) {
     e.tbLineClick();
     e.ScreenShotMouseDown(mbLeft, 0, 100, 100);
-    const double t = Time(9, 20, [&](int i) {
+    const Runs t = AgainstCopy(20, [&](int i) {
         e.ScreenShotMouseMove(0, 100 + side - (i & 1), 100 + side);
         if (repaint) Flush(); else ::GdiFlush();
-    });
+    }, copy);
     e.ScreenShotMouseUp(mbLeft, 0, 100 + side, 100 + side);
     return t;
 }
@@ -80,40 +71,51 @@ void Run() {
     auto e = Editor(W, H);
     TBitmap& picture = e->ScreenShot.Picture.Bitmap();
     const size_t bytes = static_cast<size_t>(picture.Stride()) * H;
-    const double copy = MemcpyOf(bytes);
-    std::printf("picture %dx%d at 32 bits: memcpy of its pixels %.2f ms\n", W, H, copy * 1e3);
+    std::vector<uint8_t> from(bytes, 1), to(bytes, 2);
+    int copies = 0;
+    auto copy = [&] {
+        from[0] = static_cast<uint8_t>(++copies);
+        std::memcpy(to.data(), from.data(), bytes);
+    };
 
     // Pen: segments of 10 pixels across the picture, each shown.
     e->tbPaintClick();
     e->ScreenShotMouseDown(mbLeft, 0, 10, 10);
     auto strokeMove = [&](bool repaint) {
-        return Time(9, 100, [&](int i) {
+        return AgainstCopy(100, [&](int i) {
             e->ScreenShotMouseMove(0, 10 + i % 1000 * 3, 10 + i % 1000 * 2);
             if (repaint) Flush(); else ::GdiFlush();
-        });
+        }, copy);
     };
-    const double move = strokeMove(false), shownMove = strokeMove(true);
+    const Runs move = strokeMove(false), shownMove = strokeMove(true);
     e->ScreenShotMouseUp(mbLeft, 0, 0, 0);
-    std::printf("pen-stroke move: %.4f ms, %.5f of a memcpy (bound 1/50 = 0.02): %s; with its "
-                "repaint %.4f ms, %.5f of a memcpy\n",
-                move * 1e3, move / copy, move < copy / 50 ? "ok" : "OVER", shownMove * 1e3,
-                shownMove / copy);
+    std::printf("picture %dx%d at 32 bits: memcpy of its pixels %.2f ms (median)\n", W, H,
+                move.Base() * 1e3);
+    std::printf("pen-stroke move: %.4f ms, with its repaint %.4f ms (medians)\n", move.Cost() * 1e3,
+                shownMove.Cost() * 1e3);
+    Report("pen-move/memcpy", "pen-stroke move in memcpys", move.Ratio(), 0.02);
+    Report("pen-move-shown/memcpy", "with its repaint, in memcpys", shownMove.Ratio());
 
     // Preview steps: growing boxes on the 4K picture, and one box on a
     // picture a quarter of the size.
     for (int side : {50, 200, 800}) {
-        const double step = PreviewStep(*e, side), shown = PreviewStep(*e, side, true);
-        std::printf("preview step, box %dx%d: %.4f ms, %.5f of a memcpy, %.2f ns per box pixel; "
-                    "with its repaint %.4f ms\n",
-                    side + 5, side + 5, step * 1e3, step / copy,
-                    step * 1e9 / ((side + 5.0) * (side + 5.0)), shown * 1e3);
+        const Runs step = PreviewStep(*e, side, copy), shown = PreviewStep(*e, side, copy, true);
+        std::printf("preview step, box %dx%d: %.4f ms, %.2f ns per box pixel; with its repaint "
+                    "%.4f ms (medians)\n",
+                    side + 5, side + 5, step.Cost() * 1e3,
+                    step.Cost() * 1e9 / ((side + 5.0) * (side + 5.0)), shown.Cost() * 1e3);
+        Report("", "in memcpys", step.Ratio());
     }
     {
         auto small = Editor(W / 2, H / 2);
-        const double onSmall = PreviewStep(*small, 200);
-        const double onLarge = PreviewStep(*e, 200);
-        std::printf("preview step, box 205x205: on 1920x1080 %.4f ms, on 3840x2160 %.4f ms, ratio %.2f\n",
-                    onSmall * 1e3, onLarge * 1e3, onLarge / onSmall);
+        // Turn about on the two pictures, a step on each per run.
+        const Runs sizes = Measure(9, [&](int) {
+            const double onSmall = PreviewStep(*small, 200, copy).Cost();
+            return std::pair{PreviewStep(*e, 200, copy).Cost(), onSmall};
+        });
+        std::printf("preview step, box 205x205: on 1920x1080 %.4f ms, on 3840x2160 %.4f ms (medians)\n",
+                    sizes.Base() * 1e3, sizes.Cost() * 1e3);
+        Report("", "ratio on 3840x2160 / on 1920x1080", sizes.Ratio());
     }
 
     // Undo push with the history full: the oldest step goes, the picture
@@ -123,13 +125,14 @@ void Run() {
         e->ScreenShotMouseDown(mbLeft, 0, i, 0);
         e->ScreenShotMouseUp(mbLeft, 0, i, 0);
     }
-    const double push = Time(9, 1, [&](int i) {
+    const Runs push = AgainstCopy(1, [&](int i) {
         e->ScreenShotMouseDown(mbLeft, 0, i % W, 5);
         e->ScreenShotMouseUp(mbLeft, 0, i % W, 5);
         ::GdiFlush();
-    });
-    std::printf("undo push (history of %zu full): %.2f ms, %.2f of a memcpy (bound 1.5): %s\n",
-                e->History.size(), push * 1e3, push / copy, push <= 1.5 * copy ? "ok" : "OVER");
+    }, copy);
+    std::printf("undo push (history of %zu full): %.2f ms (median)\n", e->History.size(),
+                push.Cost() * 1e3);
+    Report("undo-push/memcpy", "undo push in memcpys", push.Ratio(), 1.5);
 }
 
 }  // namespace

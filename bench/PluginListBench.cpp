@@ -40,8 +40,10 @@ int main() {
     ComPtr<IKestrixObject> directory;
     KestrixObjectFactory().CreateInstance(nullptr, IID_IKestrixObject, directory.put_void());
 
-    std::printf("%8s %14s %14s %14s %10s %12s\n", "plug-ins", "bare enum ms", "list ms",
-                "list+split ms", "ratio", "us/plug-in");
+    std::printf("list: the directory's plug-in list against a bare enumeration of the key "
+                "(medians of 9 batches; ratios list / bare enumeration, batch by batch)\n");
+    std::printf("%8s %14s %14s %14s %12s %28s\n", "plug-ins", "bare enum ms", "list ms",
+                "list+split ms", "us/plug-in", "ratio median (min, max)");
     int installed = 0;
     for (int count : {1, 10, 100, 1000, 3000}) {
         for (; installed < count; ++installed) {
@@ -52,24 +54,28 @@ int main() {
                               (std::string(kPluginsKey) + "\\" + automation::GuidToString(guid)).c_str(),
                               0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
         }
-        // Batches interleave the three, and the best of each counts, so
-        // that a busy machine shifts all of them alike.
+        // Batches interleave the three, so that a busy machine shifts all
+        // of them alike.
         int repeat = count >= 1000 ? 3 : 30;
-        double bare = 1e9, list = 1e9, split = 1e9;
+        Runs list, split;
         for (int batch = 0; batch < 9; ++batch) {
-            bare = std::min(bare, Time(repeat, [] { BareEnumeration(); }));
-            list = std::min(list, Time(repeat, [&] {
-                                ui::Bstr text;
-                                directory->GetPluginList(text.put());
-                            }));
-            split = std::min(split, Time(repeat, [&] {
-                                 ui::Bstr text;
-                                 directory->GetPluginList(text.put());
-                                 SplitPluginList(text.get());
-                             }));
+            const double bare = Time(repeat, [] { BareEnumeration(); });
+            list.Add(Time(repeat, [&] {
+                         ui::Bstr text;
+                         directory->GetPluginList(text.put());
+                     }),
+                     bare);
+            split.Add(Time(repeat, [&] {
+                          ui::Bstr text;
+                          directory->GetPluginList(text.put());
+                          SplitPluginList(text.get());
+                      }),
+                      bare);
         }
-        std::printf("%8d %14.3f %14.3f %14.3f %10.2f %12.2f\n", count, bare * 1e3, list * 1e3,
-                    split * 1e3, list / bare, split * 1e6 / count);
+        const Spread r = list.Ratio();
+        std::printf("%8d %14.3f %14.3f %14.3f %12.2f %10.2f (%.2f, %.2f)\n", count,
+                    list.Base() * 1e3, list.Cost() * 1e3, split.Cost() * 1e3,
+                    split.Cost() * 1e6 / count, r.median, r.min, r.max);
     }
 
     directory.reset();

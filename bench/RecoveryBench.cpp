@@ -10,6 +10,7 @@
 #include "wizard/AfterScreenShotWindowUnit.h"
 #include "wizard/RecoveryStore.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -38,63 +39,75 @@ void WriteRatio() {
     };
     auto entry = TRecoveryEntry::Create();
     entry->Save(picture);  // the folder made, outside the timing
-    double plain = 1e9, flushed = 1e9, kept = 1e9, held = 1e9;
-    for (int round = 0; round < 5; ++round) {
-        plain = std::min(plain, Best(3, [&] { writeBare(false); }));
-        flushed = std::min(flushed, Best(3, [&] { writeBare(true); }));
-        kept = std::min(kept, Best(3, [&] { entry->Save(picture); }));
+    // A run: the best of 3 of each, turn about.
+    Runs toFlushed, toPlain, heldToPlain;
+    for (int round = 0; round < kRuns; ++round) {
+        const double plain = Best(3, [&] { writeBare(false); });
+        const double flushed = Best(3, [&] { writeBare(true); });
+        const double kept = Best(3, [&] { entry->Save(picture); });
+        double held = 1e9;
         for (int i = 0; i < 3; ++i) {
-            const double start = Now();
-            entry->BeginSave(picture);
-            held = std::min(held, Now() - start);
+            held = std::min(held, Once([&] { entry->BeginSave(picture); }));
             entry->FinishSave();
         }
+        toFlushed.Add(kept, flushed);
+        toPlain.Add(kept, plain);
+        heldToPlain.Add(held, plain);
     }
     entry->Remove();
     ::DeleteFileW(bare.c_str());
-    std::printf("write: 3840 x 2160 32-bit picture kept on disk %.1f ms, bare WriteFile %.1f ms "
-                "(ratio %.2f, target <= 1.2), WriteFile and flush %.1f ms (ratio %.2f); "
-                "begun on its thread, the program's thread held %.1f ms (ratio %.2f)\n",
-                kept * 1e3, plain * 1e3, kept / plain, flushed * 1e3, kept / flushed, held * 1e3,
-                held / plain);
+    std::printf("write: 3840 x 2160 32-bit picture kept on disk %.1f ms, bare WriteFile %.1f ms, "
+                "WriteFile and flush %.1f ms; begun on its thread, the program's thread held "
+                "%.1f ms (medians)\n",
+                toFlushed.Cost() * 1e3, toPlain.Base() * 1e3, toFlushed.Base() * 1e3,
+                heldToPlain.Cost() * 1e3);
+    Report("recovery-write/write-flush", "ratio kept / WriteFile and flush", toFlushed.Ratio(), 1.2);
+    Report("", "ratio kept / bare WriteFile", toPlain.Ratio());
+    Report("", "ratio thread held / bare WriteFile", heldToPlain.Ratio());
 }
 
 // From the selection's picture to the wizard painted on screen.
-double ToWizard(int w, int h, bool store) {
-    TBitmap picture(w, h, pf32bit);
-    Fill(picture);
-    std::vector<double> runs;
-    for (int i = 0; i < 7; ++i) {
-        const double start = Now();
-        std::unique_ptr<TRecoveryEntry> entry;
-        if (store) {
-            entry = TRecoveryEntry::Create();
-            // As the capture does: the wizard waits for it at its first
-            // plug-in call, while it lists the plug-ins.
-            entry->BeginSave(picture);
-        }
-        TRecoveryEntry* kept = entry.get();
+double ToWizard(TBitmap& picture, bool store) {
+    const double start = Now();
+    std::unique_ptr<TRecoveryEntry> entry;
+    if (store) {
+        entry = TRecoveryEntry::Create();
+        // As the capture does: the wizard waits for it at its first
+        // plug-in call, while it lists the plug-ins.
+        entry->BeginSave(picture);
+    }
+    TRecoveryEntry* kept = entry.get();
+    double took;
+    {
         TAfterScreenShotWindow wizard(std::move(entry));
         wizard.ScreenShot.Picture.Bitmap().Assign(picture);
         wizard.Show();
         ::UpdateWindow(wizard.Handle());
         ::GdiFlush();
-        runs.push_back(Now() - start);
+        took = Now() - start;
         if (kept) kept->Remove();
     }
-    return Median(runs);
+    return took;
 }
 
 void OpenRatio() {
     for (auto [w, h] : {std::pair{3840, 2160}, {1280, 720}}) {
-        double with = 1e9, without = 1e9;
-        for (int round = 0; round < 3; ++round) {
-            without = std::min(without, ToWizard(w, h, false));
-            with = std::min(with, ToWizard(w, h, true));
-        }
+        TBitmap picture(w, h, pf32bit);
+        Fill(picture);
+        // A run: the best of 3 of each, turn about.
+        const Runs runs = Measure(kRuns, [&](int) {
+            double without = 1e9, with = 1e9;
+            for (int i = 0; i < 3; ++i) {
+                without = std::min(without, ToWizard(picture, false));
+                with = std::min(with, ToWizard(picture, true));
+            }
+            return std::pair{with, without};
+        });
         std::printf("open: %d x %d selection to the wizard on screen with its copy kept %.1f ms, "
-                    "without %.1f ms (ratio %.2f, target <= 1.2)\n",
-                    w, h, with * 1e3, without * 1e3, with / without);
+                    "without %.1f ms (medians)\n",
+                    w, h, runs.Cost() * 1e3, runs.Base() * 1e3);
+        Report(w == 3840 ? "recovery-open-4k/without" : "recovery-open-720p/without",
+               "ratio with the copy / without", runs.Ratio(), 1.2);
     }
 }
 

@@ -4,6 +4,7 @@
 // them; and the process's private memory before and after 20 wizard runs
 // with a plug-in. Prints ratios.
 #include "bench/BenchTiming.h"
+#include "bench/HostProcess.h"
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
@@ -31,20 +32,25 @@ void StreamRatio() {
     const size_t bytes = static_cast<size_t>(picture.Stride()) * picture.Height();
     std::memset(picture.Bits(), 0x5A, bytes);
     std::vector<uint8_t> target(bytes);
-    double copy = 1e9, fresh = 1e9, stream = 1e9;
-    for (int round = 0; round < 5; ++round) {
-        copy = std::min(copy, Best(3, [&] { std::memcpy(target.data(), picture.ConstBits(), bytes); }));
+    // A run: the best of 3 of each, turn about.
+    Runs fresh, copy;
+    for (int round = 0; round < 9; ++round) {
+        const double c = Best(3, [&] { std::memcpy(target.data(), picture.ConstBits(), bytes); });
         // The same into memory just allocated, as any new stream's is.
-        fresh = std::min(fresh, Best(3, [&] {
-                             GlobalMem block(::GlobalAlloc(GMEM_MOVEABLE, bytes));
-                             ui::GlobalLock p(block.get());
-                             std::memcpy(p.get(), picture.ConstBits(), bytes);
-                         }));
-        stream = std::min(stream, Best(3, [&] { BitmapFileStream(picture); }));
+        const double f = Best(3, [&] {
+            GlobalMem block(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+            ui::GlobalLock p(block.get());
+            std::memcpy(p.get(), picture.ConstBits(), bytes);
+        });
+        const double stream = Best(3, [&] { BitmapFileStream(picture); });
+        fresh.Add(stream, f);
+        copy.Add(stream, c);
     }
-    std::printf("stream: 3840 x 2160 32-bit picture into the stream %.1f ms, memcpy %.1f ms "
-                "(ratio %.2f, target <= 1.5), memcpy into new memory %.1f ms (ratio %.2f)\n",
-                stream * 1e3, copy * 1e3, stream / copy, fresh * 1e3, stream / fresh);
+    std::printf("stream: 3840 x 2160 32-bit picture into the stream %.1f ms, memcpy %.1f ms, "
+                "memcpy into new memory %.1f ms (medians)\n",
+                fresh.Cost() * 1e3, copy.Base() * 1e3, fresh.Base() * 1e3);
+    Report("stream/memcpy-new", "ratio stream / memcpy into new memory", fresh.Ratio(), 1.1);
+    Report("", "ratio stream / memcpy", copy.Ratio());
 }
 
 // ---- a plug-in served from this process, under as many identifiers as needed ----
@@ -145,34 +151,31 @@ void OpenRatio(HKEY many, HKEY none) {
     // Opening: the form made and filled (showing it costs the same with any
     // number of plug-ins).
     auto open = [] { TAfterScreenShotWindow wizard; };
-    double calls = 1e9, full = 1e9, empty = 1e9;
-    for (int round = 0; round < 7; ++round) {
+    // A run: the best of 3 of each, turn about.
+    Runs added, whole;
+    for (int round = 0; round < 9; ++round) {
         ::RegOverridePredefKey(HKEY_CURRENT_USER, many);
-        calls = std::min(calls, Best(3, bare));
-        full = std::min(full, Best(3, open));
+        const double calls = Best(3, bare);
+        const double full = Best(3, open);
         ::RegOverridePredefKey(HKEY_CURRENT_USER, none);
-        empty = std::min(empty, Best(3, open));
+        const double empty = Best(3, open);
+        added.Add(full - empty, calls);
+        whole.Add(full, calls);
     }
     ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
     for (DWORD c : cookies) ::CoRevokeClassObject(c);
-    std::printf("open: wizard with 100 plug-ins %.2f ms, without any %.2f ms, bare GetPlugin + "
-                "GetPluginInfo for the 100 %.2f ms; ratio of what the plug-ins add %.2f "
-                "(target <= 1.2), of the whole opening %.2f\n",
-                full * 1e3, empty * 1e3, calls * 1e3, (full - empty) / calls, full / calls);
+    std::printf("open: wizard with 100 plug-ins %.2f ms, what they add %.2f ms, bare GetPlugin + "
+                "GetPluginInfo for the 100 %.2f ms (medians)\n",
+                whole.Cost() * 1e3, added.Cost() * 1e3, added.Base() * 1e3);
+    Report("100-plugins/bare-calls", "ratio of what the plug-ins add to the bare calls",
+           added.Ratio(), 1.2);
+    Report("", "ratio of the whole opening to the bare calls", whole.Ratio());
 }
 
 // ---- memory over 20 runs with a plug-in ----
 
-long PrivateKb() {
-    FileHandle f(::CreateFileA("Z:\\proc\\self\\smaps_rollup", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-    if (!f) return -1;
-    char buf[4096] = {};
-    DWORD n = 0;
-    ::ReadFile(f.get(), buf, sizeof buf - 1, &n, nullptr);
-    const char* p = std::strstr(buf, "Private_Dirty:");
-    return p ? std::strtol(p + 14, nullptr, 10) : -1;
-}
+// This process's private memory, from the host's side.
+long PrivateKb() { return OwnHostMemory().privateKb; }
 
 // One run as a user makes it: the plug-in's options, Next to run it, then
 // Close on the last page.
@@ -215,14 +218,19 @@ void MemoryAfterRuns() {
     int runs = 0;
     for (const std::string& line : test_plugin::LogLines()) runs += line.find(" Execute ") != std::string::npos;
     test_plugin::RunRegsvr32(false);
-    if (before < 0) {
+    if (before < 0 || afterOne < 0 || after < 0) {
         std::printf("memory: the host's process figures cannot be read here\n");
         return;
     }
+    // One sequence of runs, each step on the one before: its figures are
+    // of one measurement, not a median.
     std::printf("memory: private %ld KiB before the runs, %ld KiB after the first, %ld KiB after "
-                "20 (%d plug-in runs logged); growth %+ld KiB in all (target within 1024), %+ld KiB "
-                "over the last 19\n",
-                before, afterOne, after, runs, after - before, after - afterOne);
+                "20 (%d plug-in runs logged)\n",
+                before, afterOne, after, runs);
+    Report("wizard-memory-after-1-KiB", "growth after one run, KiB",
+           SpreadOf({double(afterOne - before)}), 512);
+    Report("wizard-memory-after-20-KiB", "growth after 20 runs, KiB",
+           SpreadOf({double(after - before)}), 512);
 }
 
 }  // namespace

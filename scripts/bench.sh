@@ -1,18 +1,32 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark in bench/ on a private display; each prints
-# its ratios.
+# its ratios, the median of several runs with their minimum and maximum, and
+# a RATIO line for each bounded one, which end up in one table at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
 kestrix_use_prefix bench
-kestrix_end_with kestrix_stop
+ratios="$(mktemp)"
+kestrix_end_with 'kestrix_stop; rm -f "$ratios"'
 kestrix_prepare
 kestrix_start_xvfb 3840x2160x24
 kestrix_start_wine
+# A benchmark that fails still leaves the others and the table to come.
 for b in "$BUILD"/bin/bench_*.exe; do
   echo "== $(basename "$b")"
-  wine "$b" </dev/null
+  wine "$b" </dev/null | tee -a "$ratios" || echo "== $(basename "$b") ended with an error"
 done
 for s in "$ROOT"/bench/*.sh; do
-  bash "$s" "$BUILD/bin"
+  bash "$s" "$BUILD/bin" | tee -a "$ratios" || echo "== $(basename "$s") ended with an error"
 done
+echo
+echo "== every bounded ratio: the median of its runs against its bound"
+tr -d '\r' <"$ratios" | awk '
+  $1 == "RATIO" {
+    printf "%-36s %10.4g %10.4g %10.4g %5d  %s %-8.4g %s\n", $2, $3, $4, $5, $6, $7, $8,
+           $9 == "met" ? "met" : "NOT met"
+    n++; if ($9 != "met") missed++
+  }
+  BEGIN { printf "%-36s %10s %10s %10s %5s  %-11s %s\n", "ratio", "median", "min", "max", "runs",
+                 "bound", "" }
+  END { printf "%d ratios, %d met, %d not met\n", n, n - missed, missed }'

@@ -11,6 +11,22 @@
 
 namespace ui {
 
+namespace {
+// The common dialogs' library comes in when a dialog first opens: the idle
+// program never needs it. Once in, it stays for the process's life.
+HMODULE CommonDialogs() {
+    static const HMODULE library = ::LoadLibraryW(L"comdlg32.dll");
+    return library;
+}
+
+template <class F>
+F CommonDialogEntry(const char* name) {
+    FARPROC entry = CommonDialogs() ? ::GetProcAddress(CommonDialogs(), name) : nullptr;
+    if (!entry) throw Exception(std::string("The common dialogs cannot be shown: ") + name + " is missing");
+    return reinterpret_cast<F>(entry);
+}
+}  // namespace
+
 std::function<void(HWND)> TCommonDialog::ShowHook;
 
 UINT_PTR CALLBACK TCommonDialog::HookProc(HWND dialog, UINT msg, WPARAM, LPARAM) noexcept {
@@ -25,7 +41,7 @@ UINT_PTR CALLBACK TCommonDialog::HookProc(HWND dialog, UINT msg, WPARAM, LPARAM)
 }
 
 void TCommonDialog::RaiseIfFailed(const char* dialog) {
-    DWORD error = ::CommDlgExtendedError();
+    DWORD error = CommonDialogEntry<DWORD(WINAPI*)()>("CommDlgExtendedError")();
     if (error == 0) return;
     char code[16];
     std::snprintf(code, sizeof code, "0x%04lX", static_cast<unsigned long>(error));
@@ -44,7 +60,7 @@ bool TColorDialog::Execute() {
     cc.lpCustColors = CustomColors;
     cc.Flags = CC_RGBINIT | CC_ENABLEHOOK;
     cc.lpfnHook = HookProc;
-    if (!::ChooseColorA(&cc)) {
+    if (!CommonDialogEntry<BOOL(WINAPI*)(CHOOSECOLORA*)>("ChooseColorA")(&cc)) {
         RaiseIfFailed("colour");
         return false;
     }
@@ -62,7 +78,7 @@ bool TFontDialog::Execute() {
     COLORREF rgb = ColorToRGB(Font.Color());
     cf.rgbColors = rgb == CLR_INVALID ? 0 : rgb;
     cf.lpfnHook = HookProc;
-    if (!::ChooseFontA(&cf)) {
+    if (!CommonDialogEntry<BOOL(WINAPI*)(CHOOSEFONTA*)>("ChooseFontA")(&cf)) {
         RaiseIfFailed("font");
         return false;
     }

@@ -1,5 +1,7 @@
 #include "tests/addons/AddonTestSupport.h"
 
+#include "tests/support/TestSupport.h"
+
 #include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
 #include "ui/Strings.h"
@@ -71,19 +73,9 @@ std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(i
     return bytes;
 }
 
-ComPtr<IStream> StreamOf(const std::vector<BYTE>& bytes) {
-    ComPtr<IStream> stream;
-    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
-    ULONG written = 0;
-    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-    LARGE_INTEGER zero = {};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return stream;
-}
-
 HRESULT Execute(IKestrixPlugin* plugin, const std::vector<BYTE>& bitmapFile, HRESULT& result) {
     result = E_UNEXPECTED;
-    return plugin->Execute(StreamOf(bitmapFile).get(), 0, &result);
+    return plugin->Execute(testing_support::MemoryStream(bitmapFile.data(), bitmapFile.size()).get(), 0, &result);
 }
 
 ShownOptions::ShownOptions(const CLSID& options, IKestrixPlugin* plugin) {

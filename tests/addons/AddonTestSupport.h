@@ -19,7 +19,6 @@ int Regsvr32(const std::string& dll, bool install);
 // whose colour is PaletteColour(index).
 std::vector<BYTE> BitmapFile(int w, int h, int bits, const std::function<DWORD(int, int)>& pixel);
 DWORD PaletteColour(int index);
-ui::ComPtr<IStream> StreamOf(const std::vector<BYTE>& bytes);
 
 // Execute on a plug-in with the bitmap file; the call status, Result in result.
 HRESULT Execute(IKestrixPlugin* plugin, const std::vector<BYTE>& bitmapFile, HRESULT& result);

@@ -74,13 +74,7 @@ Info PluginInfo(IKestrixPlugin* plugin) {
 }
 
 ComPtr<IStream> StreamOf(const std::string& bytes) {
-    ComPtr<IStream> stream;
-    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
-    ULONG written = 0;
-    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-    LARGE_INTEGER zero = {};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return stream;
+    return testing_support::MemoryStream(bytes.data(), bytes.size());
 }
 
 class TestPluginTest : public testing::Test {

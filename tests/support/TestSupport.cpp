@@ -126,6 +126,16 @@ void ClearRecoveryStore() {
     std::filesystem::remove_all(RecoveryStorePath(), ignored);
 }
 
+ui::ComPtr<IStream> MemoryStream(const void* data, size_t size) {
+    ui::ComPtr<IStream> stream;
+    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()))) return stream;
+    ULONG written = 0;
+    stream->Write(data, static_cast<ULONG>(size), &written);
+    LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    return stream;
+}
+
 std::string ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return "<missing>";

@@ -2,6 +2,8 @@
 // a window that shows a known pattern, and a hook into modal loops.
 #pragma once
 
+#include "ui/Handles.h"
+
 #include "ui/Forms.h"
 
 #include <filesystem>
@@ -63,6 +65,9 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 // emptied for a test that starts the program.
 std::filesystem::path RecoveryStorePath();
 void ClearRecoveryStore();
+
+// A stream over global memory holding the bytes, at its start.
+ui::ComPtr<IStream> MemoryStream(const void* data, size_t size);
 
 // Pixel of the screen as it is now.
 COLORREF ScreenPixel(int x, int y);

@@ -1,22 +1,43 @@
 // The program main.
 #include "app/KestrixWindow.h"
 #include "automation/ComServ.h"
+#include "plugins/KestrixObjectUnit.h"
 #include "wizard/RecoveryStore.h"
 
 #include <objbase.h>
 
 using namespace ui;
 
+namespace {
+// The classes the program serves to other programs.
+const automation::ComClassEntry kProgramClasses[] = {kKestrixObjectClass};
+
+void ShowServerError() { Application.HandleException(); }
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
+        // The server, with its start mode from the command line, and its
+        // classes; each factory reads its class from the type library.
+        automation::ComServerInstance server;
+        automation::RegisterComClasses(*server, kProgramClasses);
+        automation::ErrorHandler = ShowServerError;
+        // Application.Initialize runs COM's initialisation, then the
+        // server's start: registration at every start, then the class
+        // objects published. "Exit" asks the server first.
+        InitProc = automation::ChainComInitHook(InitProc);
+        InitProc = automation::ChainServerInitHook(InitProc);
+        AddTerminateProc(automation::ConfirmServerShutdown);
         Application.Initialize();
+        // A run that registers or unregisters ends here, having shown nothing.
+        if (server->RegistrationRun()) return 0;
+
         Application.SetTitle("Kestrix");
         Application.ShowMainForm = false;
         Application.CreateForm(KestrixWnd);
         // A second instance, or one started for a client, leaves the store
         // to the program the user runs.
-        if (ClaimRecoveryStore() && !automation::HasServerSwitch("AUTOMATION") &&
-            !automation::HasServerSwitch("EMBEDDING"))
+        if (ClaimRecoveryStore() && server->StartMode() != automation::ssAutomation)
             KestrixWnd->BringBackKeptPictures();
         Application.Run();
     } catch (...) {

@@ -1,7 +1,5 @@
 #include "automation/ComObj.h"
 
-#include "ui/Forms.h"
-
 #include <algorithm>
 #include <new>
 
@@ -69,6 +67,17 @@ bool CalleeErrorText(IUnknown* callee, REFIID iid, std::string& text) {
 }
 }  // namespace
 
+TErrorHandler ErrorHandler = nullptr;
+
+void ReportCurrentError() noexcept {
+    if (!ErrorHandler) return;
+    try {
+        ErrorHandler();
+    } catch (...) {
+        // The handler's own failure has nowhere left to go.
+    }
+}
+
 HRESULT RaiseCalleeError(HRESULT hr, IUnknown* callee, REFIID iid) {
     if (SUCCEEDED(hr)) return hr;
     std::string text;
@@ -94,7 +103,7 @@ TComObject::TComObject(TComObjectFactory& Factory) : factory_(Factory) {
 TComObject::~TComObject() {
     // The server may decide to quit here; nothing of that may unwind
     // through the caller's Release.
-    Guarded([&] { factory_.ComServer().AdjustObjectCount(false); });
+    Reported([&] { factory_.ComServer().AdjustObjectCount(false); });
 }
 
 HRESULT TComObject::QueryInterface(REFIID iid, void** out) noexcept {
@@ -301,7 +310,7 @@ HRESULT TComObjectFactory::LockServer(BOOL lock) noexcept {
     // As at an object's release: what the server makes of its last lock is
     // the program's business, so an error there is the program's message
     // and not the client's failure.
-    Guarded([&] { server_.AdjustObjectCount(lock != FALSE); });
+    Reported([&] { server_.AdjustObjectCount(lock != FALSE); });
     return S_OK;
 }
 
@@ -377,35 +386,19 @@ std::string TypeInfoName(ITypeInfo* info, std::string* doc = nullptr) {
     return AnsiString(name.get());
 }
 
-// Attributes of a type, released at the end of the scope.
-class TypeAttr {
-public:
-    explicit TypeAttr(ITypeInfo* info) : info_(info) {
-        OleCheck(info->GetTypeAttr(&attr_), "Cannot read a type of the type library");
-    }
-    TypeAttr(const TypeAttr&) = delete;
-    TypeAttr& operator=(const TypeAttr&) = delete;
-    ~TypeAttr() { info_->ReleaseTypeAttr(attr_); }
-    const TYPEATTR* operator->() const { return attr_; }
-
-private:
-    ITypeInfo* info_;
-    TYPEATTR* attr_ = nullptr;
-};
-
 // The interfaces a class implements that the type library's own
 // registration leaves out: only automation interfaces get their marshaler
 // from it.
 std::vector<ComPtr<ITypeInfo>> NonAutomationInterfaces(ITypeInfo* classInfo) {
     std::vector<ComPtr<ITypeInfo>> result;
-    TypeAttr attr(classInfo);
+    TypeAttr attr(classInfo, "Cannot read a type of the type library");
     for (UINT i = 0; i < attr->cImplTypes; ++i) {
         HREFTYPE ref = 0;
         ComPtr<ITypeInfo> info;
         const char what[] = "Cannot read the interfaces of a class in the type library";
         OleCheck(classInfo->GetRefTypeOfImplType(i, &ref), what);
         OleCheck(classInfo->GetRefTypeInfo(ref, info.put()), what);
-        TypeAttr itf(info.get());
+        TypeAttr itf(info.get(), "Cannot read a type of the type library");
         if (itf->typekind == TKIND_INTERFACE &&
             !(itf->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)))
             result.push_back(info);
@@ -419,9 +412,9 @@ TTypedComObjectFactory::TTypedComObjectFactory(TComServerObject& ComServer,
                                                TClassInstancing Instancing,
                                                TThreadingModel ThreadingModel)
     : TComObjectFactory(ComServer, Creator, ClassID, "", "", Instancing, ThreadingModel) {
-    // Factories are made before the program main runs, where an exception
-    // could only end the process without a word: a type library that cannot
-    // be read is reported when the class is registered or asked for it.
+    // Factories are made before COM and the application are up, where an
+    // error has no message box yet: a type library that cannot be read is
+    // reported when the class is registered or asked for it.
     try {
         ClassInfo();
     } catch (...) {
@@ -449,12 +442,12 @@ void TTypedComObjectFactory::UpdateRegistry(bool Register) {
     UINT index = 0;
     const std::string what = "Cannot read the type library of the class " + GuidToString(ClassID());
     OleCheck(info->GetContainingTypeLib(library.put(), &index), what);
-    TLIBATTR* libAttr = nullptr;
-    OleCheck(library->GetLibAttr(&libAttr), what);
-    std::string libId = GuidToString(libAttr->guid);
-    std::string version =
-        std::to_string(libAttr->wMajorVerNum) + "." + std::to_string(libAttr->wMinorVerNum);
-    library->ReleaseTLibAttr(libAttr);
+    std::string libId, version;
+    {
+        LibAttr libAttr(library.get(), what);
+        libId = GuidToString(libAttr->guid);
+        version = std::to_string(libAttr->wMajorVerNum) + "." + std::to_string(libAttr->wMinorVerNum);
+    }
 
     std::vector<ComPtr<ITypeInfo>> interfaces = NonAutomationInterfaces(info.get());
     std::string classKey = "CLSID\\" + GuidToString(ClassID());
@@ -463,7 +456,7 @@ void TTypedComObjectFactory::UpdateRegistry(bool Register) {
         WriteClassKeys(classes);
         classes.Write(classKey + "\\TypeLib", nullptr, libId);
         for (auto& itf : interfaces) {
-            TypeAttr attr(itf.get());
+            TypeAttr attr(itf.get(), "Cannot read a type of the type library");
             std::string key = "Interface\\" + GuidToString(attr->guid);
             classes.Write(key, nullptr, TypeInfoName(itf.get()));
             classes.Write(key + "\\ProxyStubClsid", nullptr, kTypeLibMarshaler);
@@ -473,7 +466,7 @@ void TTypedComObjectFactory::UpdateRegistry(bool Register) {
         }
     } else {
         for (auto& itf : interfaces) {
-            TypeAttr attr(itf.get());
+            TypeAttr attr(itf.get(), "Cannot read a type of the type library");
             DeleteClassesKey("Interface\\" + GuidToString(attr->guid));
         }
         TComObjectFactory::UpdateRegistry(false);
@@ -513,7 +506,7 @@ TComClassManager& ComClassManager() {
 }
 
 namespace {
-TInitProc SaveInitProc = nullptr;
+TInitHook SaveInitProc = nullptr;
 
 // A program without COM would look alive to its clients while their calls
 // time out: a failure stops the start with its message.
@@ -530,18 +523,9 @@ void InitComObj() {
 }
 }  // namespace
 
-void InitComObjUnit() {
-    static const bool installed = [] {
-        ComClassManager();  // made first, so that it outlives the server
-        SaveInitProc = InitProc;
-        InitProc = InitComObj;
-        return true;
-    }();
-    (void)installed;
-}
-
-namespace {
-const bool kUnitInitialized = (InitComObjUnit(), true);
+TInitHook ChainComInitHook(TInitHook previous) {
+    SaveInitProc = previous;
+    return InitComObj;
 }
 
 }  // namespace automation

@@ -49,6 +49,54 @@ HRESULT RaiseCalleeError(HRESULT hr, IUnknown* callee, REFIID iid);
 // and the system's text for the status otherwise.
 HRESULT OleCheckCall(HRESULT hr, IUnknown* callee, REFIID iid);
 
+// Errors that no caller can take (raised while an object is released or a
+// lock dropped) go to this handler, called inside the catch block; the
+// program main sets it to show them. Without one they are dropped.
+using TErrorHandler = void (*)();
+extern TErrorHandler ErrorHandler;
+// Inside a catch block: hands the current exception to ErrorHandler.
+void ReportCurrentError() noexcept;
+// Runs fn; an exception it raises goes to ErrorHandler.
+template <class F>
+void Reported(F&& fn) noexcept {
+    try {
+        fn();
+    } catch (...) {
+        ReportCurrentError();
+    }
+}
+
+// ------------------------------------------------------------------------
+// Type information.
+
+// The attributes of a type (TypeAttr) or of a type library (LibAttr), read
+// at construction (a failure raises with what) and released by their
+// owner at the end of the scope.
+template <class Owner, class Attr>
+class TypeInfoAttr {
+public:
+    TypeInfoAttr(Owner* owner, const std::string& what) : owner_(owner) {
+        ui::OleCheck(Get(owner, &attr_), what);
+    }
+    TypeInfoAttr(const TypeInfoAttr&) = delete;
+    TypeInfoAttr& operator=(const TypeInfoAttr&) = delete;
+    ~TypeInfoAttr() {
+        if (attr_) Release(owner_, attr_);
+    }
+    const Attr* operator->() const { return attr_; }
+
+private:
+    static HRESULT Get(ITypeInfo* info, TYPEATTR** attr) { return info->GetTypeAttr(attr); }
+    static HRESULT Get(ITypeLib* library, TLIBATTR** attr) { return library->GetLibAttr(attr); }
+    static void Release(ITypeInfo* info, TYPEATTR* attr) { info->ReleaseTypeAttr(attr); }
+    static void Release(ITypeLib* library, TLIBATTR* attr) { library->ReleaseTLibAttr(attr); }
+
+    Owner* owner_;
+    Attr* attr_ = nullptr;
+};
+using TypeAttr = TypeInfoAttr<ITypeInfo, TYPEATTR>;
+using LibAttr = TypeInfoAttr<ITypeLib, TLIBATTR>;
+
 // ------------------------------------------------------------------------
 // The server of a module, as factories and objects see it.
 
@@ -284,8 +332,28 @@ private:
 };
 TComClassManager& ComClassManager();
 
-// Installs the COM initialisation into the application's init hook chain;
-// the server unit calls it first so that its own hook runs after it.
-void InitComObjUnit();
+// A line of a class table: a class that a server publishes, and how.
+struct ComClassEntry {
+    const CLSID* classId;
+    TComObjectCreator creator;
+    TClassInstancing instancing;
+    TThreadingModel threading;
+};
+
+// Makes a typed factory on the server for each class of the table, in its
+// order; the class manager owns them until the server destroys them.
+template <size_t N>
+void RegisterComClasses(TComServerObject& server, const ComClassEntry (&table)[N]) {
+    for (const ComClassEntry& entry : table)
+        new TTypedComObjectFactory(server, entry.creator, *entry.classId, entry.instancing,
+                                   entry.threading);
+}
+
+// An init hook of the application, run by Application.Initialize; each
+// runs the hook it replaced first.
+using TInitHook = void (*)();
+// COM's initialisation as an init hook after previous; returns the hook to
+// install.
+TInitHook ChainComInitHook(TInitHook previous);
 
 }  // namespace automation

@@ -1,8 +1,5 @@
 #include "automation/ComServ.h"
 
-#include "ui/Forms.h"
-
-#include <cstdlib>
 #include <memory>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -15,11 +12,8 @@ TComServer* ComServer = nullptr;
 
 namespace {
 
-TInitProc SaveInitProc = nullptr;
+TInitHook SaveInitProc = nullptr;
 DWORD MainThreadID = 0;
-// Kept loaded for the unit's life, so that its entry points looked up by
-// handle stay valid.
-Module OleAutHandle;
 
 // The shutdown question; the wording is the program's own.
 const char SAutomationWarning[] = "Automation warning";
@@ -133,9 +127,9 @@ void TComServer::StartServer() {
         // A user who may not register still gets a working program.
         if (Mode == ssRegister) throw;
     }
-    // A registration run shows nothing: the program main never gets past
+    // A registration run shows nothing: the program main ends right after
     // Application.Initialize.
-    if (Mode == ssRegister || Mode == ssUnregister) std::exit(0);
+    if (RegistrationRun()) return;
     ComClassManager().ForEachFactory(
         this, [](TComObjectFactory& factory) { factory.RegisterClassObject(); });
 }
@@ -306,35 +300,26 @@ TServerStartMode ServerStartMode(const std::vector<std::string>& Params) {
     return ssNormal;
 }
 
-namespace {
-struct ComServUnit {
-    ComServUnit() {
-        InitComObjUnit();
-        MainThreadID = ::GetCurrentThreadId();
-        UINT oldMode = ::SetErrorMode(SEM_NOOPENFILEERRORBOX);
-        OleAutHandle.reset(::LoadLibraryA("OLEAUT32.DLL"));
-        ::SetErrorMode(oldMode);
-        server.reset(new TComServer());
-        ComServer = server.get();
-        if (!ComServer->IsInprocServer()) {
-            SaveInitProc = InitProc;
-            InitProc = ServerInitHook;
-            AddTerminateProc(ConfirmServerShutdown);
-        }
-    }
-    ~ComServUnit() {
-        server.reset();
-        ComServer = nullptr;
-        OleAutHandle.reset();
-    }
-    std::unique_ptr<TComServer> server;
-};
-}  // namespace
+ComServerInstance::ComServerInstance() {
+    ComClassManager();  // made first, so that it outlives the server
+    MainThreadID = ::GetCurrentThreadId();
+    // Kept loaded for the server's life, so that its entry points looked up
+    // by handle stay valid.
+    UINT oldMode = ::SetErrorMode(SEM_NOOPENFILEERRORBOX);
+    oleAut_.reset(::LoadLibraryA("OLEAUT32.DLL"));
+    ::SetErrorMode(oldMode);
+    server_ = std::make_unique<TComServer>();
+    ComServer = server_.get();
+}
 
-void InitComServUnit() { static ComServUnit unit; }
+ComServerInstance::~ComServerInstance() {
+    server_.reset();
+    ComServer = nullptr;
+}
 
-namespace {
-const bool kUnitInitialized = (InitComServUnit(), true);
+TInitHook ChainServerInitHook(TInitHook previous) {
+    SaveInitProc = previous;
+    return ServerInitHook;
 }
 
 }  // namespace automation

@@ -6,6 +6,7 @@
 #include "automation/ComObj.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,8 @@ public:
     ui::ComPtr<ITypeLib> GetTypeLibrary() override;
     void SetHelpFile(const std::string& Value) override { HelpFile = Value; }
 
-    // Brings the registration up to date and publishes every factory.
+    // Brings the registration up to date and, unless this run only
+    // registers or unregisters, publishes every factory.
     void StartServer();
     // Loads the program's type library once; raises when it cannot.
     void EnsureTypeLibrary();
@@ -46,6 +48,8 @@ public:
     int FactoryCount() const { return LiveFactories; }
     TServerStartMode StartMode() const { return Mode; }
     bool IsInprocServer() const { return InProcess; }
+    // A run that registers or unregisters and then ends, showing nothing.
+    bool RegistrationRun() const { return Mode == ssRegister || Mode == ssUnregister; }
 
     TLastReleaseEvent OnLastObjectReleased;
 
@@ -64,12 +68,31 @@ private:
     bool Interactive = true;
 };
 
-// The one server of the process, made before the program main runs.
+// The one server of the process while a ComServerInstance holds it.
 extern TComServer* ComServer;
 
-// The application's init hook: COM first (the hook before it), then the
+// The process's server for the owner's life: OLEAUT32 kept loaded, the
+// server made from the command line and published as ComServer. Its end
+// destroys the server's factories, which withdraws their class objects.
+class ComServerInstance {
+public:
+    ComServerInstance();
+    ComServerInstance(const ComServerInstance&) = delete;
+    ComServerInstance& operator=(const ComServerInstance&) = delete;
+    ~ComServerInstance();
+    TComServer& operator*() const { return *server_; }
+    TComServer* operator->() const { return server_.get(); }
+
+private:
+    ui::Module oleAut_;
+    std::unique_ptr<TComServer> server_;
+};
+
+// The application's init hook: the hook before it (COM) first, then the
 // server's start.
 void ServerInitHook();
+// Installs ServerInitHook after previous; returns the hook to install.
+TInitHook ChainServerInitHook(TInitHook previous);
 // The terminate procedure: true when the program may close, asking the user
 // while other programs still hold objects of it.
 bool ConfirmServerShutdown();
@@ -93,9 +116,5 @@ ui::ComPtr<ITypeLib> LoadTypeLibraryFile(const std::wstring& path);
 void RegisterTypeLibraryFile(ITypeLib* library, const std::wstring& path);
 void UnregisterTypeLibraryEntry(ITypeLib* library);
 std::string TypeLibraryName(ITypeLib* library);
-
-// Makes the server and installs its hook, once; units whose factories need
-// the server call it before making them.
-void InitComServUnit();
 
 }  // namespace automation

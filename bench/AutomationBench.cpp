@@ -5,6 +5,7 @@
 #include "bench/BenchTiming.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "tests/support/Processes.h"
+#include "tests/support/ProgramServer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -75,6 +76,8 @@ double InProcessRate() {
 }  // namespace
 
 int main() {
+    // The program's server and directory class, as the program main has them.
+    testing_support::StartProgramServer();
     ::OleInitialize(nullptr);
 
     ChildProcess program("\"" + BinPath("kestrix.exe") + "\"");

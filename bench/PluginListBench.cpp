@@ -5,6 +5,7 @@
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
+#include "tests/support/ProgramServer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,6 +30,8 @@ size_t BareEnumeration() {
 }  // namespace
 
 int main() {
+    // The program's server and directory class, as the program main has them.
+    testing_support::StartProgramServer();
     ::OleInitialize(nullptr);
     const std::string scratch =
         "Software\\KestrixBench\\list-" + std::to_string(::GetCurrentProcessId());

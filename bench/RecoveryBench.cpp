@@ -5,6 +5,7 @@
 // against without it. Prints ratios.
 #include "bench/BenchTiming.h"
 #include "plugins/KestrixObjectUnit.h"
+#include "tests/support/ProgramServer.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "ui/Forms.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
@@ -114,6 +115,8 @@ void OpenRatio() {
 }  // namespace
 
 int main() {
+    // The program's server and directory class, as the program main has them.
+    testing_support::StartProgramServer();
     ::OleInitialize(nullptr);
     ::SetProcessDPIAware();
     Application.SetTitle("Kestrix");

@@ -13,6 +13,7 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/TrayDialog.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
+#include "tests/support/ProgramServer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -236,6 +237,8 @@ void MemoryAfterRuns() {
 }  // namespace
 
 int main() {
+    // The program's server and directory class, as the program main has them.
+    testing_support::StartProgramServer();
     ::OleInitialize(nullptr);
     ::SetProcessDPIAware();
     Application.SetTitle("Kestrix");

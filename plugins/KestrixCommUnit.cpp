@@ -2,6 +2,7 @@
 
 #include "automation/ComObj.h"
 #include "common/KestrixInc.h"
+#include "plugins/PluginDirectory.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/Exception.h"
 #include "ui/ForeignCall.h"
@@ -218,29 +219,23 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     tempFile.kept = true;
 }
 
-std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry,
-                                          const PluginCallNote& note) {
-    using namespace ui;
-    std::vector<PluginFailure> failures;
-    view.BeginUpdate();
-    struct Update {
-        TListView& view;
-        ~Update() { view.EndUpdate(); }
-    } update{view};
-    view.Clear();
-    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
+PluginListing LoadPluginEntries(const PluginCallNote& note) {
+    PluginListing listing;
     std::vector<std::string> checked;
     try {
         checked = ReadCheckedPlugins(CheckedPluginsPath());
     } catch (const std::exception& e) {
-        // Without the defaults every row starts unchecked; the list itself
-        // is still worth having.
-        failures.push_back({"", e.what()});
+        // Without the defaults every plug-in starts unchecked; the list
+        // itself is still worth having.
+        listing.failures.push_back({"", e.what()});
     }
-    Bstr list;
-    // The status is not looked at: a failed call leaves the list empty.
-    directory->GetPluginList(list.put());
-    for (const std::string& id : SplitPluginList(list.get())) {
+    std::vector<std::string> ids;
+    try {
+        plugin_directory::ReadPluginIds(ids);
+    } catch (...) {
+        // What was read before the failure is listed all the same.
+    }
+    for (const std::string& id : ids) {
         std::string who = id;
         auto tell = [&](const char* call) {
             if (note) note(who, call);
@@ -252,7 +247,8 @@ std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWitho
             Bstr name, description, optionsName;
             try {
                 tell("GetPlugin");
-                const HRESULT hr = ForeignCall([&] { return CallGetPlugin(*directory.get(), id, plugin); });
+                const HRESULT hr = ForeignCall(
+                    [&] { return plugin_directory::CreatePlugin(WideString(id), plugin); });
                 if (FAILED(hr)) continue;
                 tell("GetPluginInfo");
                 ForeignCall([&] {
@@ -269,24 +265,20 @@ std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWitho
             }
             if (name.get() && *name.get())
                 who = Utf8(name.get(), static_cast<int>(::SysStringLen(name.get())));
-            TListItem& row = view.Add(AnsiString(name.get()));
-            row.AddSubItem(AnsiString(description.get()));
+            ListedPlugin& listed = listing.plugins.emplace_back();
+            listed.name = AnsiString(name.get());
+            listed.description = AnsiString(description.get());
             auto entry = std::make_shared<PluginEntry>();
-            try {
-                entry->PluginId = StringToClassId(id);
-                entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
-            } catch (...) {
-                if (!keepRowWithoutEntry) view.Delete(row.Index());
-                throw;
-            }
-            row.Data = entry;
+            entry->PluginId = StringToClassId(id);
+            entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
+            listed.entry = std::move(entry);
             // New rows are unchecked.
-            if (IsPluginChecked(checked, entry->PluginId)) row.SetChecked(true);
+            listed.checked = IsPluginChecked(checked, listed.entry->PluginId);
         } catch (const std::exception& e) {
-            failures.push_back({who, e.what()});
+            listing.failures.push_back({who, e.what()});
         }
     }
-    return failures;
+    return listing;
 }
 
 std::string PluginFailuresMessage(const std::vector<PluginFailure>& failures) {

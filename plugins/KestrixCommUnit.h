@@ -5,9 +5,8 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include "ui/ComCtrls.h"
-
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +39,16 @@ struct PluginEntry {
 
 // ---- The plug-in list of a form -----------------------------------------
 
+// A plug-in of the directory as a form lists it.
+struct ListedPlugin {
+    std::string name;
+    std::string description;
+    // None when its identifiers do not convert.
+    std::shared_ptr<PluginEntry> entry;
+    // Named in "CheckedPlugins.lst".
+    bool checked = false;
+};
+
 // A plug-in that could not be listed, and why.
 struct PluginFailure {
     // Its name where known, else its identifier; empty for the list of
@@ -52,16 +61,19 @@ struct PluginFailure {
 // plug-in (its identifier, or its name once known) and the call.
 using PluginCallNote = std::function<void(const std::string& plugin, const char* call)>;
 
-// Fills a list view with one row per plug-in of the directory, in its
-// order: the name, the description, a PluginEntry as the row's data, and
-// the check box from "CheckedPlugins.lst". A plug-in that cannot be
-// created, whose GetPluginInfo fails or faults, or whose options
-// identifier does not convert is left out (kept without data when
-// keepRowWithoutEntry, for the last case) and named in the result; the
-// others are listed all the same. An unreadable list of defaults is named
-// too and checks nothing.
-std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry,
-                                          const PluginCallNote& note = nullptr);
+// What a form lists: the plug-ins and what could not be listed.
+struct PluginListing {
+    std::vector<ListedPlugin> plugins;
+    std::vector<PluginFailure> failures;
+};
+
+// One entry per plug-in of the directory, in its order: the name, the
+// description, its identifiers and whether "CheckedPlugins.lst" checks it.
+// A plug-in that cannot be created or whose GetPluginInfo fails or faults
+// is left out and named in the failures; one whose options identifier does
+// not convert is listed without an entry and named too. An unreadable list
+// of defaults is named as well and checks nothing.
+PluginListing LoadPluginEntries(const PluginCallNote& note = nullptr);
 
 // The one message that names each plug-in of a fill that failed.
 std::string PluginFailuresMessage(const std::vector<PluginFailure>& failures);

@@ -1,13 +1,10 @@
-// The plug-in directory: the program's own COM object that lists the
-// installed plug-ins and creates plug-in instances.
+// The plug-in directory as a COM object of the program, for plug-ins and
+// other programs: it wraps the directory's own code (PluginDirectory.h).
 #pragma once
 
 #include "automation/ComObj.h"
+#include "plugins/PluginDirectory.h"
 #include "plugins/kestrix_TLB.h"
-
-// Per-user key whose subkeys, named by plug-in identifiers, are the
-// installed plug-ins.
-constexpr char kPluginsKey[] = "Software\\Orvane\\Kestrix\\Plugins";
 
 class TKestrixObject : public automation::TComImpl<automation::TTypedComObject, IKestrixObject> {
 public:
@@ -20,5 +17,12 @@ public:
                                         IKestrixPlugin** PluginInstance) noexcept override;
 };
 
-// The factory of KestrixObject, made when the unit is initialised.
+// The directory's line of a class table: every client served by the one
+// running program, in the user-interface thread's apartment.
+inline constexpr automation::ComClassEntry kKestrixObjectClass = {
+    &CLSID_KestrixObject, &automation::CreateComObjectOf<TKestrixObject>,
+    automation::ciMultiInstance, automation::tmApartment};
+
+// The factory of KestrixObject that the class table made; raises when the
+// process has not registered the class.
 automation::TComObjectFactory& KestrixObjectFactory();

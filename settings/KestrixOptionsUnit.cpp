@@ -3,6 +3,7 @@
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/kestrix_TLB.h"
+#include "settings/PluginListView.h"
 #include "settings/SettingsStore.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
@@ -56,7 +57,12 @@ void TKestrixOptions::FormCreate() {
     if (!failures.empty()) throw Exception(PluginFailuresMessage(failures));
 }
 
-std::vector<PluginFailure> TKestrixOptions::LoadPluginList() { return LoadPluginRows(ActionsView, true); }
+std::vector<PluginFailure> TKestrixOptions::LoadPluginList() {
+    PluginListing listing = LoadPluginEntries();
+    // A row whose identifiers did not convert is shown, but never saved.
+    FillPluginList(ActionsView, listing.plugins, true);
+    return listing.failures;
+}
 
 void TKestrixOptions::LoadSettings() {
     TDialogSettings settings;

@@ -3,6 +3,8 @@
 #include "automation/ComObj.h"
 #include "common/KestrixInc.h"
 #include "plugins/KestrixCommUnit.h"
+#include "plugins/PluginDirectory.h"
+#include "settings/PluginListView.h"
 #include "settings/SettingsStore.h"
 #include "ui/Clipbrd.h"
 #include "ui/Exception.h"
@@ -285,11 +287,13 @@ void TAfterScreenShotWindow::FormCreate() {
 
 void TAfterScreenShotWindow::LoadPluginList() {
     // A row without a usable entry could only fail later, at its turn.
-    listFailures_ = LoadPluginRows(ActionsView, false, [this](const std::string& plugin, const char* call) {
+    PluginListing listing = LoadPluginEntries([this](const std::string& plugin, const char* call) {
         KeepPicture();
         NoteCall(plugin, call);
     });
     NoteCall("", "");
+    FillPluginList(ActionsView, listing.plugins, false);
+    listFailures_ = std::move(listing.failures);
 }
 
 void TAfterScreenShotWindow::LoadSettings() {
@@ -488,12 +492,12 @@ void TAfterScreenShotWindow::ShowPluginOptions(int index) {
     pluginReady_ = false;
     auto entry = std::static_pointer_cast<PluginEntry>(ActionsView.Item(index).Data);
     if (!entry) throw Exception("The plug-in of row " + std::to_string(index + 1) + " has no entry");
-    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
     PluginCall(pluginRow_, "Release", [&] { CurrentPlugin.reset(); });
     pluginRow_ = index;
     const std::string id = automation::GuidToString(entry->PluginId);
     PluginCall(index, "GetPlugin", [&] {
-        OleCheck(CallGetPlugin(*directory.get(), id, CurrentPlugin), "Cannot create the plug-in " + id);
+        OleCheck(plugin_directory::CreatePlugin(WideString(id), CurrentPlugin),
+                 "Cannot create the plug-in " + id);
     });
     CoTaskString progId;
     OleCheck(::ProgIDFromCLSID(entry->OptionsClassId, progId.put()),

@@ -5,6 +5,7 @@
 // with a successful Result, else 1.
 #include "addons/PluginHost/PluginHostUnit.h"
 
+#include "automation/ComServ.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
@@ -70,6 +71,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         LoadTestPicture(picture, picturePath, bits);
         // The plug-in directory of this process, as the program serves its
         // own: nothing is registered for it.
+        automation::ComServerInstance server;
+        const automation::ComClassEntry classes[] = {kKestrixObjectClass};
+        automation::RegisterComClasses(*server, classes);
+        automation::ErrorHandler = [] { Application.HandleException(); };
         KestrixObjectFactory().RegisterClassObject();
         std::unique_ptr<TPluginHostWindow> host(new TPluginHostWindow(AnsiString(plugin.data(),
                                                 static_cast<int>(plugin.size())), picture));

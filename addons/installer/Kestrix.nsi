@@ -1,14 +1,17 @@
 ; The per-user installer of Kestrix and the add-ons that ship with it.
 ; Built by the build when makensis is found:
 ;   makensis -DVERSION=1.0.0.26 -DBIN=<build>/bin -DICON=<repo>/resources/kestrix.ico
-;            -DOUTFILE=<build>/bin/KestrixSetup.exe Kestrix.nsi
+;            -DOUTFILE=<build>/bin/KestrixSetup.exe -DADDONS_NSH=<build>/generated/Addons.nsh
+;            Kestrix.nsi
+; The add-ons' lines (files, registration, removal) come from Addons.nsh,
+; which the build writes from its list of add-ons.
 ; No administrator rights: everything goes to the user's own programs
 ; folder, the user's Start menu and the user's uninstall list. /S installs
 ; and uninstalls silently; installing over an installation upgrades it. Every
 ; installation ends by starting Kestrix, which registers itself.
 
-!ifndef VERSION | BIN | ICON | OUTFILE
-  !error "Define VERSION, BIN, ICON and OUTFILE (see the head of this script)"
+!ifndef VERSION | BIN | ICON | OUTFILE | ADDONS_NSH
+  !error "Define VERSION, BIN, ICON, OUTFILE and ADDONS_NSH (see the head of this script)"
 !endif
 
 Unicode true
@@ -19,15 +22,13 @@ ManifestDPIAware true
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
 !include "WinMessages.nsh"
+!include "${ADDONS_NSH}"
 
 !define PRODUCT "Kestrix"
 !define PUBLISHER "Orvane"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrix"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define PLUGINS_KEY "Software\Orvane\Kestrix\Plugins"
-; The plug-in identifiers of the add-ons, as they register them.
-!define SAVE_TO_FILE_ID "{EC4EEBF1-28C8-40FC-80A5-C1438CD9A240}"
-!define OPEN_IN_EDITOR_ID "{EBF88A31-EC36-482D-8518-3E012816A534}"
 ; The program's hidden main window.
 !define MAIN_WINDOW_CLASS "TKestrixWnd"
 
@@ -148,8 +149,7 @@ Section "Kestrix"
   SetOutPath "$INSTDIR"
   SetOverwrite on
   File "${BIN}\kestrix.exe"
-  File "${BIN}\KestrixSaveToFile.dll"
-  File "${BIN}\KestrixOpenInEditor.dll"
+  !insertmacro AddonFiles
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   SetShellVarContext current
@@ -170,8 +170,7 @@ Section "Kestrix"
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
 
   DetailPrint "Registering the add-ons"
-  !insertmacro Register '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\KestrixSaveToFile.dll"' "the Save to file add-on"
-  !insertmacro Register '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\KestrixOpenInEditor.dll"' "the Open in image editor add-on"
+  !insertmacro RegisterAddons
 
   ; Kestrix registers itself at every start, and says so in its own window
   ; when it cannot: run here with /RegServer, its message would hold a
@@ -184,17 +183,15 @@ Section "Uninstall"
   Call un.CloseKestrix
   ; The add-ons remove their classes and their plug-in keys; the program
   ; its class and type library. The user's settings stay.
-  ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\KestrixSaveToFile.dll"'
-  ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\KestrixOpenInEditor.dll"'
+  !insertmacro UnregisterAddons
   ExecWait '"$INSTDIR\kestrix.exe" /UnregServer'
-  DeleteRegKey HKCU "${PLUGINS_KEY}\${SAVE_TO_FILE_ID}"
-  DeleteRegKey HKCU "${PLUGINS_KEY}\${OPEN_IN_EDITOR_ID}"
+  ; The add-ons' plug-in keys, should an unregistration have left them, and
+  ; their files.
+  !insertmacro RemoveAddons
   DeleteRegKey /ifempty HKCU "${PLUGINS_KEY}"
   DeleteRegValue HKCU "${RUN_KEY}" "Kestrix"
 
   Delete "$INSTDIR\kestrix.exe"
-  Delete "$INSTDIR\KestrixSaveToFile.dll"
-  Delete "$INSTDIR\KestrixOpenInEditor.dll"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 

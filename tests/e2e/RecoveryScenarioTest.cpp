@@ -10,6 +10,7 @@
 #include "ui/Clipbrd.h"
 
 #include <gtest/gtest.h>
+#include <commctrl.h>
 
 using namespace ui;
 using namespace testing_support;

@@ -2,6 +2,7 @@
 // registered for real.
 #include "wizard/AfterScreenShotWindowUnit.h"
 
+#include "automation/ComServ.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "settings/SettingsStore.h"
@@ -275,6 +276,23 @@ TEST_F(WizardTest, QuickModeRunsTheFirstCheckedPluginOnceAndCloses) {
     SetDword("LeaveInClipboard", 0x100);
     ASSERT_TRUE(Run([](Wizard&) -> std::vector<Step> { return {}; }));
     EXPECT_EQ(StoredDword("LeaveInClipboard"), 0u);
+    EXPECT_TRUE(RecordedErrors().empty());
+}
+
+TEST_F(WizardTest, ItsOwnDirectoryIsCalledInProcessNotThroughTheCOMObject) {
+    // Each time the last directory object of this process goes.
+    int released = 0;
+    automation::ComServer->OnLastObjectReleased = [&](bool&) { ++released; };
+    struct Unhook {
+        ~Unhook() { automation::ComServer->OnLastObjectReleased = nullptr; }
+    } unhook;
+    SetDword("QuickMode", 1);
+    Check("A");
+    ASSERT_TRUE(Run([](Wizard& w) -> std::vector<Step> {
+        return {{[] {}, [&w] { return OptionsWindow(w) != nullptr; }},
+                Click(w.Next, [] { return Executes('A').size() == 1; })};
+    }));
+    EXPECT_EQ(0, released) << "a directory object was made for the wizard";
     EXPECT_TRUE(RecordedErrors().empty());
 }
 

@@ -220,10 +220,7 @@ void UnregisterTypeLibraryEntry(ITypeLib* library) {
     auto forUser =
         reinterpret_cast<Unregister>(::GetProcAddress(oleaut, "UnRegisterTypeLibForUser"));
     if (!unregister) return;
-    TLIBATTR* attr = nullptr;
-    OleCheck(library->GetLibAttr(&attr), "Cannot read the attributes of the type library");
-    std::unique_ptr<TLIBATTR, std::function<void(TLIBATTR*)>> release(
-        attr, [library](TLIBATTR* a) { library->ReleaseTLibAttr(a); });
+    LibAttr attr(library, "Cannot read the attributes of the type library");
     // Either registration may be the one in place; results do not matter.
     unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     if (forUser)
@@ -246,7 +243,7 @@ void ServerInitHook() {
     ComServer->Suspended =
         CoInitFlags != -1 && Ole32Entry<void*>("CoInitializeEx") != nullptr && resume != nullptr;
     ComServer->StartServer();
-    if (ComServer->Suspended)
+    if (ComServer->Suspended && !ComServer->RegistrationRun())
         OleCheck(resume(), "Cannot make the program's classes available to other programs");
 }
 

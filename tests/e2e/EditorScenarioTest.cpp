@@ -51,7 +51,11 @@ TEST(EditorScenario, AStrokeUndoneThenOneBitLeavesAOneBitPictureInTheClipboard) 
         POINT p = At(image, x, y);
         return ScreenPixel(p.x, p.y) == c;
     };
-    ASSERT_TRUE(PumpUntil([&] { return EditorReady(wizard, 200, 150) && shows(10, 10, PatternColor(310, 310)); }));
+    // Waits are long: on a loaded machine the wizard takes its time.
+    ASSERT_TRUE(PumpUntil([&] { return EditorReady(wizard, 200, 150) && shows(10, 10, PatternColor(310, 310)); },
+                          15000))
+        << "active " << (::GetForegroundWindow() == wizard) << ", centred " << EditorReady(wizard, 200, 150)
+        << ", shown " << shows(10, 10, PatternColor(310, 310));
 
     ASSERT_TRUE(PenStroke(wizard, 40, 20, 150));
     // Ctrl+Z takes it away.

@@ -169,11 +169,11 @@ inline testing::AssertionResult PenStroke(HWND wizard, int y, int x1, int x2) {
         POINT paint = At(bar, 11, 22 + 11);
         MouseClick(paint.x, paint.y);
         PressAt(at(x1));
-        PumpUntil([&] { return red(x1); }, 3000);
+        PumpUntil([&] { return red(x1); }, 5000);
     }
     for (int x = x1 + 10; x <= x2; x += 10) {
         MoveTo(at(x).x, at(x).y);
-        if (!PumpUntil([&] { return red(x) && red(x - 5); }))
+        if (!PumpUntil([&] { return red(x) && red(x - 5); }, 10000))
             return testing::AssertionFailure() << "the stroke to " << x << " was not seen";
     }
     MouseLeftUp(at(x2).x, at(x2).y);
@@ -181,7 +181,7 @@ inline testing::AssertionResult PenStroke(HWND wizard, int y, int x1, int x2) {
     if (!PumpUntil([&] {
             GUITHREADINFO gi{sizeof gi};
             return ::GetGUIThreadInfo(thread, &gi) && !gi.hwndCapture;
-        }))
+        }, 10000))
         return testing::AssertionFailure() << "the stroke did not end";
     return testing::AssertionSuccess();
 }

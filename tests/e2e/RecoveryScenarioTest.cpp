@@ -146,7 +146,8 @@ TEST_F(RecoveryScenario, APictureOutlivesAPluginThatEndsTheProcessAndAnExitWithT
     auto program = Start();
     HWND wizard = Capture();
     ASSERT_NE(wizard, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return EditorReady(wizard, 200, 150) && Shows(wizard, 10, 10, PatternColor(310, 310)); }));
+    ASSERT_TRUE(PumpUntil([&] { return EditorReady(wizard, 200, 150) && Shows(wizard, 10, 10, PatternColor(310, 310)); },
+                          15000));
     // A stroke with the pen, then on to the plug-in, whose Execute ends it all.
     ASSERT_TRUE(PenStroke(wizard, 40, 20, 150));
     Press(wizard, "Next  >");

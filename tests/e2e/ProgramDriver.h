@@ -23,13 +23,6 @@ inline void MoveTo(int x, int y) {
     }, 2000);
 }
 
-inline void Button(DWORD flags) {
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    ::SendInput(1, &in, sizeof in);
-}
-
 inline HWND VisibleWindow(const char* cls, const char* title = nullptr) {
     HWND w = ::FindWindowA(cls, title);
     return w && ::IsWindowVisible(w) ? w : nullptr;

@@ -140,48 +140,54 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
                                             BSTR* OptionsObjectName, HRESULT* Result) noexcept override {
-        Log(Prefix() + "GetPluginInfo");
-        Switches(letter_).Crash("GetPluginInfo");
-        if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
-        *Name = *Description = *OptionsObjectName = nullptr;
-        *Result = S_OK;
-        Switches switches(letter_);
-        if (HRESULT status = switches.Status("GetPluginInfo"); FAILED(status))
-            return Fail(letter_, "GetPluginInfo", status);
-        std::string letter(1, letter_);
-        *Name = ::SysAllocString(ui::WideString(switches.Text("Name", "Test plug-in " + letter)).c_str());
-        *Description = ::SysAllocString(
-            ui::WideString(switches.Text("Description", "Kestrix test plug-in " + letter)).c_str());
-        *OptionsObjectName = ::SysAllocString(
-            ui::WideString(switches.Text("OptionsObjectName", OptionsId(letter_))).c_str());
-        *Result = switches.Result("GetPluginInfo");
-        return S_OK;
+        // No exception leaves the call.
+        return SafeCall(IID_IKestrixPlugin, [&]() -> HRESULT {
+            Log(Prefix() + "GetPluginInfo");
+            Switches(letter_).Crash("GetPluginInfo");
+            if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
+            *Name = *Description = *OptionsObjectName = nullptr;
+            *Result = S_OK;
+            Switches switches(letter_);
+            if (HRESULT status = switches.Status("GetPluginInfo"); FAILED(status))
+                return Fail(letter_, "GetPluginInfo", status);
+            std::string letter(1, letter_);
+            *Name = ::SysAllocString(ui::WideString(switches.Text("Name", "Test plug-in " + letter)).c_str());
+            *Description = ::SysAllocString(
+                ui::WideString(switches.Text("Description", "Kestrix test plug-in " + letter)).c_str());
+            *OptionsObjectName = ::SysAllocString(
+                ui::WideString(switches.Text("OptionsObjectName", OptionsId(letter_))).c_str());
+            *Result = switches.Result("GetPluginInfo");
+            return S_OK;
+        });
     }
 
     HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
                                       HRESULT* Result) noexcept override {
-        if (Result) *Result = S_OK;
-        Switches switches(letter_);
-        switches.Crash("Execute");
-        std::string file = switches.Text(
-            "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
-        std::vector<char> bytes = ReadStream(ImageStream);
-        ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (out && !bytes.empty())
-            ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr);
-        out.reset();
-        HWND wnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(ParentWnd));
-        Log(Prefix() + "Execute size=" + std::to_string(bytes.size()) +
-            " wnd=" + Hex(static_cast<unsigned long>(ParentWnd)) +
-            " visible=" + (::IsWindowVisible(wnd) ? "1" : "0") + " options=" + options_);
-        if (!Result) return E_POINTER;
-        if (HRESULT status = switches.Status("Execute"); FAILED(status))
-            return Fail(letter_, "Execute", status);
-        *Result = switches.Result("Execute");
-        return S_OK;
+        // No exception leaves the call.
+        return SafeCall(IID_IKestrixPlugin, [&]() -> HRESULT {
+            if (Result) *Result = S_OK;
+            Switches switches(letter_);
+            switches.Crash("Execute");
+            std::string file = switches.Text(
+                "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
+            std::vector<char> bytes = ReadStream(ImageStream);
+            ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD written = 0;
+            if (out && !bytes.empty())
+                ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr);
+            out.reset();
+            HWND wnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(ParentWnd));
+            Log(Prefix() + "Execute size=" + std::to_string(bytes.size()) +
+                " wnd=" + Hex(static_cast<unsigned long>(ParentWnd)) +
+                " visible=" + (::IsWindowVisible(wnd) ? "1" : "0") + " options=" + options_);
+            if (!Result) return E_POINTER;
+            if (HRESULT status = switches.Status("Execute"); FAILED(status))
+                return Fail(letter_, "Execute", status);
+            *Result = switches.Result("Execute");
+            return S_OK;
+        });
     }
 
     std::string Prefix() const {

@@ -38,7 +38,7 @@ Runs AgainstCopy(int batch, const std::function<void(int)>& fn, const std::funct
 // A wizard on a picture of the size, in the screen's format, on page 0.
 std::unique_ptr<TAfterScreenShotWindow> Editor(int w, int h) {
     auto form = std::make_unique<TAfterScreenShotWindow>();
-    form->HistoryLimit = 10;
+    form->Editor.History.HistoryLimit = 10;
     TBitmap& b = form->ScreenShot.Picture.Bitmap();
     b.SetPixelFormat(pf32bit);
     b.SetSize(w, h);
@@ -54,13 +54,13 @@ std::unique_ptr<TAfterScreenShotWindow> Editor(int w, int h) {
 // editor's work, or that and the repaint of what changed.
 Runs PreviewStep(TAfterScreenShotWindow& e, int side, const std::function<void()>& copy,
                  bool repaint = false) {
-    e.tbLineClick();
-    e.ScreenShotMouseDown(mbLeft, 0, 100, 100);
+    e.Editor.tbLineClick();
+    e.Editor.ScreenShotMouseDown(mbLeft, 0, 100, 100);
     const Runs t = AgainstCopy(20, [&](int i) {
-        e.ScreenShotMouseMove(0, 100 + side - (i & 1), 100 + side);
+        e.Editor.ScreenShotMouseMove(0, 100 + side - (i & 1), 100 + side);
         if (repaint) Flush(); else ::GdiFlush();
     }, copy);
-    e.ScreenShotMouseUp(mbLeft, 0, 100 + side, 100 + side);
+    e.Editor.ScreenShotMouseUp(mbLeft, 0, 100 + side, 100 + side);
     return t;
 }
 
@@ -79,16 +79,16 @@ void Run() {
     };
 
     // Pen: segments of 10 pixels across the picture, each shown.
-    e->tbPaintClick();
-    e->ScreenShotMouseDown(mbLeft, 0, 10, 10);
+    e->Editor.tbPaintClick();
+    e->Editor.ScreenShotMouseDown(mbLeft, 0, 10, 10);
     auto strokeMove = [&](bool repaint) {
         return AgainstCopy(100, [&](int i) {
-            e->ScreenShotMouseMove(0, 10 + i % 1000 * 3, 10 + i % 1000 * 2);
+            e->Editor.ScreenShotMouseMove(0, 10 + i % 1000 * 3, 10 + i % 1000 * 2);
             if (repaint) Flush(); else ::GdiFlush();
         }, copy);
     };
     const Runs move = strokeMove(false), shownMove = strokeMove(true);
-    e->ScreenShotMouseUp(mbLeft, 0, 0, 0);
+    e->Editor.ScreenShotMouseUp(mbLeft, 0, 0, 0);
     std::printf("picture %dx%d at 32 bits: memcpy of its pixels %.2f ms (median)\n", W, H,
                 move.Base() * 1e3);
     std::printf("pen-stroke move: %.4f ms, with its repaint %.4f ms (medians)\n", move.Cost() * 1e3,
@@ -120,17 +120,17 @@ void Run() {
 
     // Undo push with the history full: the oldest step goes, the picture
     // gets pixels of its own.
-    e->tbPaintClick();
+    e->Editor.tbPaintClick();
     for (int i = 0; i < 10; ++i) {
-        e->ScreenShotMouseDown(mbLeft, 0, i, 0);
-        e->ScreenShotMouseUp(mbLeft, 0, i, 0);
+        e->Editor.ScreenShotMouseDown(mbLeft, 0, i, 0);
+        e->Editor.ScreenShotMouseUp(mbLeft, 0, i, 0);
     }
     const Runs push = AgainstCopy(1, [&](int i) {
-        e->ScreenShotMouseDown(mbLeft, 0, i % W, 5);
-        e->ScreenShotMouseUp(mbLeft, 0, i % W, 5);
+        e->Editor.ScreenShotMouseDown(mbLeft, 0, i % W, 5);
+        e->Editor.ScreenShotMouseUp(mbLeft, 0, i % W, 5);
         ::GdiFlush();
     }, copy);
-    std::printf("undo push (history of %zu full): %.2f ms (median)\n", e->History.size(),
+    std::printf("undo push (history of %zu full): %.2f ms (median)\n", e->Editor.History.size(),
                 push.Cost() * 1e3);
     Report("undo-push/memcpy", "undo push in memcpys", push.Ratio(), 1.5);
 }

@@ -35,3 +35,10 @@ HRESULT CallGetPlugin(IKestrixObject& directory, const std::string& pluginNick,
     if (SUCCEEDED(hr)) Instance = std::move(got);
     return hr;
 }
+
+ComPtr<IKestrixPluginOptions> PluginOptionsOf(const ComPtr<IDispatch>& object) {
+    ComPtr<IKestrixPluginOptions> options;
+    OleCheck(object.As(IID_IKestrixPluginOptions, options),
+             "The plug-in's options object does not support IKestrixPluginOptions");
+    return options;
+}

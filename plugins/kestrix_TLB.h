@@ -34,3 +34,7 @@ public:
 // IKestrixPlugin) comes back as the status, with Instance empty.
 HRESULT CallGetPlugin(IKestrixObject& directory, const std::string& pluginNick,
                       ui::ComPtr<IKestrixPlugin>& Instance);
+
+// The options interface of a plug-in's options object, as its container
+// holds it; raises when the object does not support it.
+ui::ComPtr<IKestrixPluginOptions> PluginOptionsOf(const ui::ComPtr<IDispatch>& object);

@@ -28,7 +28,9 @@ def arrow(up):
 
 
 def bmp(rows):
-    stride = ((W * 4 + 31) // 32) * 4
+    """A 16-colour bitmap file of rows of colour indexes, top to bottom."""
+    w, h = len(rows[0]), len(rows)
+    stride = ((w * 4 + 31) // 32) * 4
     pixels = b''
     for row in reversed(rows):  # bottom-up
         packed = bytearray(stride)
@@ -37,7 +39,7 @@ def bmp(rows):
         pixels += bytes(packed)
     colours = b''.join(struct.pack('<BBBB', b, g, r, 0) for r, g, b in PALETTE)
     offset = 14 + 40 + len(colours)
-    info = struct.pack('<IiiHHIIiiII', 40, W, H, 1, 4, 0, len(pixels), 2835, 2835, 16, 0)
+    info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 4, 0, len(pixels), 2835, 2835, 16, 0)
     head = struct.pack('<2sIHHI', b'BM', offset + len(pixels), 0, 0, offset)
     return head + info + colours + pixels
 

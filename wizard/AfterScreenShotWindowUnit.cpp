@@ -103,94 +103,6 @@ void PaintSidePicture(TImage& image) {
     }
     image.Invalidate();
 }
-
-// The seven tool glyphs, 16 x 16 each, black on a ground that the image list
-// leaves transparent: move, brush, line, square, text, circle, settings.
-const TColor kGlyphGround = RGB(255, 0, 255);
-
-TImageList ToolGlyphs() {
-    TBitmap strip(7 * 16, 16, pf24bit);
-    TCanvas& c = strip.Canvas();
-    c.Brush.SetColor(kGlyphGround);
-    c.FillRect(RECT{0, 0, 7 * 16, 16});
-    c.Pen.SetColor(clBlack);
-    c.Brush.SetStyle(bsClear);
-    auto line = [&c](int ox, int x1, int y1, int x2, int y2) {
-        c.MoveTo(ox + x1, y1);
-        c.LineTo(ox + x2, y2);
-        c.SetPixels(ox + x2, y2, clBlack);
-    };
-    auto dot = [&c](int x, int y) { c.SetPixels(x, y, clBlack); };
-    // A small right-pointing triangle: this button also has a menu.
-    auto triangle = [&](int ox) {
-        for (int i = 0; i < 3; ++i) line(ox, 12 + i, 10 + i, 12 + i, 14 - i);
-    };
-    // 0: an arrow on a four-way cross.
-    int o = 0;
-    line(o, 8, 2, 8, 13);
-    line(o, 3, 8, 14, 8);
-    for (int i = 1; i <= 2; ++i) {
-        line(o, 8 - i, 2 + i, 8 + i, 2 + i);
-        line(o, 8 - i, 13 - i, 8 + i, 13 - i);
-        line(o, 3 + i, 8 - i, 3 + i, 8 + i);
-        line(o, 14 - i, 8 - i, 14 - i, 8 + i);
-    }
-    for (int i = 0; i < 6; ++i) line(o, 1, 1 + i, 1 + i, 1 + i);
-    // 1: a brush, handle up to the right, bristles down to the left.
-    o = 16;
-    line(o, 14, 1, 7, 8);
-    line(o, 13, 1, 7, 7);
-    for (int i = 0; i < 4; ++i) line(o, 2 + i, 9 + i, 6 + i, 9 + i);
-    line(o, 1, 14, 4, 14);
-    // 2: a diagonal line.
-    o = 32;
-    line(o, 2, 13, 13, 2);
-    // 3: a square outline.
-    o = 48;
-    c.Rectangle(o + 2, 2, o + 14, 14);
-    // 4: T, with the menu's triangle.
-    o = 64;
-    line(o, 1, 2, 10, 2);
-    line(o, 1, 3, 10, 3);
-    line(o, 5, 2, 5, 13);
-    line(o, 6, 2, 6, 13);
-    triangle(o);
-    // 5: a circle outline.
-    o = 80;
-    c.Ellipse(o + 2, 2, o + 14, 14);
-    // 6: i, with the menu's triangle.
-    o = 96;
-    dot(o + 5, 2);
-    dot(o + 6, 2);
-    line(o, 4, 5, 6, 5);
-    line(o, 5, 6, 5, 13);
-    line(o, 6, 6, 6, 13);
-    line(o, 4, 13, 7, 13);
-    triangle(o);
-    TImageList images(16, 16);
-    images.Add(strip, kGlyphGround);
-    return images;
-}
-
-// The text box: Enter is its own key, not the dialog's default button.
-class TTextBox : public TEdit {
-public:
-    TTextBox(TWinControl& parent, const TControlLayout& layout) : TEdit(parent, layout) {}
-
-protected:
-    bool WndProc(TMessage& msg) override {
-        if (msg.Msg == WM_GETDLGCODE) {
-            TEdit::WndProc(msg);
-            auto* m = reinterpret_cast<const MSG*>(msg.LParam);
-            if (m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) msg.Result |= DLGC_WANTMESSAGE;
-            return true;
-        }
-        // Enter has been handled at its key-down; a lone carriage return
-        // would only beep.
-        if (msg.Msg == WM_CHAR && msg.WParam == '\r') return true;
-        return TEdit::WndProc(msg);
-    }
-};
 }  // namespace
 
 TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> recovery,
@@ -199,23 +111,6 @@ TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> r
     Ctl<TPanel>("EditorPanel").SetColor(clHighlightText);
     ScreenShot.AutoSize = true;
     PaintSidePicture(Ctl<TImage>("SidePicture"));
-    ToolBar.SetImages(ToolGlyphs());
-    ToolBar.SetButtonSize(23, 22);
-    tbMove.Hint = "Move image";
-    tbPaint.Hint = "Free hand paint";
-    tbLine.Hint = "Paint a line";
-    tbEllipse.Hint = "Draw ellipse";
-    tbSquare.Hint = "Draw square";
-    tbText.Hint = "Type text";
-    tbSettings.Hint = "Image settings";
-    tbEllipse.SetImageIndex(5);
-    tbSquare.SetImageIndex(3);
-    tbText.SetImageIndex(4);
-    tbSettings.SetImageIndex(6);
-    PenColor.Hint = "Pen color";
-    PenColor.SetBrushColor(clRed);
-    ScreenShot.SetCursor(crHandPoint);
-    FontClickTimer.SetInterval(500);
     ActionsView.SetCheckBoxes(true);
     ActionsView.AddColumn("Name", 150);
     ActionsView.AddColumn("Description", 500);
@@ -236,25 +131,8 @@ TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> r
     OnClose = [this](TCloseAction& action) { FormClose(action); };
     OnActivate = [this] { FormActivate(); };
     OnKeyDown = [this](WORD& key, TShiftState shift) { FormKeyDown(key, shift); };
-    tbMove.OnClick = [this](TControl*) { tbMoveClick(); };
-    tbPaint.OnClick = [this](TControl*) { tbPaintClick(); };
-    tbLine.OnClick = [this](TControl*) { tbLineClick(); };
-    tbEllipse.OnClick = [this](TControl*) { tbEllipseClick(); };
-    tbSquare.OnClick = [this](TControl*) { tbSquareClick(); };
-    tbText.OnClick = [this](TControl*) { tbTextClick(); };
-    tbSettings.OnClick = [this](TControl*) { tbSettingsClick(); };
-    tbText.OnMouseDown = [this](auto...) { tbTextMouseDown(); };
-    tbText.OnMouseUp = [this](auto...) { tbTextMouseUp(); };
-    ScreenShot.OnMouseDown = [this](TControl*, TMouseButton b, TShiftState s, int x, int y) {
-        ScreenShotMouseDown(b, s, x, y);
-    };
-    ScreenShot.OnMouseMove = [this](TControl*, TShiftState s, int x, int y) { ScreenShotMouseMove(s, x, y); };
-    ScreenShot.OnMouseUp = [this](TControl*, TMouseButton b, TShiftState s, int x, int y) {
-        ScreenShotMouseUp(b, s, x, y);
-    };
-    PenColor.OnMouseUp = [this](auto...) { PenColorMouseUp(); };
-    FontClickTimer.OnTimer = [this] { FontClickTimerTimer(); };
     Label6.OnClick = [this](TControl*) { Label6Click(); };
+    Editor.OnPictureChange = [this] { pictureDirty_ = true; };
     Timer.OnTimer = [this] { TimerTimer(); };
     Timer.SetInterval(1);
     DoCreate([this] { FormCreate(); });
@@ -269,12 +147,7 @@ TAfterScreenShotWindow::~TAfterScreenShotWindow() {
 }
 
 void TAfterScreenShotWindow::FormCreate() {
-    SaveUnderBitmap.reset();
-    TextBox = nullptr;
-    Dragging = false;
-    AnchorX = AnchorY = 0;
-    FontButtonReleased = false;
-    History.clear();
+    Editor.Reset();
     QuickModeOn = false;
     // A list that could not be made whole still leaves the settings to read.
     try {
@@ -299,7 +172,7 @@ void TAfterScreenShotWindow::LoadPluginList() {
 void TAfterScreenShotWindow::LoadSettings() {
     const TWizardSettings settings = WizardReadSettings();
     QuickModeOn = settings.QuickMode && !broughtBack_;
-    HistoryLimit = settings.MaxHistorySteps;
+    Editor.History.HistoryLimit = settings.MaxHistorySteps;
     cbLeaveInClipboard.SetChecked(settings.LeaveInClipboard);
     settingsRead_ = true;
 }
@@ -477,7 +350,7 @@ void TAfterScreenShotWindow::NoteCall(const std::string& plugin, const char* cal
 }
 
 void TAfterScreenShotWindow::KeepForQuit() noexcept {
-    if (TextBox && TextBox->Visible()) Guarded([this] { CommitText(); });
+    Guarded([this] { Editor.CommitOpenText(); });
     if (recovery_) {
         keepFailed_ = false;
         pictureDirty_ = true;
@@ -514,11 +387,7 @@ void TAfterScreenShotWindow::ShowPluginOptions(int index) {
 }
 
 ComPtr<IKestrixPluginOptions> TAfterScreenShotWindow::PluginOptions() {
-    ComPtr<IDispatch> object = PluginContainer.OleObject();
-    ComPtr<IKestrixPluginOptions> options;
-    OleCheck(object.As(IID_IKestrixPluginOptions, options),
-             "The plug-in's options object does not support IKestrixPluginOptions");
-    return options;
+    return PluginOptionsOf(PluginContainer.OleObject());
 }
 
 bool TAfterScreenShotWindow::RunCurrentPlugin() {
@@ -579,389 +448,18 @@ void TAfterScreenShotWindow::SaveLeaveInClipboard() {
     if (settingsRead_) WizardWriteSettings(cbLeaveInClipboard.Checked());
 }
 
-void TAfterScreenShotWindow::FormDestroy() {
-    SaveUnderBitmap.reset();
-    if (TextBox) {
-        ScrollBox.Remove(*TextBox);
-        TextBox = nullptr;
-    }
-    while (!History.empty()) History.pop_back();
-}
+void TAfterScreenShotWindow::FormDestroy() { Editor.Clear(); }
 
-// ---- the editor ----
+// ---- the editor's handlers on the form ----
 
-namespace {
-// Bytes of a picture's pixels.
-size_t PictureBytes(const TBitmap& b) {
-    return static_cast<size_t>(b.Stride()) * static_cast<size_t>(std::max(b.Height(), 0));
-}
-
-// Whether the address space and the commit limit still leave room for
-// `bytes` in one block. A reservation only: nothing is committed.
-bool RoomFor(size_t bytes) {
-    if (void* p = ::VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS)) {
-        ::VirtualFree(p, 0, MEM_RELEASE);
-    } else {
-        return false;
-    }
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    return !::GlobalMemoryStatusEx(&status) || status.ullAvailPageFile >= bytes;
-}
-
-// Beside the picture and its snapshots, room for a colour-depth conversion
-// (the pixels read out, and the converted picture) and the rest of the
-// program.
-constexpr size_t kSpareBytes = 32u << 20;
-}  // namespace
-
-void TAfterScreenShotWindow::FormActivate() {
-    const int vw = ScrollBox.ClientWidth(), vh = ScrollBox.ClientHeight();
-    const int pw = Picture().Width(), ph = Picture().Height();
-    if (vw > pw) ScreenShot.SetLeft(vw / 2 - pw / 2);
-    if (vh > ph) ScreenShot.SetTop(vh / 2 - ph / 2);
-}
-
-TAfterScreenShotWindow::TTool TAfterScreenShotWindow::SelectedTool() const {
-    if (tbMove.Down()) return TTool::Move;
-    if (tbPaint.Down()) return TTool::Paint;
-    if (tbLine.Down()) return TTool::Line;
-    if (tbSquare.Down()) return TTool::Square;
-    if (tbText.Down()) return TTool::Text;
-    if (tbEllipse.Down()) return TTool::Ellipse;
-    return TTool::None;
-}
-
-void TAfterScreenShotWindow::SelectTool(TToolButton& button, TCursor cursor) {
-    button.SetDown(true);
-    ScreenShot.SetCursor(cursor);
-}
-
-void TAfterScreenShotWindow::tbMoveClick() {
-    if (TextBox && TextBox->Visible()) CommitText();
-    SelectTool(tbMove, crHandPoint);
-}
-void TAfterScreenShotWindow::tbPaintClick() { SelectTool(tbPaint, crCross); }
-void TAfterScreenShotWindow::tbLineClick() { SelectTool(tbLine, crCross); }
-void TAfterScreenShotWindow::tbEllipseClick() { SelectTool(tbEllipse, crCross); }
-void TAfterScreenShotWindow::tbSquareClick() { SelectTool(tbSquare, crCross); }
-void TAfterScreenShotWindow::tbTextClick() { SelectTool(tbText, crIBeam); }
-
-void TAfterScreenShotWindow::PictureChanged(const RECT& r) {
-    RECT shown = r;
-    ::InvalidateRect(ScreenShot.Handle(), &shown, FALSE);
-}
-
-void TAfterScreenShotWindow::ApplyPenColor() {
-    TCanvas& c = PictureCanvas();
-    c.Pen.SetColor(PenColor.BrushColor());
-    c.Font.SetColor(PenColor.BrushColor());
-}
-
-void TAfterScreenShotWindow::ScreenShotMouseDown(TMouseButton, TShiftState, int X, int Y) {
-    const TTool tool = SelectedTool();
-    switch (tool) {
-        case TTool::Move:
-            Dragging = true;
-            AnchorX = X;
-            AnchorY = Y;
-            break;
-        case TTool::Paint:
-            PushHistory();
-            Dragging = true;
-            ApplyPenColor();
-            PictureCanvas().SetPixels(X, Y, PenColor.BrushColor());
-            AnchorX = X;
-            AnchorY = Y;
-            PictureChanged(RECT{X, Y, X + 1, Y + 1});
-            break;
-        case TTool::Line:
-        case TTool::Square:
-        case TTool::Ellipse:
-            PushHistory();
-            Dragging = true;
-            AnchorX = X;
-            AnchorY = Y;
-            SaveUnder(X, Y, X, Y);
-            break;
-        case TTool::Text:
-            AnchorX = X;
-            AnchorY = Y;
-            break;
-        case TTool::None:
-            break;
-    }
-}
-
-void TAfterScreenShotWindow::ScreenShotMouseMove(TShiftState, int X, int Y) {
-    if (!Dragging) return;
-    TCanvas& c = PictureCanvas();
-    switch (SelectedTool()) {
-        case TTool::Move: {
-            // Each axis on its own: a step past a bound leaves that axis where
-            // it is, never pulled to the bound.
-            const int newLeft = ScreenShot.Left() + (X - AnchorX);
-            if (newLeft <= 0 && newLeft + Picture().Width() >= ScrollBox.ClientWidth())
-                ScreenShot.SetLeft(newLeft);
-            const int newTop = ScreenShot.Top() + (Y - AnchorY);
-            if (newTop <= 0 && newTop + Picture().Height() >= ScrollBox.ClientHeight())
-                ScreenShot.SetTop(newTop);
-            break;
-        }
-        case TTool::Paint: {
-            ApplyPenColor();
-            c.MoveTo(X, Y);
-            c.LineTo(AnchorX, AnchorY);
-            RECT r = NormalizedRect(X, Y, AnchorX, AnchorY);
-            ::InflateRect(&r, 1, 1);
-            PictureChanged(r);
-            AnchorX = X;
-            AnchorY = Y;
-            break;
-        }
-        case TTool::Line:
-        case TTool::Square:
-        case TTool::Ellipse: {
-            const TTool tool = SelectedTool();
-            const RECT before = SaveUnderRect;
-            RestoreUnder();
-            SaveUnder(AnchorX, AnchorY, X, Y);
-            ApplyPenColor();
-            if (tool == TTool::Line) {
-                c.MoveTo(AnchorX, AnchorY);
-                c.LineTo(X, Y);
-            } else {
-                c.Brush.SetStyle(bsClear);
-                if (tool == TTool::Square)
-                    c.Rectangle(AnchorX, AnchorY, X, Y);
-                else
-                    c.Ellipse(AnchorX, AnchorY, X, Y);
-            }
-            RECT changed;
-            ::UnionRect(&changed, &before, &SaveUnderRect);
-            PictureChanged(changed);
-            break;
-        }
-        case TTool::Text:
-        case TTool::None:
-            break;
-    }
-}
-
-void TAfterScreenShotWindow::ScreenShotMouseUp(TMouseButton, TShiftState, int, int) {
-    Dragging = false;
-    if (SelectedTool() == TTool::Text) OpenTextBox();
-}
-
-void TAfterScreenShotWindow::SaveUnder(int x1, int y1, int x2, int y2) {
-    SaveUnderBitmap.reset();
-    SaveUnderRect = NormalizedRect(x1, y1, x2, y2);
-    ::InflateRect(&SaveUnderRect, 2, 2);
-    TBitmap& picture = Picture();
-    auto saved = std::make_unique<TBitmap>(RectWidth(SaveUnderRect), RectHeight(SaveUnderRect),
-                                           picture.PixelFormat());
-    // With the picture's own colour table, so that the pixels come back
-    // exactly as they were.
-    if (BitsPerPixel(picture.PixelFormat()) <= 8) {
-        RGBQUAD colors[256];
-        TCanvas::Lease from(picture.Canvas(), true);
-        TCanvas::Lease to(saved->Canvas());
-        if (UINT n = ::GetDIBColorTable(from.get(), 0, 256, colors))
-            ::SetDIBColorTable(to.get(), 0, n, colors);
-    }
-    saved->Canvas().CopyRect(RECT{0, 0, saved->Width(), saved->Height()}, picture.Canvas(),
-                             SaveUnderRect);
-    SaveUnderBitmap = std::move(saved);
-}
-
-void TAfterScreenShotWindow::RestoreUnder() {
-    if (!SaveUnderBitmap) return;
-    PictureCanvas().CopyRect(SaveUnderRect, SaveUnderBitmap->Canvas(),
-                             RECT{0, 0, SaveUnderBitmap->Width(), SaveUnderBitmap->Height()});
-}
-
-// ---- text ----
-
-void TAfterScreenShotWindow::OpenTextBox() {
-    if (TextBox) {
-        // Whatever was typed and not committed goes with it.
-        ScrollBox.Remove(*TextBox);
-        TextBox = nullptr;
-    }
-    TCanvas& c = PictureCanvas();
-    const int left = ScreenShot.Left() + AnchorX - 2, top = ScreenShot.Top() + AnchorY - 2;
-    const TControlLayout layout{ckEdit, "TextBox", "ScrollBox", 0, 0, 10, 10, "", -1, loNoBorder};
-    TextBox = &ScrollBox.Add<TTextBox>(layout);
-    // Flat: a plain line border.
-    ::SetWindowLongA(TextBox->Handle(), GWL_STYLE, ::GetWindowLongA(TextBox->Handle(), GWL_STYLE) | WS_BORDER);
-    TextBox->Font().Assign(c.Font);
-    const int border = 2 * ::GetSystemMetrics(SM_CXBORDER);
-    TextBox->SetBounds(left, top, c.TextWidth("MM") + border, c.TextHeight("Mg") + 2 + border);
-    ::SetWindowPos(TextBox->Handle(), HWND_TOP, 0, 0, 0, 0,
-                   SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
-    TextBox->OnKeyDown = [this](TControl*, WORD& key, TShiftState) { TextBoxKeyDown(key); };
-    TextBox->OnExit = [this](TControl*) { TextBoxExit(); };
-    TextBox->SetFocus();
-}
-
-void TAfterScreenShotWindow::TextBoxKeyDown(WORD& Key) {
-    if (!TextBox) return;
-    if (Key == VK_RETURN) {
-        CommitText();
-        return;
-    }
-    const int frame = TextBox->Width() - TextBox->ClientWidth();
-    TextBox->SetWidth(PictureCanvas().TextWidth(TextBox->Text() + "MM") + frame);
-}
-
-void TAfterScreenShotWindow::TextBoxExit() { CommitText(); }
-
-void TAfterScreenShotWindow::CancelText() {
-    if (!TextBox || !TextBox->Visible()) return;
-    const bool hadFocus = TextBox->Focused();
-    // Hidden first, so that losing the focus commits nothing.
-    TextBox->Hide();
-    if (hadFocus) ::SetFocus(Handle());
-}
-
-void TAfterScreenShotWindow::CommitText() {
-    if (!TextBox || !TextBox->Visible()) return;
-    PushHistory();
-    ApplyPenColor();
-    TCanvas& c = PictureCanvas();
-    c.Brush.SetStyle(bsClear);
-    const std::string text = TextBox->Text();
-    c.TextOut(AnchorX, AnchorY, text);
-    const SIZE size = c.TextExtent(text);
-    PictureChanged(RECT{AnchorX, AnchorY, AnchorX + size.cx + 1, AnchorY + size.cy + 1});
-    const bool hadFocus = TextBox->Focused();
-    TextBox->Hide();
-    // Keys go on to the form, not to a hidden box.
-    if (hadFocus) ::SetFocus(Handle());
-}
-
-// ---- pen and font ----
-
-void TAfterScreenShotWindow::PenColorMouseUp() {
-    ColorDialog.Color = PenColor.BrushColor();
-    if (ColorDialog.Execute()) PenColor.SetBrushColor(ColorDialog.Color);
-}
-
-void TAfterScreenShotWindow::tbTextMouseDown() {
-    FontClickTimer.SetEnabled(true);
-    FontButtonReleased = false;
-}
-
-void TAfterScreenShotWindow::tbTextMouseUp() { FontButtonReleased = true; }
-
-void TAfterScreenShotWindow::FontClickTimerTimer() {
-    FontClickTimer.SetEnabled(false);
-    if (FontButtonReleased) return;
-    PopupAt(FontClickPopup, tbText);
-}
-
-void TAfterScreenShotWindow::PopupAt(TPopupMenu& menu, TToolButton& button) {
-    POINT pt{button.Left(), button.Top()};
-    ::ClientToScreen(ToolBar.Handle(), &pt);
-    menu.Popup(pt.x + button.Width(), pt.y);
-}
-
-void TAfterScreenShotWindow::FontSettings1Click() {
-    FontDialog.Font.Assign(PictureCanvas().Font);
-    if (FontDialog.Execute()) PictureCanvas().Font.Assign(FontDialog.Font);
-}
-
-// ---- colour depth ----
-
-void TAfterScreenShotWindow::tbSettingsClick() { PopupAt(ImageInfoMenu, tbSettings); }
-
-void TAfterScreenShotWindow::SetDepth(TPixelFormat format) {
-    PushHistory();
-    Picture().SetPixelFormat(format);
-    ScreenShot.Invalidate();
-}
-
-void TAfterScreenShotWindow::N1bit1Click() { SetDepth(pf1bit); }
-void TAfterScreenShotWindow::N4bit1Click() { SetDepth(pf4bit); }
-void TAfterScreenShotWindow::N9bit1Click() { SetDepth(pf8bit); }
-void TAfterScreenShotWindow::N15bit1Click() { SetDepth(pf15bit); }
-void TAfterScreenShotWindow::N16bit1Click() { SetDepth(pf16bit); }
-void TAfterScreenShotWindow::N24bit1Click() { SetDepth(pf24bit); }
-void TAfterScreenShotWindow::N32bit1Click() { SetDepth(pf32bit); }
-
-// ---- undo history ----
-
-void TAfterScreenShotWindow::FormKeyDown(WORD& Key, TShiftState Shift) {
-    if (Key == VK_ESCAPE) {
-        // Esc drops a half-typed text; it ends the wizard as Cancel does
-        // only while that loses no edit.
-        if (TextBox && TextBox->Visible()) {
-            CancelText();
-            Key = 0;
-        } else if (!History.empty() || editsBeyondHistory_) {
-            Key = 0;
-        }
-        return;
-    }
-    // Not consumed: the focused control gets the key too.
-    if (Key == 'Z' && (Shift & ssCtrl)) StepBack();
-}
-
-void TAfterScreenShotWindow::Label6Click() { StepBack(); }
-
-void TAfterScreenShotWindow::PushHistory() {
-    pictureDirty_ = true;
-    // A limit below 1 keeps no snapshots at all.
-    if (HistoryLimit <= 0) {
-        editsBeyondHistory_ = true;
-        return;
-    }
-    // The oldest step that gives way lends its pixels to the picture's copy.
-    std::unique_ptr<TBitmap> spare;
-    while (static_cast<int>(History.size()) >= HistoryLimit) {
-        spare = std::move(History.back());
-        History.pop_back();
-        editsBeyondHistory_ = true;
-    }
-    TBitmap& picture = Picture();
-    const size_t bytes = PictureBytes(picture);
-    // However many steps the setting asks for, keep only what leaves room
-    // for the picture's own copy and a conversion of it: the oldest steps
-    // give way, so the edit itself never runs out of memory.
-    auto needed = [&] { return (spare ? 2 : 3) * bytes + kSpareBytes; };
-    while (!History.empty() && !RoomFor(needed())) {
-        spare = std::move(History.back());
-        History.pop_back();
-        editsBeyondHistory_ = true;
-    }
-    auto snapshot = std::make_unique<TBitmap>();
-    snapshot->Assign(picture);
-    History.push_front(std::move(snapshot));
-    // The snapshot shares the picture's pixels; the picture takes its own
-    // copy now rather than at the edit's first pixel.
-    for (;;) {
-        try {
-            picture.OwnPixels(spare.get());
-            return;
-        } catch (const Exception&) {
-            editsBeyondHistory_ = true;
-            // With only the new snapshot left, drop it and edit without a step.
-            if (History.size() <= 1) {
-                History.clear();
-                return;
-            }
-            spare = std::move(History.back());
-            History.pop_back();
-        }
-    }
-}
-
-void TAfterScreenShotWindow::StepBack() {
-    if (History.empty()) return;
-    std::unique_ptr<TBitmap> snapshot = std::move(History.front());
-    History.pop_front();
-    Picture().Assign(*snapshot);
-    snapshot.reset();
-    pictureDirty_ = true;
-    ScreenShot.Invalidate();
-}
+void TAfterScreenShotWindow::FormActivate() { Editor.FormActivate(); }
+void TAfterScreenShotWindow::FormKeyDown(WORD& Key, TShiftState Shift) { Editor.FormKeyDown(Key, Shift); }
+void TAfterScreenShotWindow::FontSettings1Click() { Editor.FontSettings1Click(); }
+void TAfterScreenShotWindow::Label6Click() { Editor.Label6Click(); }
+void TAfterScreenShotWindow::N1bit1Click() { Editor.SetDepth(pf1bit); }
+void TAfterScreenShotWindow::N4bit1Click() { Editor.SetDepth(pf4bit); }
+void TAfterScreenShotWindow::N9bit1Click() { Editor.SetDepth(pf8bit); }
+void TAfterScreenShotWindow::N15bit1Click() { Editor.SetDepth(pf15bit); }
+void TAfterScreenShotWindow::N16bit1Click() { Editor.SetDepth(pf16bit); }
+void TAfterScreenShotWindow::N24bit1Click() { Editor.SetDepth(pf24bit); }
+void TAfterScreenShotWindow::N32bit1Click() { Editor.SetDepth(pf32bit); }

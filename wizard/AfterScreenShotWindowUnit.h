@@ -13,9 +13,9 @@
 #include "ui/Menus.h"
 #include "ui/OleCtnrs.h"
 #include "ui/Timers.h"
+#include "wizard/PictureEditor.h"
 #include "wizard/RecoveryStore.h"
 
-#include <list>
 #include <memory>
 #include <vector>
 
@@ -71,24 +71,16 @@ public:
 
     // Read when the wizard is created.
     bool QuickModeOn = false;
-    int HistoryLimit = 0;
     // Row of the plug-in whose options are on page 2, or -1.
     int CurrentPluginIndex = -1;
     // The instance that page 2 will execute.
     ui::ComPtr<IKestrixPlugin> CurrentPlugin;
 
-    // The editor's state. The anchor is the last press point on the picture:
-    // start of a figure, grab point of a drag, previous point of a stroke,
-    // place of a text.
-    int AnchorX = 0, AnchorY = 0;
-    bool Dragging = false;
-    // The picture's pixels under the shape preview, and where they came from.
-    std::unique_ptr<ui::TBitmap> SaveUnderBitmap;
-    RECT SaveUnderRect{0, 0, 0, 0};
-    ui::TEdit* TextBox = nullptr;
-    bool FontButtonReleased = false;
-    // Snapshots of the picture before each change, newest first.
-    std::list<std::unique_ptr<ui::TBitmap>> History;
+    // The picture editor of page 0; its undo history's limit is read with
+    // the other settings.
+    TPictureEditor Editor{EditorControls{*this, ScrollBox, ScreenShot, ToolBar, tbMove, tbPaint, tbLine,
+                                         tbEllipse, tbSquare, tbText, tbSettings, PenColor, ColorDialog,
+                                         FontDialog, FontClickTimer, FontClickPopup, ImageInfoMenu}};
 
     void FormCreate();
     void TimerTimer();
@@ -104,23 +96,9 @@ public:
     void FormClose(ui::TCloseAction& Action);
     void FormDestroy();
 
-    // The editor.
+    // The editor's handlers that belong to the form and its menus.
     void FormActivate();
     void FormKeyDown(WORD& Key, ui::TShiftState Shift);
-    void tbMoveClick();
-    void tbPaintClick();
-    void tbLineClick();
-    void tbEllipseClick();
-    void tbSquareClick();
-    void tbTextClick();
-    void tbSettingsClick();
-    void ScreenShotMouseDown(ui::TMouseButton Button, ui::TShiftState Shift, int X, int Y);
-    void ScreenShotMouseMove(ui::TShiftState Shift, int X, int Y);
-    void ScreenShotMouseUp(ui::TMouseButton Button, ui::TShiftState Shift, int X, int Y);
-    void PenColorMouseUp();
-    void tbTextMouseDown();
-    void tbTextMouseUp();
-    void FontClickTimerTimer();
     void FontSettings1Click();
     void Label6Click();
     void N1bit1Click();
@@ -149,7 +127,6 @@ private:
     void NoteCall(const std::string& plugin, const char* call) noexcept;
     [[noreturn]] void DropPlugin(int row, const ui::EForeignFault& fault);
     bool Dropped(int row) const;
-    void CancelText();
 
     void LoadPluginList();
     void LoadSettings();
@@ -163,25 +140,7 @@ private:
     void GoToPage(int index);
     void CloseWizard();
 
-    enum class TTool { None, Move, Paint, Line, Square, Text, Ellipse };
-    TTool SelectedTool() const;
-    void SelectTool(ui::TToolButton& button, ui::TCursor cursor);
     ui::TBitmap& Picture() { return ScreenShot.Picture.Bitmap(); }
-    ui::TCanvas& PictureCanvas() { return Picture().Canvas(); }
-    // Shows the changed part of the picture.
-    void PictureChanged(const RECT& r);
-    void SaveUnder(int x1, int y1, int x2, int y2);
-    void RestoreUnder();
-    void ApplyPenColor();
-    void OpenTextBox();
-    void CommitText();
-    void TextBoxKeyDown(WORD& Key);
-    void TextBoxExit();
-    // Pops a menu up at a tool button's top-right corner.
-    void PopupAt(ui::TPopupMenu& menu, ui::TToolButton& button);
-    void SetDepth(ui::TPixelFormat format);
-    void PushHistory();
-    void StepBack();
 
     // The plug-in of CurrentPluginIndex is set up completely.
     bool pluginReady_ = false;
@@ -196,8 +155,6 @@ private:
     bool broughtBack_ = false;
     // The picture changed since it was last written to disk.
     bool pictureDirty_ = false;
-    // Edits that no step of the history can take back.
-    bool editsBeyondHistory_ = false;
     bool keepFailed_ = false;
 };
 

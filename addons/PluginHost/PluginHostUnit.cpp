@@ -154,11 +154,7 @@ void TPluginHostWindow::ShowPluginOptions() {
 }
 
 ComPtr<IKestrixPluginOptions> TPluginHostWindow::PluginOptions() {
-    ComPtr<IDispatch> object = PluginContainer.OleObject();
-    ComPtr<IKestrixPluginOptions> options;
-    OleCheck(object.As(IID_IKestrixPluginOptions, options),
-             "The plug-in's options object does not support IKestrixPluginOptions");
-    return options;
+    return PluginOptionsOf(PluginContainer.OleObject());
 }
 
 void TPluginHostWindow::NextClick() {

@@ -24,18 +24,21 @@ public:
     std::string GetHelpFile() override { return {}; }
     std::wstring ServerFilePath() override;
     std::string ServerKeyName() override { return "InprocServer32"; }
-    std::string ServerName() override { return "Kestrix"; }
+    std::string ServerName() override { return serverName_; }
     bool IsStartSuspended() override { return false; }
     // The contract's type library, which each add-on carries as TYPELIB 1.
     ui::ComPtr<ITypeLib> GetTypeLibrary() override;
     void SetHelpFile(const std::string&) override {}
 
     bool InUse() const { return objects_ > 0 || factories_ > 0; }
+    // The first part of the DLL's ProgIDs.
+    void SetServerName(const std::string& name) { serverName_ = name; }
 
 private:
     volatile LONG objects_ = 0;
     volatile LONG factories_ = 0;
     ui::ComPtr<ITypeLib> library_;
+    std::string serverName_ = "Kestrix";
 };
 
 enum class TAddonClassKind { Plugin, OptionsControl };

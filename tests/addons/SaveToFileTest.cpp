@@ -412,4 +412,77 @@ TEST_F(SaveToFileTest, WritesEveryFormat) {
     }
 }
 
+// The add-ons' shared plumbing, on this one: IDispatch reaches the vtable
+// methods, and the DLL may unload once nothing of it is held.
+TEST_F(SaveToFileTest, AnswersThroughIDispatch) {
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, plugin.As(IID_IDispatch, dispatch));
+    UINT count = 0;
+    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetPluginInfo"), const_cast<LPOLESTR>(L"Execute")};
+    DISPID ids[2] = {};
+    EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &names[0], 1, 0, &ids[0]));
+    EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &names[1], 1, 0, &ids[1]));
+    EXPECT_EQ(1, ids[0]);
+    EXPECT_EQ(2, ids[1]);
+
+    // GetPluginInfo(out Name, out Description, out OptionsObjectName): the
+    // arguments go in reverse order, the Result comes back as the value.
+    ui::Bstr name, description, options;
+    VARIANT args[3];
+    BSTR* outs[3] = {options.put(), description.put(), name.put()};
+    for (int i = 0; i < 3; ++i) {
+        ::VariantInit(&args[i]);
+        V_VT(&args[i]) = VT_BSTR | VT_BYREF;
+        V_BSTRREF(&args[i]) = outs[i];
+    }
+    DISPPARAMS params = {args, nullptr, 3, 0};
+    VARIANT result;
+    ::VariantInit(&result);
+    EXCEPINFO excep = {};
+    UINT argErr = 0;
+    EXPECT_EQ(S_OK, dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &excep, &argErr));
+    EXPECT_STREQ(L"Save to file", name.get());
+    CLSID optionsId = {};
+    EXPECT_EQ(S_OK, ::CLSIDFromString(options.get(), &optionsId));
+    EXPECT_EQ(CLSID_SaveToFileOptions, optionsId);
+    EXPECT_EQ(VT_ERROR, V_VT(&result));
+    EXPECT_EQ(S_OK, V_ERROR(&result));
+    ::VariantClear(&result);
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              dispatch->Invoke(1, IID_IKestrixPlugin, 0, DISPATCH_METHOD, &params, &result, &excep, &argErr));
+}
+
+TEST_F(SaveToFileTest, DllCanUnloadNowOnceEverythingIsReleased) {
+    auto canUnloadNow = [] {
+        HMODULE module = ::GetModuleHandleA(kDll);
+        using Fn = HRESULT(STDAPICALLTYPE*)();
+        auto fn = module ? reinterpret_cast<Fn>(::GetProcAddress(module, "DllCanUnloadNow")) : nullptr;
+        return fn ? fn() : E_UNEXPECTED;
+    };
+    {
+        ComPtr<IKestrixPlugin> plugin = NewPlugin();
+        ComPtr<IOleObject> options;
+        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SaveToFileOptions, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IOleObject, options.put_void()));
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_SaveToFile, CLSCTX_INPROC_SERVER, nullptr,
+                                           IID_IClassFactory, factory.put_void()));
+        EXPECT_EQ(S_FALSE, canUnloadNow());
+        plugin.reset();
+        options.reset();
+        EXPECT_EQ(S_FALSE, canUnloadNow()) << "the factory is still held";
+        factory->LockServer(TRUE);
+        factory.reset();
+        EXPECT_EQ(S_FALSE, canUnloadNow()) << "the server is locked";
+        ComPtr<IClassFactory> again;
+        ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_SaveToFile, CLSCTX_INPROC_SERVER, nullptr,
+                                           IID_IClassFactory, again.put_void()));
+        again->LockServer(FALSE);
+    }
+    EXPECT_EQ(S_OK, canUnloadNow());
+}
+
 }  // namespace

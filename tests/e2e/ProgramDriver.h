@@ -23,13 +23,6 @@ inline void MoveTo(int x, int y) {
     }, 2000);
 }
 
-inline void Button(DWORD flags) {
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    ::SendInput(1, &in, sizeof in);
-}
-
 inline HWND VisibleWindow(const char* cls, const char* title = nullptr) {
     HWND w = ::FindWindowA(cls, title);
     return w && ::IsWindowVisible(w) ? w : nullptr;
@@ -58,36 +51,6 @@ inline HWND FindDescendant(HWND parent, const char* cls, const char* text = null
     return d.found;
 }
 inline bool IsShown(HWND w) { return w && ::IsWindowVisible(w); }
-
-// Double-clicks the tray icon and drags out the rectangle from its top-left
-// corner (ending the drag elsewhere first); the wizard that opens, or null.
-inline HWND CaptureSelection(const RECT& sel) {
-    POINT icon;
-    if (!PumpUntil([&] { return TrayIconPoint(icon); }, 20000)) return nullptr;
-    // A program that has just started may not take the first double-click.
-    bool frozen = false;
-    for (int attempt = 0; attempt < 3 && !frozen; ++attempt) {
-        Pump(300);
-        MouseClick(icon.x, icon.y);
-        Pump(60);
-        MouseClick(icon.x, icon.y);
-        frozen = PumpUntil([] { return VisibleWindow("TKestrixWnd") != nullptr; }, 4000);
-    }
-    if (!frozen) return nullptr;
-    Pump(300);
-    MoveTo(sel.left, sel.top);
-    Button(MOUSEEVENTF_LEFTDOWN);
-    Pump(50);
-    MoveTo(sel.left + 50, sel.top + 30);
-    MoveTo(sel.right + 100, sel.bottom + 50);
-    MoveTo(sel.right, sel.bottom);
-    Pump(50);
-    Button(MOUSEEVENTF_LEFTUP);
-    HWND wizard = nullptr;
-    PumpUntil([&] { return (wizard = VisibleWindow("TAfterScreenShotWindow")) != nullptr; }, 10000);
-    return wizard;
-}
-
 
 // A visible window of the class (and text) anywhere inside parent.
 inline HWND Inside(HWND parent, const char* cls, const char* text = nullptr) {
@@ -134,6 +97,25 @@ inline bool Retry(const std::function<void()>& act, const std::function<bool()>&
     }
     return false;
 }
+// Double-clicks the tray icon and drags out the rectangle from its top-left
+// corner (ending the drag elsewhere first); the wizard that opens, or null.
+inline HWND CaptureSelection(const RECT& sel) {
+    POINT icon;
+    if (!PumpUntil([&] { return TrayIconPoint(icon); }, 20000)) return nullptr;
+    // A program that has just started may not take the first double-click.
+    if (!Retry([&] {
+            MouseClick(icon.x, icon.y);
+            MouseClick(icon.x, icon.y);
+        }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 4000))
+        return nullptr;
+    // The press is taken once the frozen screen holds the mouse.
+    PressAt({sel.left, sel.top});
+    MoveTo(sel.left + 50, sel.top + 30);
+    MoveTo(sel.right + 100, sel.bottom + 50);
+    MoveTo(sel.right, sel.bottom);
+    MouseLeftUp(sel.right, sel.bottom);
+    return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
+}
 // Opens a popup menu by a click at a screen point, and clicks its first or
 // last line.
 inline bool ChooseFromMenu(POINT at, bool last, ui::TMouseButton button = ui::mbLeft) {
@@ -143,6 +125,58 @@ inline bool ChooseFromMenu(POINT at, bool last, ui::TMouseButton button = ui::mb
     ::GetWindowRect(VisibleWindow("#32768"), &rc);
     MouseClick(rc.left + 20, last ? rc.bottom - 10 : rc.top + 10);
     return PumpUntil([] { return !VisibleWindow("#32768"); });
+}
+// The wizard's picture on the screen shows colour c at picture point (x, y).
+inline bool PictureShows(HWND wizard, int x, int y, COLORREF c) {
+    HWND image = Inside(Inside(wizard, "TScrollBox"), "TImage");
+    POINT p = At(image, x, y);
+    return image && ScreenPixel(p.x, p.y) == c;
+}
+// The wizard is active on its editor, the picture of w x h pixels centred
+// in the viewport: the wizard centres it once it is active, and a point
+// taken before that would miss it.
+inline bool EditorReady(HWND wizard, int w, int h) {
+    HWND image = Inside(Inside(wizard, "TScrollBox"), "TImage");
+    if (!image || ::GetForegroundWindow() != wizard) return false;
+    HWND viewport = ::GetParent(image);
+    RECT view{}, pic{};
+    ::GetClientRect(viewport, &view);
+    ::GetWindowRect(image, &pic);
+    ::MapWindowPoints(nullptr, viewport, reinterpret_cast<POINT*>(&pic), 2);
+    return pic.left == view.right / 2 - w / 2 && pic.top == view.bottom / 2 - h / 2;
+}
+// A red stroke with the wizard's pen along row y of the picture, from x1 to
+// x2 in steps of 10. The pen's press marks the picture at once, and each
+// step is seen on the screen before the next: no move is merged with
+// another or lost, and the stroke is made exactly once.
+inline testing::AssertionResult PenStroke(HWND wizard, int y, int x1, int x2) {
+    HWND bar = Inside(wizard, "ToolbarWindow32");
+    HWND image = Inside(Inside(wizard, "TScrollBox"), "TImage");
+    if (!bar || !image) return testing::AssertionFailure() << "no editor";
+    auto at = [&](int x) { return At(image, x, y); };
+    auto red = [&](int x) { return PictureShows(wizard, x, y, RGB(255, 0, 0)); };
+    for (int attempt = 0; !red(x1); ++attempt) {
+        if (attempt == 3) return testing::AssertionFailure() << "the pen's press was not seen";
+        if (attempt) MouseLeftUp(at(x1).x, at(x1).y);
+        // The pen: the second button, 22 pixels apart.
+        POINT paint = At(bar, 11, 22 + 11);
+        MouseClick(paint.x, paint.y);
+        PressAt(at(x1));
+        PumpUntil([&] { return red(x1); }, 5000);
+    }
+    for (int x = x1 + 10; x <= x2; x += 10) {
+        MoveTo(at(x).x, at(x).y);
+        if (!PumpUntil([&] { return red(x) && red(x - 5); }, 10000))
+            return testing::AssertionFailure() << "the stroke to " << x << " was not seen";
+    }
+    MouseLeftUp(at(x2).x, at(x2).y);
+    const DWORD thread = ::GetWindowThreadProcessId(image, nullptr);
+    if (!PumpUntil([&] {
+            GUITHREADINFO gi{sizeof gi};
+            return ::GetGUIThreadInfo(thread, &gi) && !gi.hwndCapture;
+        }, 10000))
+        return testing::AssertionFailure() << "the stroke did not end";
+    return testing::AssertionSuccess();
 }
 // Ends the program as a user would, also after a failed step: the wizard's
 // Cancel, then "Exit" from the icon's menu; a killed server would stay

@@ -83,11 +83,7 @@ protected:
         }, [] { return VisibleWindow("TAfterScreenShotWindow") != nullptr; });
         return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
     }
-    static bool Shows(HWND wizard, int x, int y, COLORREF c) {
-        HWND image = Inside(Inside(wizard, "TScrollBox"), "TImage");
-        POINT p = At(image, x, y);
-        return image && ScreenPixel(p.x, p.y) == c;
-    }
+    static bool Shows(HWND wizard, int x, int y, COLORREF c) { return PictureShows(wizard, x, y, c); }
     static bool Next(HWND wizard) {
         return Retry([wizard] { ClickWindow(Inside(wizard, "Button", "Next  >")); }, [] { return true; });
     }
@@ -151,19 +147,12 @@ TEST_F(RecoveryScenario, APictureOutlivesAPluginThatEndsTheProcessAndAnExitWithT
     auto program = Start();
     HWND wizard = Capture();
     ASSERT_NE(wizard, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return Shows(wizard, 10, 10, PatternColor(310, 310)); }));
+    ASSERT_TRUE(PumpUntil([&] { return EditorReady(wizard, 200, 150) && Shows(wizard, 10, 10, PatternColor(310, 310)); },
+                          15000));
     // A stroke with the pen, then on to the plug-in, whose Execute ends it all.
-    HWND bar = Inside(wizard, "ToolbarWindow32");
-    HWND image = Inside(Inside(wizard, "TScrollBox"), "TImage");
-    ASSERT_TRUE(Retry([&] {
-        POINT paint = At(bar, 11, 22 + 11);
-        MouseClick(paint.x, paint.y);
-        PressAt(At(image, 20, 40));
-        for (int x = 20; x <= 150; x += 10) MoveTo(At(image, x, 40).x, At(image, x, 40).y);
-        MouseLeftUp(At(image, 150, 40).x, At(image, 150, 40).y);
-    }, [&] { return Shows(wizard, 80, 40, clRed) && Shows(wizard, 150, 40, clRed); }));
+    ASSERT_TRUE(PenStroke(wizard, 40, 20, 150));
     Press(wizard, "Next  >");
-    Pump(300);
+    ASSERT_TRUE(PumpUntil([&] { return Inside(wizard, "SysListView32") != nullptr; }));
     Press(wizard, "Next  >");
     ASSERT_TRUE(PumpUntil([] { return PageShown('A'); }));
     Press(wizard, "Next  >");

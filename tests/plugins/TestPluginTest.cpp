@@ -1,6 +1,6 @@
-// The test plug-in DLL as the program and later tests use it: installed by
-// regsvr32, listed by the directory, called through its vtable and through
-// IDispatch, embedded as an OLE control, and unloadable afterwards.
+// The test plug-in DLL as the program's tests use it: installed by
+// regsvr32, listed by the directory, its switches and its call log, and its
+// options object embedded as an OLE control.
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
@@ -222,100 +222,6 @@ TEST_F(TestPluginTest, SwitchesMakeEachClassFailOnItsOwn) {
     test_plugin::SetSwitch('C', "ExecuteStatus", static_cast<DWORD>(E_OUTOFMEMORY));
     EXPECT_EQ(E_OUTOFMEMORY, c->Execute(StreamOf("x").get(), 0, &result));
     EXPECT_EQ(S_OK, result);
-}
-
-TEST_F(TestPluginTest, AnswersThroughIDispatch) {
-    test_plugin::SetSwitch('B', "GetPluginInfoResult", static_cast<DWORD>(E_ABORT));
-    ComPtr<IKestrixPlugin> plugin = NewPlugin(test_plugin::CLSID_TestPluginB);
-    ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(S_OK, plugin.As(IID_IDispatch, dispatch));
-    UINT count = 0;
-    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
-    EXPECT_EQ(1u, count);
-
-    LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetPluginInfo"), const_cast<LPOLESTR>(L"Execute")};
-    DISPID ids[2] = {};
-    EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &names[0], 1, 0, &ids[0]));
-    EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &names[1], 1, 0, &ids[1]));
-    EXPECT_EQ(1, ids[0]);
-    EXPECT_EQ(2, ids[1]);
-
-    // GetPluginInfo(out Name, out Description, out OptionsObjectName): the
-    // arguments go in reverse order.
-    BSTR name = nullptr, description = nullptr, options = nullptr;
-    VARIANT args[3];
-    for (VARIANT& v : args) ::VariantInit(&v);
-    V_VT(&args[2]) = VT_BSTR | VT_BYREF;
-    V_BSTRREF(&args[2]) = &name;
-    V_VT(&args[1]) = VT_BSTR | VT_BYREF;
-    V_BSTRREF(&args[1]) = &description;
-    V_VT(&args[0]) = VT_BSTR | VT_BYREF;
-    V_BSTRREF(&args[0]) = &options;
-    DISPPARAMS params = {args, nullptr, 3, 0};
-    VARIANT result;
-    ::VariantInit(&result);
-    EXCEPINFO excep = {};
-    UINT argErr = 0;
-    EXPECT_EQ(S_OK, dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &excep,
-                                     &argErr));
-    EXPECT_EQ("Test plug-in B", AnsiString(name));
-    EXPECT_EQ("Kestrix test plug-in B", AnsiString(description));
-    EXPECT_EQ(test_plugin::OptionsId('B'), AnsiString(options));
-    // The Result comes back as the return value.
-    EXPECT_EQ(VT_ERROR, V_VT(&result));
-    EXPECT_EQ(E_ABORT, V_ERROR(&result));
-    ::SysFreeString(name);
-    ::SysFreeString(description);
-    ::SysFreeString(options);
-    ::VariantClear(&result);
-
-    // Execute(ImageStream, ParentWnd).
-    ComPtr<IStream> stream = StreamOf("late bound");
-    VARIANT exec[2];
-    ::VariantInit(&exec[0]);
-    ::VariantInit(&exec[1]);
-    V_VT(&exec[1]) = VT_UNKNOWN;
-    V_UNKNOWN(&exec[1]) = stream.get();
-    V_VT(&exec[0]) = VT_I4;
-    V_I4(&exec[0]) = 0x1234;
-    DISPPARAMS execParams = {exec, nullptr, 2, 0};
-    ::VariantInit(&result);
-    EXPECT_EQ(S_OK, dispatch->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &execParams, &result,
-                                     &excep, &argErr));
-    ::VariantClear(&result);
-    EXPECT_EQ("late bound", test_plugin::ReadWholeFile(test_plugin::ExecuteFile('B')));
-    EXPECT_TRUE(LogHas("B plugin ")) << "the call reached the vtable method";
-    EXPECT_TRUE(LogHas("Execute size=10 wnd=00001234"));
-
-    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
-              dispatch->Invoke(1, IID_IKestrixPlugin, 0, DISPATCH_METHOD, &params, &result,
-                               &excep, &argErr));
-}
-
-TEST_F(TestPluginTest, DllCanUnloadNowOnceEverythingIsReleased) {
-    {
-        ComPtr<IKestrixPlugin> plugin = NewPlugin(test_plugin::CLSID_TestPluginA);
-        ComPtr<IOleObject> options;
-        ASSERT_EQ(S_OK, ::CoCreateInstance(test_plugin::CLSID_TestOptionsA, nullptr,
-                                           CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                           options.put_void()));
-        ComPtr<IClassFactory> factory;
-        ASSERT_EQ(S_OK, ::CoGetClassObject(test_plugin::CLSID_TestPluginC, CLSCTX_INPROC_SERVER,
-                                           nullptr, IID_IClassFactory, factory.put_void()));
-        EXPECT_EQ(S_FALSE, test_plugin::CanUnloadNow());
-        plugin.reset();
-        options.reset();
-        EXPECT_EQ(S_FALSE, test_plugin::CanUnloadNow()) << "the factory is still held";
-        factory->LockServer(TRUE);
-        factory.reset();
-        EXPECT_EQ(S_FALSE, test_plugin::CanUnloadNow()) << "the server is locked";
-        ComPtr<IClassFactory> again;
-        ASSERT_EQ(S_OK, ::CoGetClassObject(test_plugin::CLSID_TestPluginC, CLSCTX_INPROC_SERVER,
-                                           nullptr, IID_IClassFactory, again.put_void()));
-        again->LockServer(FALSE);
-    }
-    EXPECT_EQ(S_OK, test_plugin::CanUnloadNow());
-    EXPECT_TRUE(LogHas("A plugin ") && LogHas(" destroyed"));
 }
 
 TEST_F(TestPluginTest, TheNotAPluginClassAnswersOnlyIUnknown) {
@@ -550,33 +456,6 @@ TEST_F(TestPluginOptionsTest, FailingSaveSettingsAndSetPlugin) {
     EXPECT_EQ(E_INVALIDARG, c->SetPlugin(nullptr));
     EXPECT_THROW(automation::OleCheckCall(E_INVALIDARG, c.get(), IID_IKestrixPluginOptions),
                  ui::EOleSysError);
-}
-
-TEST_F(TestPluginOptionsTest, OleCreateByProgIdWorksToo) {
-    Frame frame(host_);
-    Site site(host_, frame);
-    {
-        CLSID clsid;
-        ASSERT_EQ(S_OK, ::CLSIDFromProgID(L"KestrixTest.OptionsB", &clsid));
-        EXPECT_EQ(test_plugin::CLSID_TestOptionsB, clsid);
-        ComPtr<ILockBytes> bytes;
-        ComPtr<IStorage> storage;
-        ASSERT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
-        ASSERT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(
-                            bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                            storage.put()));
-        ComPtr<IOleObject> options;
-        ASSERT_EQ(S_OK, ::OleCreate(clsid, IID_IOleObject, OLERENDER_DRAW, nullptr, &site,
-                                    storage.get(), options.put_void()));
-        EXPECT_TRUE(LogHas("B options 1 InitNew") || LogHas("InitNew"));
-        EXPECT_TRUE(LogHas("SetClientSite site"));
-        RECT rect = {10, 20, 250, 140};
-        ASSERT_EQ(S_OK, options->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, host_, &rect));
-        EXPECT_TRUE(::IsWindowVisible(OptionsWindow()));
-        EXPECT_EQ(S_OK, options->Close(OLECLOSE_NOSAVE));
-        options->SetClientSite(nullptr);
-    }
-    EXPECT_EQ(nullptr, OptionsWindow());
 }
 
 TEST_F(TestPluginOptionsTest, WithoutAnInPlaceSiteItOpensAWindowOfItsOwn) {

@@ -429,7 +429,7 @@ TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
         bool read = false;
         ASSERT_TRUE(Run([&](Wizard& w) -> std::vector<Step> {
             for (int i = 0; i < w.ActionsView.Count(); ++i) rows.push_back(w.ActionsView.Item(i).Caption());
-            read = w.cbLeaveInClipboard.Checked() && w.HistoryLimit == 3 && w.ActionsView.Item(0).Checked();
+            read = w.cbLeaveInClipboard.Checked() && w.Editor.History.HistoryLimit == 3 && w.ActionsView.Item(0).Checked();
             return {Click(w.Finalize)};
         })) << c.name;
         EXPECT_EQ(rows, c.rows) << c.name;

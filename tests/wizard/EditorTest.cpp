@@ -83,7 +83,7 @@ protected:
         PressKeys(keys);
         return PumpUntil(until);
     }
-    bool Steps(size_t n) { return w_->History.size() == n; }
+    bool Steps(size_t n) { return w_->Editor.History.size() == n; }
     // Clicks the item once the menu is open; its top-left corner through at.
     static void WhenMenu(TPopupMenu& menu, const char* caption, POINT& at) {
         HMENU h = menu.Handle();
@@ -125,7 +125,7 @@ TEST_F(EditorTest, TheMoveToolKeepsThePictureInTheViewportOnEachAxis) {
     // Beside the picture a press does nothing.
     w_->tbPaint.Click();
     ::SendMessageA(w_->ScrollBox.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(400, 10));
-    EXPECT_TRUE(w_->History.empty());
+    EXPECT_TRUE(w_->Editor.History.empty());
 }
 
 TEST_F(EditorTest, PenAndShapesDrawOnlyTheirLastFigureAndEachPressIsAStep) {
@@ -180,26 +180,26 @@ TEST_F(EditorTest, TextGoesFromItsBoxToThePictureAtEnterInThePenColour) {
     auto click = [&](int x, int y, int x2, int y2) {
         Mouse(WM_LBUTTONDOWN, l + x, t + y);
         Mouse(WM_LBUTTONUP, l + x2, t + y2);
-        return PumpUntil([&] { return w_->TextBox && w_->TextBox->Focused(); });
+        return PumpUntil([&] { return w_->Editor.TextBox && w_->Editor.TextBox->Focused(); });
     };
-    auto text = [&](const char* s) { return [&, s] { return w_->TextBox->Text() == s; }; };
+    auto text = [&](const char* s) { return [&, s] { return w_->Editor.TextBox->Text() == s; }; };
     ASSERT_TRUE(click(30, 40, 90, 90));  // the press point counts
-    EXPECT_EQ(w_->TextBox->Left(), l + 28);
-    EXPECT_EQ(w_->TextBox->Top(), t + 38);
-    EXPECT_EQ(w_->TextBox->ClientWidth(), w_->ScreenShot.Canvas().TextWidth("MM"));
+    EXPECT_EQ(w_->Editor.TextBox->Left(), l + 28);
+    EXPECT_EQ(w_->Editor.TextBox->Top(), t + 38);
+    EXPECT_EQ(w_->Editor.TextBox->ClientWidth(), w_->ScreenShot.Canvas().TextWidth("MM"));
     Keys({'A'}, text("a"));
     Keys({'B'}, text("ab"));
     ASSERT_TRUE(Keys({'C'}, text("abc")));
-    EXPECT_EQ(w_->TextBox->ClientWidth(), w_->ScreenShot.Canvas().TextWidth("abMM"));
+    EXPECT_EQ(w_->Editor.TextBox->ClientWidth(), w_->ScreenShot.Canvas().TextWidth("abMM"));
 
     // A second click drops the box and its text.
     ASSERT_TRUE(click(10, 10, 10, 10));
-    EXPECT_EQ(w_->TextBox->Left(), l + 8);
-    EXPECT_EQ(w_->TextBox->Text(), "");
+    EXPECT_EQ(w_->Editor.TextBox->Left(), l + 8);
+    EXPECT_EQ(w_->Editor.TextBox->Text(), "");
     EXPECT_EQ(w_->ScrollBox.Controls().size(), 2u);
     auto before = Copy(Pic());
     ASSERT_TRUE(Keys({'X'}, text("x")));
-    ASSERT_TRUE(Keys({VK_RETURN}, [&] { return Steps(1) && !w_->TextBox->Visible(); }));
+    ASSERT_TRUE(Keys({VK_RETURN}, [&] { return Steps(1) && !w_->Editor.TextBox->Visible(); }));
     EXPECT_EQ(w_->Notebook.PageIndex(), 0);  // Next was not pressed
     int changed = 0;
     for (int y = 0; y < 150; ++y)
@@ -216,11 +216,11 @@ TEST_F(EditorTest, TextGoesFromItsBoxToThePictureAtEnterInThePenColour) {
     // Ctrl+Z in an open box steps the picture back and reaches the box.
     ASSERT_TRUE(click(50, 60, 50, 60));
     ASSERT_TRUE(Keys({'Q'}, text("q")));
-    ASSERT_TRUE(Keys({VK_CONTROL, 'Z'}, [&] { return Steps(0) && w_->TextBox->Text().empty(); }));
+    ASSERT_TRUE(Keys({VK_CONTROL, 'Z'}, [&] { return Steps(0) && w_->Editor.TextBox->Text().empty(); }));
     EXPECT_TRUE(Same(Pic(), *before));
-    EXPECT_TRUE(w_->TextBox->Visible());
+    EXPECT_TRUE(w_->Editor.TextBox->Visible());
     w_->tbMove.Click();  // commits the box
-    EXPECT_FALSE(w_->TextBox->Visible());
+    EXPECT_FALSE(w_->Editor.TextBox->Visible());
     EXPECT_TRUE(Steps(1));
 }
 
@@ -230,9 +230,9 @@ TEST_F(EditorTest, EscDropsAHalfTypedTextAndCancelsOnlyWhileNothingWouldBeLost) 
     w_->tbText.Click();
     Mouse(WM_LBUTTONDOWN, w_->ScreenShot.Left() + 30, w_->ScreenShot.Top() + 40);
     Mouse(WM_LBUTTONUP, w_->ScreenShot.Left() + 30, w_->ScreenShot.Top() + 40);
-    ASSERT_TRUE(PumpUntil([&] { return w_->TextBox && w_->TextBox->Focused(); }));
-    ASSERT_TRUE(Keys({'A'}, [&] { return w_->TextBox->Text() == "a"; }));
-    ASSERT_TRUE(Keys({VK_ESCAPE}, [&] { return !w_->TextBox->Visible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return w_->Editor.TextBox && w_->Editor.TextBox->Focused(); }));
+    ASSERT_TRUE(Keys({'A'}, [&] { return w_->Editor.TextBox->Text() == "a"; }));
+    ASSERT_TRUE(Keys({VK_ESCAPE}, [&] { return !w_->Editor.TextBox->Visible(); }));
     Pump(50);
     EXPECT_TRUE(Steps(0));
     EXPECT_TRUE(Same(Pic(), *before));
@@ -260,10 +260,10 @@ TEST_F(EditorTest, APressBesideThePictureReleasedOverItOpensNoTextBox) {
     MouseMoveTo(over.x, over.y);
     MouseLeftUp(over.x, over.y);
     EXPECT_TRUE(PumpUntil([] { return ::GetCapture() == nullptr; }));
-    EXPECT_EQ(w_->TextBox, nullptr);
+    EXPECT_EQ(w_->Editor.TextBox, nullptr);
     // A release the picture gets without its press is none of its clicks either.
     ::SendMessageA(w_->ScreenShot.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(50, 50));
-    EXPECT_EQ(w_->TextBox, nullptr);
+    EXPECT_EQ(w_->Editor.TextBox, nullptr);
 }
 
 TEST_F(EditorTest, TheSwatchTakesAColourOnlyWhenTheDialogIsConfirmed) {
@@ -313,8 +313,8 @@ TEST_F(EditorTest, OnlyALongPressOnTheTextButtonOpensTheFontMenu) {
     EXPECT_EQ(at.x, Corner(w_->tbText, true).x);
     EXPECT_EQ(at.y, Corner(w_->tbText, true).y);
     Stroke({{20, 20}});
-    ASSERT_TRUE(PumpUntil([&] { return w_->TextBox && w_->TextBox->Focused(); }));
-    ASSERT_TRUE(Keys({'W'}, [&] { return w_->TextBox->Text() == "w"; }));
+    ASSERT_TRUE(PumpUntil([&] { return w_->Editor.TextBox && w_->Editor.TextBox->Focused(); }));
+    ASSERT_TRUE(Keys({'W'}, [&] { return w_->Editor.TextBox->Text() == "w"; }));
     ASSERT_TRUE(Keys({VK_RETURN}, [&] { return Steps(1); }));
     int red = 0;
     for (int y = 20; y < 40; ++y)
@@ -360,7 +360,7 @@ TEST_F(EditorTest, AHugeLimitIsHeldToTheMemoryThereIs) {
         while (void* p = ::VirtualAlloc(nullptr, chunk, MEM_RESERVE, PAGE_NOACCESS)) taken.push_back(p);
     for (int i = 0; i < 2; ++i) ::VirtualFree(taken[i], 0, MEM_RELEASE);
     for (int i = 0; i < 30; ++i) Stroke({{i, 0}, {i, 100}});
-    const size_t kept = w_->History.size();
+    const size_t kept = w_->Editor.History.size();
     w_->N24bit1.Click();
     for (size_t i = 2; i < taken.size(); ++i) ::VirtualFree(taken[i], 0, MEM_RELEASE);
     EXPECT_GT(kept, 0u);

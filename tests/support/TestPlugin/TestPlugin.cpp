@@ -1,73 +1,23 @@
-// The DLL's exports, its class factory, the plug-in objects and the
-// registration that regsvr32 runs.
+// The test plug-ins on the add-ons' own plumbing (addons/common): their
+// objects, factories, registration and exports are those the shipped add-ons
+// use. What is the test plug-in's own: its switches, its call log, and the
+// class that is no plug-in.
 #include "tests/support/TestPlugin/PluginModule.h"
 
-#include "addons/common/OptionsControl.h"
-
-#include <olectl.h>
+#include "addons/common/AutoObject.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-using ui::Bstr;
 using ui::ComPtr;
 using ui::RegKey;
 
 namespace test_plugin {
 
-HINSTANCE ModuleInstance = nullptr;
-
-namespace {
-volatile LONG LiveObjects = 0;
-volatile LONG Locks = 0;
-volatile LONG PluginCount = 0;
-
-const char kPluginsKey[] = "Software\\Orvane\\Kestrix\\Plugins";
-
-struct ClassEntry {
-    const CLSID* clsid;
-    char letter;  // 'A'..'C', or 0 for the class that is no plug-in
-    bool options;
-};
-const ClassEntry kClasses[] = {
-    {&CLSID_TestPluginA, 'A', false}, {&CLSID_TestPluginB, 'B', false},
-    {&CLSID_TestPluginC, 'C', false}, {&CLSID_TestOptionsA, 'A', true},
-    {&CLSID_TestOptionsB, 'B', true}, {&CLSID_TestOptionsC, 'C', true},
-    {&CLSID_TestNotAPlugin, 0, false},
-};
-}  // namespace
-
 // {43A3121E-8BA7-4C9A-8FEF-4A3AA23138D7}: a plug-in of this DLL, in-process.
 const IID IID_TestPluginSelf = {
     0x43A3121E, 0x8BA7, 0x4C9A, {0x8F, 0xEF, 0x4A, 0x3A, 0xA2, 0x31, 0x38, 0xD7}};
-
-void ObjectCreated() { ::InterlockedIncrement(&LiveObjects); }
-void ObjectDestroyed() { ::InterlockedDecrement(&LiveObjects); }
-void LockModule(bool lock) {
-    if (lock)
-        ::InterlockedIncrement(&Locks);
-    else
-        ::InterlockedDecrement(&Locks);
-}
-bool ModuleInUse() { return LiveObjects > 0 || Locks > 0 || OptionsInUse(); }
-
-std::wstring Wide(const std::string& s) {
-    int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
-    std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
-}
-
-std::string Narrow(const wchar_t* s) {
-    if (!s) return {};
-    int n = ::WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    std::string a(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, s, -1, a.data(), n, nullptr, nullptr);
-    a.resize(a.size() - 1);
-    return a;
-}
 
 std::string Hex(unsigned long value) {
     char text[16];
@@ -159,7 +109,7 @@ HRESULT Fail(char letter, const char* method, HRESULT status) {
         "ErrorText", std::string(method) + " failed in test plug-in " + letter);
     ComPtr<ICreateErrorInfo> create;
     if (SUCCEEDED(::CreateErrorInfo(create.put()))) {
-        create->SetDescription(const_cast<LPOLESTR>(Wide(text).c_str()));
+        create->SetDescription(const_cast<LPOLESTR>(ui::WideString(text).c_str()));
         create->SetSource(const_cast<LPOLESTR>(L"KestrixTestPlugin"));
         ComPtr<IErrorInfo> info;
         if (SUCCEEDED(create.As(IID_IErrorInfo, info))) ::SetErrorInfo(0, info.get());
@@ -167,105 +117,77 @@ HRESULT Fail(char letter, const char* method, HRESULT status) {
     return status;
 }
 
-ComPtr<ITypeInfo> ContractTypeInfo(REFIID iid) {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(ModuleInstance, path, MAX_PATH);
-    ComPtr<ITypeLib> library;
-    ComPtr<ITypeInfo> info;
-    if (FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put())) ||
-        FAILED(library->GetTypeInfoOfGuid(iid, info.put())))
-        return {};
-    // A dual interface's vtable view: Invoke then calls the vtable methods.
-    HREFTYPE ref = 0;
-    ComPtr<ITypeInfo> vtable;
-    if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) &&
-        SUCCEEDED(info->GetRefTypeInfo(ref, vtable.put())))
-        return vtable;
-    return info;
-}
-
 // ------------------------------------------------------------------------
 // The plug-in object.
 
 namespace {
 
-class Plugin : public DualDispatch<IKestrixPlugin>,
-               public ISupportErrorInfo,
-               public RefCounted<Plugin> {
+volatile LONG PluginCount = 0;
+
+char LetterOf(const CLSID& clsid) {
+    return clsid == CLSID_TestPluginA ? 'A' : clsid == CLSID_TestPluginB ? 'B' : 'C';
+}
+
+class Plugin : public addons::TAutoObject<IKestrixPlugin> {
 public:
-    explicit Plugin(char letter)
-        : DualDispatch(IID_IKestrixPlugin),
-          letter_(letter),
+    explicit Plugin(automation::TComObjectFactory& factory)
+        : TAutoObject(factory),
+          letter_(LetterOf(factory.ClassID())),
           number_(::InterlockedIncrement(&PluginCount)) {
         Log(Prefix() + "created");
     }
     ~Plugin() override { Log(Prefix() + "destroyed"); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IKestrixPlugin ||
-            iid == IID_TestPluginSelf)
-            *out = static_cast<IKestrixPlugin*>(this);
-        else if (iid == IID_ISupportErrorInfo)
-            *out = static_cast<ISupportErrorInfo*>(this);
-        else
-            return E_NOINTERFACE;
-        Add();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Add(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
-
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
-        return iid == IID_IKestrixPlugin ? S_OK : S_FALSE;
-    }
-
-
     HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
-                                            BSTR* OptionsObjectName, HRESULT* Result) override {
-        Log(Prefix() + "GetPluginInfo");
-        Switches(letter_).Crash("GetPluginInfo");
-        if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
-        *Name = *Description = *OptionsObjectName = nullptr;
-        *Result = S_OK;
-        Switches switches(letter_);
-        if (HRESULT status = switches.Status("GetPluginInfo"); FAILED(status))
-            return Fail(letter_, "GetPluginInfo", status);
-        std::string letter(1, letter_);
-        *Name = ::SysAllocString(Wide(switches.Text("Name", "Test plug-in " + letter)).c_str());
-        *Description = ::SysAllocString(
-            Wide(switches.Text("Description", "Kestrix test plug-in " + letter)).c_str());
-        *OptionsObjectName = ::SysAllocString(
-            Wide(switches.Text("OptionsObjectName", OptionsId(letter_))).c_str());
-        *Result = switches.Result("GetPluginInfo");
-        return S_OK;
+                                            BSTR* OptionsObjectName, HRESULT* Result) noexcept override {
+        // No exception leaves the call.
+        return SafeCall(IID_IKestrixPlugin, [&]() -> HRESULT {
+            Log(Prefix() + "GetPluginInfo");
+            Switches(letter_).Crash("GetPluginInfo");
+            if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
+            *Name = *Description = *OptionsObjectName = nullptr;
+            *Result = S_OK;
+            Switches switches(letter_);
+            if (HRESULT status = switches.Status("GetPluginInfo"); FAILED(status))
+                return Fail(letter_, "GetPluginInfo", status);
+            std::string letter(1, letter_);
+            *Name = ::SysAllocString(ui::WideString(switches.Text("Name", "Test plug-in " + letter)).c_str());
+            *Description = ::SysAllocString(
+                ui::WideString(switches.Text("Description", "Kestrix test plug-in " + letter)).c_str());
+            *OptionsObjectName = ::SysAllocString(
+                ui::WideString(switches.Text("OptionsObjectName", OptionsId(letter_))).c_str());
+            *Result = switches.Result("GetPluginInfo");
+            return S_OK;
+        });
     }
 
     HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
-                                      HRESULT* Result) override {
-        if (Result) *Result = S_OK;
-        Switches switches(letter_);
-        switches.Crash("Execute");
-        std::string file = switches.Text(
-            "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
-        std::vector<char> bytes = ReadStream(ImageStream);
-        ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (out && !bytes.empty())
-            ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr);
-        out.reset();
-        HWND wnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(ParentWnd));
-        Log(Prefix() + "Execute size=" + std::to_string(bytes.size()) +
-            " wnd=" + Hex(static_cast<unsigned long>(ParentWnd)) +
-            " visible=" + (::IsWindowVisible(wnd) ? "1" : "0") + " options=" + options_);
-        if (!Result) return E_POINTER;
-        if (HRESULT status = switches.Status("Execute"); FAILED(status))
-            return Fail(letter_, "Execute", status);
-        *Result = switches.Result("Execute");
-        return S_OK;
+                                      HRESULT* Result) noexcept override {
+        // No exception leaves the call.
+        return SafeCall(IID_IKestrixPlugin, [&]() -> HRESULT {
+            if (Result) *Result = S_OK;
+            Switches switches(letter_);
+            switches.Crash("Execute");
+            std::string file = switches.Text(
+                "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
+            std::vector<char> bytes = ReadStream(ImageStream);
+            ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD written = 0;
+            if (out && !bytes.empty())
+                ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr);
+            out.reset();
+            HWND wnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(ParentWnd));
+            Log(Prefix() + "Execute size=" + std::to_string(bytes.size()) +
+                " wnd=" + Hex(static_cast<unsigned long>(ParentWnd)) +
+                " visible=" + (::IsWindowVisible(wnd) ? "1" : "0") + " options=" + options_);
+            if (!Result) return E_POINTER;
+            if (HRESULT status = switches.Status("Execute"); FAILED(status))
+                return Fail(letter_, "Execute", status);
+            *Result = switches.Result("Execute");
+            return S_OK;
+        });
     }
 
     std::string Prefix() const {
@@ -273,6 +195,12 @@ public:
     }
     int Number() const { return number_; }
     std::string options_;
+
+protected:
+    void* GetInterface(REFIID iid) noexcept override {
+        if (iid == IID_TestPluginSelf) return static_cast<IKestrixPlugin*>(this);
+        return TAutoObject::GetInterface(iid);
+    }
 
 private:
     // The stream from where it stands to its end.
@@ -303,19 +231,26 @@ Plugin* OurPlugin(IUnknown* unknown) {
     return static_cast<Plugin*>(self.get());
 }
 
-// Creatable, and nothing else.
-class NotAPlugin : public IUnknown, public RefCounted<NotAPlugin> {
+// Creatable, and no plug-in.
+class NotAPlugin : public automation::TComObject {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *out = static_cast<IUnknown*>(this);
-        Add();
-        return S_OK;
+    using TComObject::TComObject;
+};
+
+// A plug-in's factory: the Create switch acts before the object is made.
+class PluginFactory : public addons::TAddonFactory {
+public:
+    PluginFactory(REFCLSID clsid, char letter)
+        : TAddonFactory(automation::CreateComObjectOf<Plugin>, clsid, std::string("Plugin") + letter,
+                        std::string("Kestrix test plug-in ") + letter, addons::TAddonClassKind::Plugin),
+          letter_(letter) {}
+    automation::TComObject* CreateComObject() override {
+        Switches(letter_).Crash("Create");
+        return TAddonFactory::CreateComObject();
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Add(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
+
+private:
+    char letter_;
 };
 
 }  // namespace
@@ -329,198 +264,25 @@ int PluginInstanceNumber(IUnknown* plugin) {
     return p ? p->Number() : 0;
 }
 
-HRESULT CreatePlugin(char letter, REFIID iid, void** out) {
-    ComPtr<IKestrixPlugin> plugin = ComPtr<IKestrixPlugin>::Copy(new Plugin(letter));
-    return plugin->QueryInterface(iid, out);
-}
-
-// ------------------------------------------------------------------------
-// The class factory.
-
-namespace {
-
-class Factory : public IClassFactory, public RefCounted<Factory> {
-public:
-    explicit Factory(const ClassEntry& entry) : entry_(entry) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-        *out = static_cast<IClassFactory*>(this);
-        Add();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Add(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        if (entry_.letter && !entry_.options) Switches(entry_.letter).Crash("Create");
-        try {
-            if (!entry_.letter) {
-                ComPtr<IUnknown> object = ComPtr<IUnknown>::Copy(new NotAPlugin());
-                return object->QueryInterface(iid, out);
-            }
-            return entry_.options ? CreateOptions(entry_.letter, iid, out)
-                                  : CreatePlugin(entry_.letter, iid, out);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        LockModule(lock != FALSE);
-        return S_OK;
-    }
-
-private:
-    ClassEntry entry_;
-};
-
-// ------------------------------------------------------------------------
-// Registration.
-
-std::string GuidText(const GUID& guid) {
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
-    return Narrow(text);
-}
-
-std::string ModulePath() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(ModuleInstance, path, MAX_PATH);
-    return path;
-}
-
-// Machine-wide classes, or the user's own where those are refused.
-class ClassesWriter {
-public:
-    HRESULT Write(const std::string& path, const char* name, const std::string& value) {
-        RegKey key;
-        LONG rc = ::RegCreateKeyExA(root(), path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                    key.put(), nullptr);
-        if (rc == ERROR_ACCESS_DENIED && !userClasses_) {
-            rc = ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0,
-                                   KEY_WRITE, nullptr, userClasses_.put(), nullptr);
-            if (rc == ERROR_SUCCESS)
-                rc = ::RegCreateKeyExA(root(), path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                       key.put(), nullptr);
-        }
-        if (rc == ERROR_SUCCESS)
-            rc = ::RegSetValueExA(key.get(), name, 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(value.c_str()),
-                                  static_cast<DWORD>(value.size() + 1));
-        return rc == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
-    }
-
-private:
-    HKEY root() const { return userClasses_ ? userClasses_.get() : HKEY_CLASSES_ROOT; }
-    RegKey userClasses_;
-};
-
-void DeleteClasses(const std::string& path) {
-    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, path.c_str());
-    RegKey user;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS,
-                        user.put()) == ERROR_SUCCESS)
-        ::RegDeleteTreeA(user.get(), path.c_str());
-}
-
-std::string ProgIdOf(const ClassEntry& entry) {
-    if (!entry.letter) return "KestrixTest.NotAPlugin";
-    return std::string(entry.options ? "KestrixTest.Options" : "KestrixTest.Plugin") +
-           entry.letter;
-}
-
-std::string DescriptionOf(const ClassEntry& entry) {
-    if (!entry.letter) return "Kestrix test class without IKestrixPlugin";
-    return std::string("Kestrix test plug-in ") + entry.letter + (entry.options ? " options" : "");
-}
-
-const char kMiscStatus[] = "131473";  // RECOMPOSEONRESIZE|INSIDEOUT|ACTIVATEWHENVISIBLE|SETCLIENTSITEFIRST|CANTLINKINSIDE
-
-HRESULT RegisterAll() {
-    ClassesWriter classes;
-    std::string path = ModulePath();
-    HRESULT hr = S_OK;
-    auto write = [&](const std::string& key, const char* name, const std::string& value) {
-        if (SUCCEEDED(hr)) hr = classes.Write(key, name, value);
-    };
-    for (const ClassEntry& entry : kClasses) {
-        std::string clsid = GuidText(*entry.clsid), key = "CLSID\\" + clsid;
-        std::string progId = ProgIdOf(entry);
-        write(key, nullptr, DescriptionOf(entry));
-        write(key + "\\InprocServer32", nullptr, path);
-        write(key + "\\InprocServer32", "ThreadingModel", "Apartment");
-        write(key + "\\ProgID", nullptr, progId);
-        write(progId, nullptr, DescriptionOf(entry));
-        write(progId + "\\CLSID", nullptr, clsid);
-        if (entry.options) {
-            write(key + "\\Control", nullptr, "");
-            write(key + "\\MiscStatus", nullptr, kMiscStatus);
-        }
-    }
-    if (FAILED(hr)) return hr;
-    for (char letter : {'A', 'B', 'C'}) {
-        RegKey key;
-        std::string sub = std::string(kPluginsKey) + "\\" + PluginId(letter);
-        if (::RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                              key.put(), nullptr) != ERROR_SUCCESS)
-            return SELFREG_E_CLASS;
-    }
-    return S_OK;
-}
-
-HRESULT UnregisterAll() {
-    for (const ClassEntry& entry : kClasses) {
-        DeleteClasses(ProgIdOf(entry));
-        DeleteClasses("CLSID\\" + GuidText(*entry.clsid));
-    }
-    RegKey plugins;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kPluginsKey, 0, KEY_ALL_ACCESS, plugins.put()) ==
-        ERROR_SUCCESS)
-        for (char letter : {'A', 'B', 'C'}) ::RegDeleteTreeA(plugins.get(), PluginId(letter));
-    return S_OK;
-}
-
-}  // namespace
-
 }  // namespace test_plugin
 
-using namespace test_plugin;
+namespace addons {
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        ModuleInstance = addons::ModuleInstance = instance;
-        ::DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        // Unloaded while the process goes on: the classes must not outlive
-        // the code of their window procedures.
-        addons::UnregisterPageClass();
-        ::UnregisterClassA(kOwnWindowClass, instance);
-    }
-    return TRUE;
+void CreateAddonFactories() {
+    using namespace test_plugin;
+    TAddonServer::Instance().SetServerName("KestrixTest");
+    static PluginFactory a(CLSID_TestPluginA, 'A'), b(CLSID_TestPluginB, 'B'), c(CLSID_TestPluginC, 'C');
+    static TAddonFactory optionsA(CreateOptions, CLSID_TestOptionsA, "OptionsA",
+                                  "Kestrix test plug-in A options", TAddonClassKind::OptionsControl);
+    static TAddonFactory optionsB(CreateOptions, CLSID_TestOptionsB, "OptionsB",
+                                  "Kestrix test plug-in B options", TAddonClassKind::OptionsControl);
+    static TAddonFactory optionsC(CreateOptions, CLSID_TestOptionsC, "OptionsC",
+                                  "Kestrix test plug-in C options", TAddonClassKind::OptionsControl);
+    // No add-on kind: it must not be listed as a plug-in.
+    static automation::TComObjectFactory notAPlugin(
+        TAddonServer::Instance(), automation::CreateComObjectOf<NotAPlugin>, CLSID_TestNotAPlugin,
+        "NotAPlugin", "Kestrix test class without IKestrixPlugin", automation::ciMultiInstance,
+        automation::tmApartment);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    for (const ClassEntry& entry : kClasses) {
-        if (*entry.clsid != clsid) continue;
-        try {
-            ComPtr<IClassFactory> factory = ComPtr<IClassFactory>::Copy(new Factory(entry));
-            return factory->QueryInterface(iid, out);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return ModuleInUse() ? S_FALSE : S_OK; }
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RegisterAll(); }
-
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return UnregisterAll(); }
+}  // namespace addons

@@ -1,5 +1,7 @@
 // KestrixTestPlugin.dll: an in-process COM server with three plug-ins (A, B
 // and C) for the program's tests, and a class that is no plug-in at all.
+// Its objects, factories, registration and exports are the shipped add-ons'
+// own (addons/common); only its switches and its call log are its own.
 //
 // Installing: `regsvr32 /s KestrixTestPlugin.dll` registers every class
 // below (HKEY_CLASSES_ROOT, or HKCU\Software\Classes where that is refused)

@@ -28,9 +28,9 @@ LRESULT CALLBACK OwnWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void RegisterOwnWindowClass() {
     WNDCLASSA wc = {};
-    if (::GetClassInfoA(ModuleInstance, kOwnWindowClass, &wc)) return;
+    if (::GetClassInfoA(addons::ModuleInstance, kOwnWindowClass, &wc)) return;
     wc.lpfnWndProc = OwnWindowProc;
-    wc.hInstance = ModuleInstance;
+    wc.hInstance = addons::ModuleInstance;
     wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kOwnWindowClass;
@@ -128,7 +128,7 @@ public:
         own_ = ::CreateWindowExA(0, kOwnWindowClass, caption.c_str(),
                                  WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, pos.left, pos.top,
                                  pos.right - pos.left, pos.bottom - pos.top, nullptr, nullptr,
-                                 ModuleInstance, nullptr);
+                                 addons::ModuleInstance, nullptr);
         if (!own_) return E_FAIL;
         RECT inside;
         ::GetClientRect(own_, &inside);
@@ -173,9 +173,9 @@ public:
 
 protected:
     void CreateControls() override {
-        std::wstring caption = Wide(std::string("Test plug-in ") + letter_ + " options");
+        std::wstring caption = ui::WideString(std::string("Test plug-in ") + letter_ + " options");
         Add(L"STATIC", caption.c_str(), 0, -1, 8, 8, 200, 20);
-        Add(L"EDIT", Wide(std::string(1, letter_) + " options").c_str(),
+        Add(L"EDIT", ui::WideString(std::string(1, letter_) + " options").c_str(),
             WS_TABSTOP | ES_AUTOHSCROLL, kEditId, 8, 36, kWidth - 16, 22, WS_EX_CLIENTEDGE);
     }
     bool ApplySettings(IKestrixPlugin* plugin) override {
@@ -209,6 +209,8 @@ private:
     void DestroyOwnWindow() {
         if (!own_) return;
         ::DestroyWindow(std::exchange(own_, nullptr));
+        // Gone with its last window: the class must not outlive the DLL's code.
+        ::UnregisterClassA(kOwnWindowClass, addons::ModuleInstance);
         ComPtr<IOleClientSite> client;
         GetClientSite(client.put());
         if (client) client->OnShowWindow(FALSE);
@@ -219,24 +221,10 @@ private:
     HWND own_ = nullptr;
 };
 
-addons::TAddonFactory& OptionsFactory(char letter) {
-    using automation::CreateComObjectOf;
-    using addons::TAddonClassKind;
-    static addons::TAddonFactory a(CreateComObjectOf<Options>, CLSID_TestOptionsA, "OptionsA",
-                                   "Kestrix test plug-in A options", TAddonClassKind::OptionsControl);
-    static addons::TAddonFactory b(CreateComObjectOf<Options>, CLSID_TestOptionsB, "OptionsB",
-                                   "Kestrix test plug-in B options", TAddonClassKind::OptionsControl);
-    static addons::TAddonFactory c(CreateComObjectOf<Options>, CLSID_TestOptionsC, "OptionsC",
-                                   "Kestrix test plug-in C options", TAddonClassKind::OptionsControl);
-    return letter == 'A' ? a : letter == 'B' ? b : c;
-}
-
 }  // namespace
 
-HRESULT CreateOptions(char letter, REFIID iid, void** out) {
-    return OptionsFactory(letter).CreateInstance(nullptr, iid, out);
+automation::TComObject* CreateOptions(automation::TComObjectFactory& factory) {
+    return new Options(factory);
 }
-
-bool OptionsInUse() { return addons::TAddonServer::Instance().InUse(); }
 
 }  // namespace test_plugin

@@ -3,7 +3,8 @@
 // photograph-like and a screenshot-like picture, and what converting a 4K
 // picture costs as a ratio to copying its pixels.
 #include "bench/BenchTiming.h"
-#include "ui/Graphics.h"
+#include "ui/Bitmap.h"
+#include "ui/Canvas.h"
 
 #include <wincodec.h>
 

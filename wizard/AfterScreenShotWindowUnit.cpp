@@ -4,6 +4,7 @@
 #include "common/KestrixInc.h"
 #include "plugins/KestrixCommUnit.h"
 #include "settings/SettingsStore.h"
+#include "ui/BitmapFile.h"
 #include "ui/Clipbrd.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"

@@ -5,6 +5,7 @@
 #include "plugins/KestrixObjectUnit.h"
 #include "settings/KestrixOptionsUnit.h"
 #include "tests/support/TestSupport.h"
+#include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 

@@ -1,5 +1,8 @@
 // Bitmaps: assigned pictures stay independent however they are shared
 // underneath, and resizing keeps what still fits.
+#include "ui/Bitmap.h"
+#include "ui/BitmapFile.h"
+#include "ui/Canvas.h"
 #include "ui/Graphics.h"
 
 #include "tests/support/TestSupport.h"

@@ -367,7 +367,8 @@ void TBitmap::Assign(const TBitmap& source) {
 }
 
 bool TBitmap::LoadFromResourceName(HINSTANCE instance, const char* name) {
-    GdiObject loaded(::LoadImageA(instance, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    GdiBitmap loaded(static_cast<HBITMAP>(
+        ::LoadImageA(instance, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!loaded) return false;
     DIBSECTION ds{};
     if (::GetObjectA(loaded.get(), sizeof ds, &ds) != sizeof ds) return false;
@@ -391,7 +392,7 @@ bool TBitmap::LoadFromResourceName(HINSTANCE instance, const char* name) {
     FillDibHeader(info, w, h, BitsPerPixel(format));
     MemDc dc(::CreateCompatibleDC(nullptr));
     // Same depth: the bits come over as they are, with the resource's colours.
-    ::GetDIBits(dc.get(), static_cast<HBITMAP>(loaded.get()), 0, static_cast<UINT>(h), image_->bits,
+    ::GetDIBits(dc.get(), loaded.get(), 0, static_cast<UINT>(h), image_->bits,
                 reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     if (BitsPerPixel(format) <= 8) {
         TCanvas::Lease d(canvas_);

@@ -52,7 +52,7 @@ struct TBitmapImage {
     ~TBitmapImage();
     HDC Dc();
 
-    GdiObject dib;
+    GdiBitmap dib;
     uint8_t* bits = nullptr;
     MemDc dc;
     HGDIOBJ old = nullptr;
@@ -81,7 +81,7 @@ public:
     void SetPixelFormat(TPixelFormat format, const TColorReduction& how);
 
     TCanvas& Canvas() { return canvas_; }
-    HBITMAP Handle() const { return image_ ? static_cast<HBITMAP>(image_->dib.get()) : nullptr; }
+    HBITMAP Handle() const { return image_ ? image_->dib.get() : nullptr; }
     // Pixel rows, bottom-up as in a DIB, to change them; null when empty.
     uint8_t* Bits();
     // The same, to read them.

@@ -14,14 +14,14 @@ COLORREF ColorToRGB(TColor color) {
 
 HBRUSH ColorBrush(TColor color) {
     if (color & clSystemColor) return ::GetSysColorBrush(static_cast<int>(color & 0xFF));
-    static std::map<COLORREF, GdiObject> brushes;
+    static std::map<COLORREF, GdiBrush> brushes;
     COLORREF rgb = color & 0x00FFFFFF;
-    GdiObject& b = brushes[rgb];
+    GdiBrush& b = brushes[rgb];
     if (!b) {
         b.reset(::CreateSolidBrush(rgb));
         if (!b) throw Exception("Out of system resources");
     }
-    return static_cast<HBRUSH>(b.get());
+    return b.get();
 }
 
 int ScreenPixelsPerInch() {
@@ -30,9 +30,8 @@ int ScreenPixelsPerInch() {
     return dpi > 0 ? dpi : 96;
 }
 
-GdiObject TGraphicsObject::Owned(HGDIOBJ made) {
+void RequireGdiObject(HGDIOBJ made) {
     if (!made) throw Exception("Out of system resources");
-    return GdiObject(made);
 }
 
 void TFont::Assign(const TFont& source) {
@@ -70,7 +69,7 @@ LOGFONTA TFont::LogFont() const {
 }
 
 HFONT TFont::Handle() const {
-    return Cached<HFONT>([this] {
+    return Cached([this] {
         LOGFONTA lf = LogFont();
         return ::CreateFontIndirectA(&lf);
     });
@@ -95,7 +94,7 @@ void TPen::Assign(const TPen& source) {
 HPEN TPen::Handle() const {
     static const int styles[] = {PS_SOLID,      PS_DASH, PS_DOT,        PS_DASHDOT,
                                  PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
-    return Cached<HPEN>([this] { return ::CreatePen(styles[style_], width_, ColorToRGB(color_)); });
+    return Cached([this] { return ::CreatePen(styles[style_], width_, ColorToRGB(color_)); });
 }
 
 void TBrush::Assign(const TBrush& source) {
@@ -107,7 +106,7 @@ void TBrush::Assign(const TBrush& source) {
 
 HBRUSH TBrush::Handle() const {
     if (style_ == bsClear) return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-    return Cached<HBRUSH>([this] { return ::CreateSolidBrush(ColorToRGB(color_)); });
+    return Cached([this] { return ::CreateSolidBrush(ColorToRGB(color_)); });
 }
 
 }  // namespace ui

@@ -54,8 +54,12 @@ HBRUSH ColorBrush(TColor color);
 enum TFontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 using TFontStyles = unsigned;
 
+// Raises the program's error for a GDI object that could not be made.
+void RequireGdiObject(HGDIOBJ made);
+
 // A pen, brush or font: a description with its GDI object made on demand
 // and dropped at every change.
+template <class H>
 class TGraphicsObject {
 public:
     // Called after every change.
@@ -75,21 +79,21 @@ protected:
         if (OnChange) OnChange();
     }
     // The GDI object, made by make() when there is none.
-    template <class H, class F>
+    template <class F>
     H Cached(F make) const {
-        if (!handle_) handle_ = Owned(make());
-        return static_cast<H>(handle_.get());
+        if (!handle_) {
+            const H made = make();
+            RequireGdiObject(made);
+            handle_.reset(made);
+        }
+        return handle_.get();
     }
-    mutable GdiObject handle_;
-
-private:
-    // Raises the program's error for an object that could not be made.
-    static GdiObject Owned(HGDIOBJ made);
+    mutable GdiHandle<H> handle_;
 };
 
 // A logical font description with its GDI font made on demand. Height is in
 // pixels (negative: character height, as LOGFONT); Size is in points.
-class TFont : public TGraphicsObject {
+class TFont : public TGraphicsObject<HFONT> {
 public:
     TFont() = default;
     TFont(const char* name, int height, TFontStyles style = 0) : name_(name), height_(height),
@@ -138,7 +142,7 @@ enum TPenMode {
     pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
 };
 
-class TPen : public TGraphicsObject {
+class TPen : public TGraphicsObject<HPEN> {
 public:
     TPen() = default;
     TPen(const TPen& o) { Assign(o); }
@@ -165,7 +169,7 @@ private:
 
 enum TBrushStyle { bsSolid, bsClear };
 
-class TBrush : public TGraphicsObject {
+class TBrush : public TGraphicsObject<HBRUSH> {
 public:
     TBrush() = default;
     TBrush(const TBrush& o) { Assign(o); }

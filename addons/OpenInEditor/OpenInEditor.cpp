@@ -1,6 +1,7 @@
 #include "addons/OpenInEditor/OpenInEditor.h"
 
 #include "addons/OpenInEditor/OpenInEditorOptions.h"
+#include "addons/common/Files.h"
 #include "addons/common/ImageFile.h"
 
 #include <shellapi.h>

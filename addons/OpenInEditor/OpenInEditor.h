@@ -3,7 +3,7 @@
 // opened through the shell with the verb "edit", else "open".
 #pragma once
 
-#include "addons/common/AutoObject.h"
+#include "addons/common/PluginObject.h"
 
 #include <string>
 
@@ -33,15 +33,12 @@ std::wstring PictureFolder();
 // run does, so that the folder does not grow for ever.
 void RemoveOldPictures(const std::wstring& folder);
 
-class TOpenInEditorPlugin : public addons::TAutoObject<IKestrixPlugin> {
+class TOpenInEditorPlugin : public addons::TPluginObject {
 public:
-    using TAutoObject::TAutoObject;
-    HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
-                                            BSTR* OptionsObjectName,
-                                            HRESULT* Result) noexcept override;
-    HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
-                                      HRESULT* Result) noexcept override;
-};
+    explicit TOpenInEditorPlugin(automation::TComObjectFactory& factory);
 
+protected:
+    void Run(IUnknown* imageStream, HWND parent) override;
+};
 
 }  // namespace open_in_editor

@@ -4,7 +4,7 @@
 // HKCU\Software\Orvane\Kestrix\Addons\SaveToFile.
 #pragma once
 
-#include "addons/common/AutoObject.h"
+#include "addons/common/PluginObject.h"
 #include "addons/common/ImageFile.h"
 
 #include <optional>
@@ -41,15 +41,9 @@ struct TSaveToFileSettings {
 DWORD NextCounter();
 void StoreCounter(DWORD value);
 
-class TSaveToFilePlugin : public addons::TAutoObject<IKestrixPlugin> {
+class TSaveToFilePlugin : public addons::TPluginObject {
 public:
-    using TAutoObject::TAutoObject;
-
-    HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
-                                            BSTR* OptionsObjectName,
-                                            HRESULT* Result) noexcept override;
-    HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
-                                      HRESULT* Result) noexcept override;
+    explicit TSaveToFilePlugin(automation::TComObjectFactory& factory);
 
     // The plug-in of this DLL behind an interface, or null.
     static TSaveToFilePlugin* From(IUnknown* plugin);
@@ -59,6 +53,7 @@ public:
     const std::wstring& LastFile() const { return lastFile_; }
 
 protected:
+    void Run(IUnknown* imageStream, HWND parent) override;
     void* GetInterface(REFIID iid) noexcept override;
 
 private:

@@ -25,9 +25,6 @@ const IID IID_SampleSelf = {
 
 const wchar_t kPluginProgId[] = L"KestrixSample.Plugin";
 const wchar_t kOptionsProgId[] = L"KestrixSample.Options";
-const wchar_t kPageClass[] = L"KestrixSamplePage";
-
-enum { kLabelId = 1, kFileId, kReplaceId, kMessageId };
 
 inline HINSTANCE module_ = nullptr;
 inline volatile LONG objects_ = 0;

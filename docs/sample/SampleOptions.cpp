@@ -7,6 +7,10 @@
 
 namespace sample {
 
+const wchar_t kPageClass[] = L"KestrixSamplePage";
+
+enum { kLabelId = 1, kFileId, kReplaceId, kMessageId };
+
 // ---- the options object: the page ------------------------------------------
 
 class SampleOptions final : public Dual<IKestrixPluginOptions>,

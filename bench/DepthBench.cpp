@@ -5,6 +5,7 @@
 #include "bench/BenchTiming.h"
 #include "ui/Bitmap.h"
 #include "ui/Canvas.h"
+#include "ui/ColorReduction.h"
 
 #include <wincodec.h>
 

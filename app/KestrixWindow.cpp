@@ -2,6 +2,7 @@
 
 #include "about/AboutUnit.h"
 #include "settings/KestrixOptionsUnit.h"
+#include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 #include "wizard/RecoveryStore.h"

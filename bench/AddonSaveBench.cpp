@@ -39,12 +39,12 @@ std::vector<BYTE> Screenshot(std::vector<BYTE>& pixels, bool photo) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     ui::MemDc dc(::CreateCompatibleDC(nullptr));
-    ui::GdiObject dib(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ui::GdiBitmap dib(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     ui::SelectGuard select(dc.get(), dib.get());
     auto fill = [&](int l, int t, int r, int b, COLORREF c) {
         RECT rc = {l, t, r, b};
-        ui::GdiObject brush(::CreateSolidBrush(c));
-        ::FillRect(dc.get(), &rc, static_cast<HBRUSH>(brush.get()));
+        ui::GdiBrush brush(::CreateSolidBrush(c));
+        ::FillRect(dc.get(), &rc, brush.get());
     };
     fill(0, 0, kWidth, kHeight, RGB(0x3A, 0x6E, 0xA5));
     ::SetBkMode(dc.get(), TRANSPARENT);

@@ -31,7 +31,7 @@ double BareBlit(HWND target) {
     double t0 = Now();
     {
         WindowDc screen(nullptr);
-        GdiObject bmp(::CreateCompatibleBitmap(screen.get(), w, h));
+        GdiBitmap bmp(::CreateCompatibleBitmap(screen.get(), w, h));
         MemDc mem(::CreateCompatibleDC(screen.get()));
         SelectGuard sel(mem.get(), bmp.get());
         ::BitBlt(mem.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY);

@@ -3,7 +3,9 @@
 // photograph-like and a screenshot-like picture, and what converting a 4K
 // picture costs as a ratio to copying its pixels.
 #include "bench/BenchTiming.h"
-#include "ui/Graphics.h"
+#include "ui/Bitmap.h"
+#include "ui/Canvas.h"
+#include "ui/ColorReduction.h"
 
 #include <wincodec.h>
 
@@ -86,8 +88,8 @@ void MakeScreenshot(TBitmap& b, int w, int h) {
             fill(l + 100, bt - 40, l + 180, bt - 12, RGB(0, 120, 215));
             fill(l + 101, bt - 39, l + 179, bt - 13, RGB(229, 241, 251));
             TCanvas::Lease dc(c);
-            GdiObject font(::CreateFontA(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
-                                         CLEARTYPE_QUALITY, 0, "Tahoma"));
+            GdiFont font(::CreateFontA(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                                       CLEARTYPE_QUALITY, 0, "Tahoma"));
             SelectGuard sel(dc.get(), font.get());
             ::SetBkMode(dc.get(), TRANSPARENT);
             ::SetTextColor(dc.get(), (wx + wy) % 2 ? RGB(255, 255, 255) : RGB(0, 0, 0));

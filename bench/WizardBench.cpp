@@ -12,6 +12,7 @@
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TrayDialog.h"
+#include "ui/BitmapFile.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 #include "tests/support/ProgramServer.h"
 

@@ -164,7 +164,7 @@ void TTimerSpeedButton::DrawGlyph(HDC dc, int x, int y) {
     HDC src = source.get();
     // The mask is white where the glyph shows its transparent colour.
     MemDc maskDc(::CreateCompatibleDC(dc));
-    GdiObject mask(::CreateBitmap(w, h, 1, 1, nullptr));
+    GdiBitmap mask(::CreateBitmap(w, h, 1, 1, nullptr));
     if (!maskDc || !mask) return;
     SelectGuard selectMask(maskDc.get(), mask.get());
     const COLORREF srcBack = ::SetBkColor(src, transparent);

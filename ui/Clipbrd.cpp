@@ -1,5 +1,6 @@
 #include "ui/Clipbrd.h"
 
+#include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // The system clipboard: text and pictures as device-independent bitmaps.
 #pragma once
 
-#include "ui/Graphics.h"
+#include "ui/Bitmap.h"
 
 #include <string>
 

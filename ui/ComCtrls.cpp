@@ -216,7 +216,7 @@ int TImageList::Add(TBitmap& bitmap, TColor transparent) {
     // The list blackens the transparent pixels of what it is given, and a
     // bitmap's pixels stay selected in its own DC: it gets a copy.
     WindowDc screen(nullptr);
-    GdiObject copy(::CreateCompatibleBitmap(screen.get(), bitmap.Width(), bitmap.Height()));
+    GdiBitmap copy(::CreateCompatibleBitmap(screen.get(), bitmap.Width(), bitmap.Height()));
     MemDc dc(::CreateCompatibleDC(screen.get()));
     if (!copy || !dc) throw Exception("Out of system resources");
     {
@@ -224,7 +224,7 @@ int TImageList::Add(TBitmap& bitmap, TColor transparent) {
         TCanvas::Lease source(bitmap.Canvas(), true);
         ::BitBlt(dc.get(), 0, 0, bitmap.Width(), bitmap.Height(), source.get(), 0, 0, SRCCOPY);
     }
-    const int first = ::ImageList_AddMasked(list_.get(), static_cast<HBITMAP>(copy.get()),
+    const int first = ::ImageList_AddMasked(list_.get(), copy.get(),
                                             ColorToRGB(transparent));
     if (first < 0) throw Exception("Cannot add images to an image list");
     return first;

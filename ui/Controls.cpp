@@ -683,11 +683,10 @@ void TImage::Paint(HDC dc) {
     } else {
         ::BitBlt(dc, 0, 0, bmp.Width(), bmp.Height(), src.get(), 0, 0, SRCCOPY);
         // Only the area outside the picture needs the background.
-        GdiObject outside(::CreateRectRgnIndirect(&rc));
-        GdiObject pic(::CreateRectRgn(0, 0, bmp.Width(), bmp.Height()));
-        HRGN o = static_cast<HRGN>(outside.get());
-        ::CombineRgn(o, o, static_cast<HRGN>(pic.get()), RGN_DIFF);
-        ::FillRgn(dc, o, background);
+        GdiRegion outside(::CreateRectRgnIndirect(&rc));
+        GdiRegion pic(::CreateRectRgn(0, 0, bmp.Width(), bmp.Height()));
+        ::CombineRgn(outside.get(), outside.get(), pic.get(), RGN_DIFF);
+        ::FillRgn(dc, outside.get(), background);
     }
 }
 

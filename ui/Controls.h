@@ -2,6 +2,8 @@
 // layout table or by code, owned by the container it sits on.
 #pragma once
 
+#include "ui/Bitmap.h"
+#include "ui/Canvas.h"
 #include "ui/Graphics.h"
 #include "ui/Handles.h"
 

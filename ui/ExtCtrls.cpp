@@ -86,7 +86,7 @@ void TShape::Paint(HDC dc) {
         y = (h - side) / 2;
         w = h = side;
     }
-    GdiObject pen(::CreatePen(PS_SOLID, 1, ColorToRGB(pen_)));
+    GdiPen pen(::CreatePen(PS_SOLID, 1, ColorToRGB(pen_)));
     if (!pen) throw Exception("Out of system resources");
     SelectGuard p(dc, pen.get());
     SelectGuard b(dc, ColorBrush(brush_));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ui/Controls.h"
+#include "ui/Canvas.h"
 #include "ui/Graphics.h"
 #include "ui/Handles.h"
 

@@ -56,8 +56,11 @@ struct FindTraits {
     static Handle null() { return INVALID_HANDLE_VALUE; }
     static void close(Handle h) { ::FindClose(h); }
 };
+// Every GDI object is deleted alike; the handle type says which kind is
+// owned, so that its users need no casts.
+template <class H>
 struct GdiTraits {
-    using Handle = HGDIOBJ;
+    using Handle = H;
     static Handle null() { return nullptr; }
     static void close(Handle h) { ::DeleteObject(h); }
 };
@@ -106,7 +109,15 @@ struct CoTaskMemTraits {
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindTraits>;
-using GdiObject = UniqueHandle<GdiTraits>;
+template <class H>
+using GdiHandle = UniqueHandle<GdiTraits<H>>;
+using GdiObject = GdiHandle<HGDIOBJ>;
+using GdiBitmap = GdiHandle<HBITMAP>;
+using GdiFont = GdiHandle<HFONT>;
+using GdiBrush = GdiHandle<HBRUSH>;
+using GdiPen = GdiHandle<HPEN>;
+using GdiRegion = GdiHandle<HRGN>;
+using GdiPalette = GdiHandle<HPALETTE>;
 using MemDc = UniqueHandle<MemDcTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using GlobalMem = UniqueHandle<GlobalTraits>;

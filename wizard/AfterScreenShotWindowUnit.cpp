@@ -6,6 +6,7 @@
 #include "plugins/PluginDirectory.h"
 #include "settings/PluginListView.h"
 #include "settings/SettingsStore.h"
+#include "ui/BitmapFile.h"
 #include "ui/Clipbrd.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"

@@ -1,6 +1,7 @@
 #include "wizard/RecoveryStore.h"
 
 #include "common/KestrixInc.h"
+#include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
 

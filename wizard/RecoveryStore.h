@@ -5,7 +5,7 @@
 // plug-in call under way.
 #pragma once
 
-#include "ui/Graphics.h"
+#include "ui/Bitmap.h"
 #include "ui/Handles.h"
 
 #include <memory>

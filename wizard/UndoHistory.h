@@ -3,7 +3,7 @@
 // has left. It needs no window.
 #pragma once
 
-#include "ui/Graphics.h"
+#include "ui/Bitmap.h"
 
 #include <cstddef>
 #include <list>

@@ -1,6 +1,7 @@
 #include "addons/OpenInEditor/OpenInEditor.h"
 
 #include "addons/OpenInEditor/OpenInEditorOptions.h"
+#include "addons/common/Files.h"
 #include "addons/common/ImageFile.h"
 
 #include <shellapi.h>
@@ -69,55 +70,37 @@ std::wstring PictureFolder() {
     return std::wstring(temp) + L"Kestrix";
 }
 
-HRESULT TOpenInEditorPlugin::GetPluginInfo(BSTR* Name, BSTR* Description,
-                                           BSTR* OptionsObjectName, HRESULT* Result) noexcept {
-    if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
-    *Name = *Description = *OptionsObjectName = nullptr;
-    *Result = S_OK;
-    return SafeCall(IID_IKestrixPlugin, [&] {
-        Bstr name(L"Open in image editor");
-        Bstr description(L"Opens the picture in the program Windows uses to edit PNG pictures");
-        Bstr options(WideString(automation::GuidToString(CLSID_OpenInEditorOptions)).c_str());
-        if (!name.get() || !description.get() || !options.get()) return E_OUTOFMEMORY;
-        *Name = name.Detach();
-        *Description = description.Detach();
-        *OptionsObjectName = options.Detach();
-        return S_OK;
-    });
-}
+TOpenInEditorPlugin::TOpenInEditorPlugin(automation::TComObjectFactory& factory)
+    : TPluginObject(factory, L"Open in image editor",
+                    L"Opens the picture in the program Windows uses to edit PNG pictures",
+                    CLSID_OpenInEditorOptions) {}
 
-HRESULT TOpenInEditorPlugin::Execute(IUnknown* ImageStream, LONG ParentWnd,
-                                     HRESULT* Result) noexcept {
-    if (!Result) return E_POINTER;
-    *Result = S_OK;
-    return SafeCall(IID_IKestrixPlugin, [&] {
-        RemoveOldPictures(PictureFolder());
-        addons::TBitmapFile picture(ImageStream);
-        TEditor editor = FindEditor();
-        if (editor.Verb.empty()) throw Exception(Utf8(kNoEditor));
-        std::vector<BYTE> png = addons::EncodePicture(picture, addons::TImageFormat::Png);
-        SYSTEMTIME t;
-        ::GetLocalTime(&t);
-        wchar_t base[64];
-        std::swprintf(base, 64, L"Screenshot %04u-%02u-%02u %02u-%02u-%02u", t.wYear, t.wMonth,
-                      t.wDay, t.wHour, t.wMinute, t.wSecond);
-        std::wstring file = addons::WriteNewFile(PictureFolder(), base, L".png", png);
+void TOpenInEditorPlugin::Run(IUnknown* imageStream, HWND parent) {
+    RemoveOldPictures(PictureFolder());
+    addons::TBitmapFile picture(imageStream);
+    TEditor editor = FindEditor();
+    if (editor.Verb.empty()) throw Exception(Utf8(kNoEditor));
+    std::vector<BYTE> png = addons::EncodePicture(picture, addons::TImageFormat::Png);
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    wchar_t base[64];
+    std::swprintf(base, 64, L"Screenshot %04u-%02u-%02u %02u-%02u-%02u", t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::wstring file = addons::WriteNewFile(PictureFolder(), base, L".png", png);
 
-        SHELLEXECUTEINFOW info = {};
-        info.cbSize = sizeof info;
-        info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-        info.hwnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(ParentWnd));
-        info.lpVerb = editor.Verb.c_str();
-        info.lpFile = file.c_str();
-        info.nShow = SW_SHOWNORMAL;
-        if (!::ShellExecuteExW(&info)) {
-            DWORD error = ::GetLastError();
-            ::DeleteFileW(addons::LongPath(file).c_str());
-            throw Exception("Cannot open the picture with " + Quoted(editor.Name) + ": " +
-                            SysErrorMessage(error));
-        }
-        return S_OK;
-    });
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = parent;
+    info.lpVerb = editor.Verb.c_str();
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info)) {
+        DWORD error = ::GetLastError();
+        ::DeleteFileW(addons::LongPath(file).c_str());
+        throw Exception("Cannot open the picture with " + Quoted(editor.Name) + ": " +
+                        SysErrorMessage(error));
+    }
 }
 
 }  // namespace open_in_editor

@@ -3,18 +3,17 @@
 // opened through the shell with the verb "edit", else "open".
 #pragma once
 
-#include "addons/common/AutoObject.h"
+#include "addons/common/ClassId.h"
+#include "addons/common/PluginObject.h"
 
 #include <string>
 
 namespace open_in_editor {
 
-// {EBF88A31-EC36-482D-8518-3E012816A534}: the plug-in, "Kestrix.OpenInEditor".
-inline constexpr CLSID CLSID_OpenInEditor = {
-    0xEBF88A31, 0xEC36, 0x482D, {0x85, 0x18, 0x3E, 0x01, 0x28, 0x16, 0xA5, 0x34}};
-// {B89D3E6A-42EA-4D2E-BB5E-65C405F1603E}: its page, "Kestrix.OpenInEditorOptions".
-inline constexpr CLSID CLSID_OpenInEditorOptions = {
-    0xB89D3E6A, 0x42EA, 0x4D2E, {0xBB, 0x5E, 0x65, 0xC4, 0x05, 0xF1, 0x60, 0x3E}};
+// The plug-in, "Kestrix.OpenInEditor", and its page, "Kestrix.OpenInEditorOptions".
+inline constexpr CLSID CLSID_OpenInEditor = addons::ClassId("{EBF88A31-EC36-482D-8518-3E012816A534}");
+inline constexpr CLSID CLSID_OpenInEditorOptions =
+    addons::ClassId("{B89D3E6A-42EA-4D2E-BB5E-65C405F1603E}");
 
 // The program the shell would use for a PNG picture, and the verb.
 struct TEditor {
@@ -33,15 +32,12 @@ std::wstring PictureFolder();
 // run does, so that the folder does not grow for ever.
 void RemoveOldPictures(const std::wstring& folder);
 
-class TOpenInEditorPlugin : public addons::TAutoObject<IKestrixPlugin> {
+class TOpenInEditorPlugin : public addons::TPluginObject {
 public:
-    using TAutoObject::TAutoObject;
-    HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
-                                            BSTR* OptionsObjectName,
-                                            HRESULT* Result) noexcept override;
-    HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
-                                      HRESULT* Result) noexcept override;
-};
+    explicit TOpenInEditorPlugin(automation::TComObjectFactory& factory);
 
+protected:
+    void Run(IUnknown* imageStream, HWND parent) override;
+};
 
 }  // namespace open_in_editor

@@ -2,6 +2,7 @@
 
 #include "automation/ComObj.h"
 #include "plugins/KestrixCommUnit.h"
+#include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
 

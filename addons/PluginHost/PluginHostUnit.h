@@ -8,7 +8,7 @@
 #include "plugins/kestrix_TLB.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
-#include "ui/Graphics.h"
+#include "ui/Bitmap.h"
 #include "ui/OleCtnrs.h"
 
 #include <string>

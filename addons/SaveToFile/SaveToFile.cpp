@@ -3,6 +3,7 @@
 #include "addons/SaveToFile/FileNamePattern.h"
 #include "addons/SaveToFile/SaveToFileOptions.h"
 #include "addons/common/AddonSettings.h"
+#include "addons/common/Files.h"
 
 #include <shlobj.h>
 
@@ -90,43 +91,26 @@ TSaveToFilePlugin* TSaveToFilePlugin::From(IUnknown* plugin) {
     return static_cast<TSaveToFilePlugin*>(self.get());
 }
 
-HRESULT TSaveToFilePlugin::GetPluginInfo(BSTR* Name, BSTR* Description, BSTR* OptionsObjectName,
-                                         HRESULT* Result) noexcept {
-    if (!Name || !Description || !OptionsObjectName || !Result) return E_POINTER;
-    *Name = *Description = *OptionsObjectName = nullptr;
-    *Result = S_OK;
-    return SafeCall(IID_IKestrixPlugin, [&] {
-        Bstr name(L"Save to file");
-        Bstr description(L"Saves the picture as a PNG, JPEG, BMP, GIF or TIFF file in a folder "
-                         L"of your choice");
-        Bstr options(WideString(automation::GuidToString(CLSID_SaveToFileOptions)).c_str());
-        if (!name.get() || !description.get() || !options.get()) return E_OUTOFMEMORY;
-        *Name = name.Detach();
-        *Description = description.Detach();
-        *OptionsObjectName = options.Detach();
-        return S_OK;
-    });
-}
+TSaveToFilePlugin::TSaveToFilePlugin(automation::TComObjectFactory& factory)
+    : TPluginObject(factory, L"Save to file",
+                    L"Saves the picture as a PNG, JPEG, BMP, GIF or TIFF file in a folder "
+                    L"of your choice",
+                    CLSID_SaveToFileOptions) {}
 
-HRESULT TSaveToFilePlugin::Execute(IUnknown* ImageStream, LONG, HRESULT* Result) noexcept {
-    if (!Result) return E_POINTER;
-    *Result = S_OK;
-    return SafeCall(IID_IKestrixPlugin, [&] {
-        TSaveToFileSettings settings = settings_ ? *settings_ : TSaveToFileSettings::Load();
-        // The picture first: one that cannot be read leaves no folder behind.
-        std::vector<BYTE> encoded = addons::EncodePicture(addons::TBitmapFile(ImageStream),
-                                                          settings.Format, settings.JpegQuality);
-        std::wstring problem = settings.Problem();
-        if (!problem.empty()) throw Exception(Utf8(problem));
-        SYSTEMTIME now;
-        ::GetLocalTime(&now);
-        DWORD counter = NextCounter();
-        lastFile_ = addons::WriteNewFile(settings.Folder,
-                                         ExpandPattern(settings.Pattern, now, counter),
-                                         FormatExtension(settings.Format), encoded);
-        if (UsesCounter(settings.Pattern)) StoreCounter(counter + 1);
-        return S_OK;
-    });
+void TSaveToFilePlugin::Run(IUnknown* imageStream, HWND) {
+    TSaveToFileSettings settings = settings_ ? *settings_ : TSaveToFileSettings::Load();
+    // The picture first: one that cannot be read leaves no folder behind.
+    std::vector<BYTE> encoded = addons::EncodePicture(addons::TBitmapFile(imageStream),
+                                                      settings.Format, settings.JpegQuality);
+    std::wstring problem = settings.Problem();
+    if (!problem.empty()) throw Exception(Utf8(problem));
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    DWORD counter = NextCounter();
+    lastFile_ = addons::WriteNewFile(settings.Folder,
+                                     ExpandPattern(settings.Pattern, now, counter),
+                                     FormatExtension(settings.Format), encoded);
+    if (UsesCounter(settings.Pattern)) StoreCounter(counter + 1);
 }
 
 }  // namespace save_to_file

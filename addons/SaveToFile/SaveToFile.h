@@ -4,21 +4,19 @@
 // HKCU\Software\Orvane\Kestrix\Addons\SaveToFile.
 #pragma once
 
-#include "addons/common/AutoObject.h"
+#include "addons/common/ClassId.h"
 #include "addons/common/ImageFile.h"
+#include "addons/common/PluginObject.h"
 
 #include <optional>
 #include <string>
 
 namespace save_to_file {
 
-// {EC4EEBF1-28C8-40FC-80A5-C1438CD9A240}: the plug-in, "Kestrix.SaveToFile".
-inline constexpr CLSID CLSID_SaveToFile = {
-    0xEC4EEBF1, 0x28C8, 0x40FC, {0x80, 0xA5, 0xC1, 0x43, 0x8C, 0xD9, 0xA2, 0x40}};
-// {8ADBCEE3-9F03-409B-989D-BF3CA9CE9EC9}: its options page,
-// "Kestrix.SaveToFileOptions".
-inline constexpr CLSID CLSID_SaveToFileOptions = {
-    0x8ADBCEE3, 0x9F03, 0x409B, {0x98, 0x9D, 0xBF, 0x3C, 0xA9, 0xCE, 0x9E, 0xC9}};
+// The plug-in, "Kestrix.SaveToFile", and its options page, "Kestrix.SaveToFileOptions".
+inline constexpr CLSID CLSID_SaveToFile = addons::ClassId("{EC4EEBF1-28C8-40FC-80A5-C1438CD9A240}");
+inline constexpr CLSID CLSID_SaveToFileOptions =
+    addons::ClassId("{8ADBCEE3-9F03-409B-989D-BF3CA9CE9EC9}");
 
 inline constexpr char kAddonName[] = "SaveToFile";
 
@@ -41,15 +39,9 @@ struct TSaveToFileSettings {
 DWORD NextCounter();
 void StoreCounter(DWORD value);
 
-class TSaveToFilePlugin : public addons::TAutoObject<IKestrixPlugin> {
+class TSaveToFilePlugin : public addons::TPluginObject {
 public:
-    using TAutoObject::TAutoObject;
-
-    HRESULT STDMETHODCALLTYPE GetPluginInfo(BSTR* Name, BSTR* Description,
-                                            BSTR* OptionsObjectName,
-                                            HRESULT* Result) noexcept override;
-    HRESULT STDMETHODCALLTYPE Execute(IUnknown* ImageStream, LONG ParentWnd,
-                                      HRESULT* Result) noexcept override;
+    explicit TSaveToFilePlugin(automation::TComObjectFactory& factory);
 
     // The plug-in of this DLL behind an interface, or null.
     static TSaveToFilePlugin* From(IUnknown* plugin);
@@ -59,6 +51,7 @@ public:
     const std::wstring& LastFile() const { return lastFile_; }
 
 protected:
+    void Run(IUnknown* imageStream, HWND parent) override;
     void* GetInterface(REFIID iid) noexcept override;
 
 private:

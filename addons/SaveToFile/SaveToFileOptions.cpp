@@ -1,6 +1,7 @@
 #include "addons/SaveToFile/SaveToFileOptions.h"
 
 #include "addons/SaveToFile/FileNamePattern.h"
+#include "addons/common/Files.h"
 
 #include <commctrl.h>
 #include <shlobj.h>

@@ -124,7 +124,7 @@ private:
     ui::ComPtr<IOleAdviseHolder> adviseHolder_;
     HWND page_ = nullptr;
     HWND message_ = nullptr;
-    ui::GdiObject font_;
+    ui::GdiFont font_;
     int dpi_ = 96;
     bool uiActive_ = false;
     SIZEL extent_ = {};

@@ -9,6 +9,7 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TrayDialog.h"
 #include "tests/support/WizardRun.h"
+#include "ui/BitmapFile.h"
 #include "ui/Strings.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 

@@ -3,6 +3,7 @@
 #include "addons/SaveToFile/FileNamePattern.h"
 #include "addons/SaveToFile/SaveToFileOptions.h"
 #include "addons/common/AddonSettings.h"
+#include "addons/common/Files.h"
 #include "tests/addons/AddonTestSupport.h"
 #include "tests/support/RegistryScope.h"
 

@@ -5,6 +5,7 @@
 #include "plugins/KestrixObjectUnit.h"
 #include "settings/KestrixOptionsUnit.h"
 #include "tests/support/TestSupport.h"
+#include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 
@@ -304,11 +305,9 @@ TEST_F(KestrixWindowTest, TheBandLeavesNoTraceWhateverTheFocusBorder) {
             WindowDc dc(wnd_->Handle());
             RECT inner = old;
             ::InflateRect(&inner, -border, -border);
-            GdiObject band(::CreateRectRgnIndirect(&old)), hole(::CreateRectRgnIndirect(&inner));
-            ::CombineRgn(static_cast<HRGN>(band.get()), static_cast<HRGN>(band.get()),
-                         static_cast<HRGN>(hole.get()), RGN_DIFF);
-            ::FillRgn(dc.get(), static_cast<HRGN>(band.get()),
-                      static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+            GdiRegion band(::CreateRectRgnIndirect(&old)), hole(::CreateRectRgnIndirect(&inner));
+            ::CombineRgn(band.get(), band.get(), hole.get(), RGN_DIFF);
+            ::FillRgn(dc.get(), band.get(), static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
         }
         ASSERT_TRUE(PumpUntil([&] { return ScreenPixel(old.right - border, 250) == 0; }, 3000));
         // Moving on erases its right and bottom edges, which the new band

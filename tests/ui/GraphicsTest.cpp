@@ -1,5 +1,9 @@
 // Bitmaps: assigned pictures stay independent however they are shared
 // underneath, and resizing keeps what still fits.
+#include "ui/Bitmap.h"
+#include "ui/BitmapFile.h"
+#include "ui/Canvas.h"
+#include "ui/ColorReduction.h"
 #include "ui/Graphics.h"
 
 #include "tests/support/TestSupport.h"
@@ -439,4 +443,17 @@ TEST(Conversion, APenColourTheNewTableLacksDrawsAColourOfIt) {
     b.Canvas().LineTo(60, 20);
     for (int x = 0; x < 60; ++x)
         ASSERT_NE(std::find(table.begin(), table.end(), b.PixelColor(x, 20)), table.end()) << x;
+}
+
+// Without a window or a DC: inverting a pixel of the 8-bit table (a xor pen,
+// a focus rectangle) lands on the entry of the inverse colour.
+TEST(ColorReduction, TheEightBitTablePairsEveryEntryWithItsInverse) {
+    uint32_t statics[20];
+    for (int k = 0; k < 10; ++k) {
+        statics[k] = 0x0F1E2Du * static_cast<uint32_t>(k);
+        statics[19 - k] = ~statics[k] & 0xFFFFFF;
+    }
+    const std::vector<uint32_t> table = FixedColorTable(8, statics);
+    ASSERT_EQ(table.size(), 256u);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(table[255 - i], ~table[i] & 0xFFFFFF) << i;
 }

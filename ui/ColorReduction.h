@@ -1,0 +1,56 @@
+// Colour reduction: a picture's pixels re-encoded in a format that holds
+// fewer colours, as pixel arithmetic alone, so that it runs and can be
+// checked without a window or a device context. Pixels come as 0x00RRGGBB,
+// rows bottom-up as in a DIB; they go out as the format's packed rows.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace ui {
+
+// How a picture is re-encoded in a format that holds fewer colours than it
+// has.
+struct TColorReduction {
+    // A table of the picture's own colours when they fit, else one made for
+    // them; or the format's fixed table.
+    bool adaptive = true;
+    // Each pixel's rounding error goes on to its neighbours, so gradients
+    // keep their shades instead of turning into bands.
+    bool diffuse = true;
+    // Except inside areas of one colour, which would turn to grain.
+    bool keepFlatAreas = true;
+};
+
+// The 8-bit value of every 5- and 6-bit channel level as the platform shows
+// it, and the nearest level of every 8-bit value.
+struct HighColorLevels {
+    uint8_t wide5[32], wide6[64], narrow5[256], narrow6[256];
+};
+// The levels widened by repeating their top bits, which is how most
+// platforms show them.
+HighColorLevels WidenedHighColorLevels();
+// Fills the nearest levels from the 8-bit values of the levels.
+void NarrowHighColorLevels(HighColorLevels& levels);
+
+// The fixed table of a format of 1, 4 or 8 bits: black and white; the 16
+// standard colours; or the static colours at both ends, a grey ramp and a
+// colour cube, entry i the inverse of entry 255 - i. `statics` are the
+// system's 20 static colours; without them their entries stay black.
+std::vector<uint32_t> FixedColorTable(int bpp, const uint32_t* statics);
+
+// Re-encodes the pixels as rows of table indices of 1, 4 or 8 bits,
+// `stride` bytes apart, and gives back the table (1 << bpp entries). The
+// fixed table is the format's, taken when the reduction is not adaptive and
+// to complete a table made for the picture.
+std::vector<uint32_t> ReduceToIndexed(const std::vector<uint32_t>& pixels, int width, int height,
+                                      int bpp, const std::vector<uint32_t>& fixedTable,
+                                      const TColorReduction& how, uint8_t* rows, int stride);
+// Re-encodes the pixels as rows of 15-bit (5-5-5) or 16-bit (5-6-5) codes,
+// `stride` bytes apart, each channel at the level the platform shows
+// nearest.
+void ReduceToHighColor(const std::vector<uint32_t>& pixels, int width, int height, int bpp,
+                       const HighColorLevels& levels, const TColorReduction& how, uint8_t* rows,
+                       int stride);
+
+}  // namespace ui

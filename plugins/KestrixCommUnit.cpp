@@ -193,13 +193,7 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     if (!::GetTempFileNameW(folder.c_str(), L"kcp", 0, temp)) fail(::GetLastError());
 
     // Removes the temporary file unless it has become the list.
-    struct TempFile {
-        const wchar_t* name;
-        bool kept = false;
-        ~TempFile() {
-            if (!kept) ::DeleteFileW(name);
-        }
-    } tempFile{temp};
+    ScopeExit tempFile([&] { ::DeleteFileW(temp); });
 
     {
         FileHandle file(::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -215,7 +209,7 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     }
     if (!::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         fail(::GetLastError());
-    tempFile.kept = true;
+    tempFile.Release();
 }
 
 std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWithoutEntry,
@@ -223,10 +217,7 @@ std::vector<PluginFailure> LoadPluginRows(ui::TListView& view, bool keepRowWitho
     using namespace ui;
     std::vector<PluginFailure> failures;
     view.BeginUpdate();
-    struct Update {
-        TListView& view;
-        ~Update() { view.EndUpdate(); }
-    } update{view};
+    ScopeExit update([&] { view.EndUpdate(); });
     view.Clear();
     ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
     std::vector<std::string> checked;

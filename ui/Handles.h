@@ -159,6 +159,24 @@ private:
     void* p_;
 };
 
+// Runs a call when the scope ends, however it ends; Release() keeps it
+// from running. The call must not throw.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F fn) noexcept : fn_(std::move(fn)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() {
+        if (armed_) fn_();
+    }
+    void Release() noexcept { armed_ = false; }
+
+private:
+    F fn_;
+    bool armed_ = true;
+};
+
 // Reference to a COM interface.
 template <class T>
 class ComPtr {
@@ -182,6 +200,18 @@ public:
     T** put() noexcept { reset(); return &p_; }
     void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
+    // Another interface of the same object, by the interface's own IID.
+    template <class U>
+    HRESULT As(ComPtr<U>& out) const noexcept {
+        return As(__uuidof(U), out);
+    }
+    template <class U>
+    ComPtr<U> As() const noexcept {
+        ComPtr<U> out;
+        As(out);
+        return out;
+    }
+    // For an IID known only at run time.
     template <class U>
     HRESULT As(const IID& iid, ComPtr<U>& out) const noexcept {
         if (!p_) return E_POINTER;

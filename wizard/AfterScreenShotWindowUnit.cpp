@@ -419,10 +419,7 @@ decltype(auto) TAfterScreenShotWindow::PluginCall(int row, const char* call, F&&
     if (row < 0) row = pluginRow_;
     KeepPicture();
     NoteCall(row >= 0 && row < ActionsView.Count() ? ActionsView.Item(row).Caption() : std::string(), call);
-    struct EndNote {
-        TAfterScreenShotWindow& form;
-        ~EndNote() { form.NoteCall("", ""); }
-    } endNote{*this};
+    ScopeExit endNote([this] { NoteCall("", ""); });
     try {
         return ForeignCall(std::forward<F>(f));
     } catch (const EForeignFault& fault) {
@@ -512,7 +509,7 @@ void TAfterScreenShotWindow::ShowPluginOptions(int index) {
 ComPtr<IKestrixPluginOptions> TAfterScreenShotWindow::PluginOptions() {
     ComPtr<IDispatch> object = PluginContainer.OleObject();
     ComPtr<IKestrixPluginOptions> options;
-    OleCheck(object.As(IID_IKestrixPluginOptions, options),
+    OleCheck(object.As(options),
              "The plug-in's options object does not support IKestrixPluginOptions");
     return options;
 }
@@ -529,10 +526,7 @@ bool TAfterScreenShotWindow::RunCurrentPlugin() {
     ComPtr<IStream> stream = BitmapFileStream(ScreenShot.Picture.Bitmap());
 
     Hide();
-    struct ShowAgain {
-        TAfterScreenShotWindow& form;
-        ~ShowAgain() { form.Show(); }
-    } showAgain{*this};
+    ScopeExit showAgain([this] { Show(); });
     PluginCall(-1, "Execute", [&] {
         automation::OleCheckCall(
             CurrentPlugin->Execute(stream.get(),

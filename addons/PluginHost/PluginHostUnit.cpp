@@ -156,7 +156,7 @@ void TPluginHostWindow::ShowPluginOptions() {
 ComPtr<IKestrixPluginOptions> TPluginHostWindow::PluginOptions() {
     ComPtr<IDispatch> object = PluginContainer.OleObject();
     ComPtr<IKestrixPluginOptions> options;
-    OleCheck(object.As(IID_IKestrixPluginOptions, options),
+    OleCheck(object.As(options),
              "The plug-in's options object does not support IKestrixPluginOptions");
     return options;
 }
@@ -182,10 +182,7 @@ void TPluginHostWindow::NextClick() {
                              std::to_string(stat.cbSize.QuadPart) + " bytes";
     {
         Hide();
-        struct ShowAgain {
-            TPluginHostWindow& form;
-            ~ShowAgain() { form.Show(); }
-        } showAgain{*this};
+        ScopeExit showAgain([this] { Show(); });
         hr = plugin_->Execute(stream.get(), static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())),
                               &result);
     }

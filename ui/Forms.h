@@ -4,7 +4,9 @@
 #include "ui/Controls.h"
 #include "ui/Graphics.h"
 #include "ui/Handles.h"
+#include "ui/StdCtrls.h"
 
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -118,6 +120,9 @@ public:
     bool PreTranslate(MSG& msg);
     // The focus moved to a window of this form, ours or an embedded one.
     void FocusChanged(HWND focus);
+    // The focus moved to or within a window that is not ours (an embedded
+    // object's): the form looks where it is once the move is done.
+    void FocusMovedElsewhere() noexcept;
     bool CloseQuery();
 
 protected:
@@ -146,6 +151,7 @@ private:
     };
     std::vector<Filter> filters_;
     int nextFilter_ = 1;
+    bool focusCheckPosted_ = false;
 };
 
 class TScreen {
@@ -196,7 +202,9 @@ public:
     bool Terminated() const { return terminated_; }
     // One message, waiting for it; false when the loop should end.
     bool HandleMessage();
-    void ProcessMessages();
+    // The messages waiting now, each through the forms' filters and dialog
+    // keys; false when it met WM_QUIT (left for the outermost loop).
+    bool ProcessMessages();
     void DestroyForms();
 
     // A message box over the active window, captioned with the title; the
@@ -204,16 +212,23 @@ public:
     int MessageBox(const std::string& text, UINT flags);
 
     // Shows the message of a program error and lets the program go on.
-    // OnException, when set, takes the place of the message box.
+    // OnException, when set, takes the place of the message box. Raised
+    // inside a window procedure or a COM release, the error is shown once
+    // the message loop has it back, in the order raised.
     void HandleException(const std::exception& e);
     void HandleException();  // the current exception
     std::function<void(const std::string&)> OnException;
 
 private:
     bool ProcessMessage(MSG& msg);
+    bool PostError(const std::string& text) noexcept;
+    void ShowError(const std::string& text);
+    void ShowPostedErrors();
     std::string title_;
     bool terminated_ = false;
-    HWND lastFocus_ = nullptr;
+    std::deque<std::string> postedErrors_;
+    HWND errorWnd_ = nullptr;
+    bool showingErrors_ = false;
     ui::Icon icon_;
     TForm* mainForm_ = nullptr;
     std::vector<std::unique_ptr<TForm>> forms_;

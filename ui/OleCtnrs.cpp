@@ -415,7 +415,7 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
         if (siteFirst) OleCheck(object_->SetClientSite(site_.get()), what);
         ComPtr<IPersistStorage> storage;
         ComPtr<IPersistStreamInit> stream;
-        if (SUCCEEDED(object_.As(IID_IPersistStorage, storage)) && storage) {
+        if (SUCCEEDED(object_.As(storage)) && storage) {
             ComPtr<ILockBytes> bytes;
             OleCheck(::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()), what);
             OleCheck(::StgCreateDocfileOnILockBytes(
@@ -423,7 +423,7 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
                          storage_.put()),
                      what);
             OleCheck(storage->InitNew(storage_.get()), what);
-        } else if (SUCCEEDED(object_.As(IID_IPersistStreamInit, stream)) && stream) {
+        } else if (SUCCEEDED(object_.As(stream)) && stream) {
             OleCheck(stream->InitNew(), what);
         }
         if (!siteFirst) OleCheck(object_->SetClientSite(site_.get()), what);
@@ -474,7 +474,7 @@ void TOleContainer::DestroyObject() noexcept {
 ComPtr<IDispatch> TOleContainer::OleObject() const {
     if (!object_) RaiseNoObject();
     ComPtr<IDispatch> dispatch;
-    OleCheck(ForeignCall([&] { return object_.As(IID_IDispatch, dispatch); }),
+    OleCheck(ForeignCall([&] { return object_.As(dispatch); }),
              "The OLE object " + Quoted(progId_) + " has no automation interface");
     return dispatch;
 }
@@ -519,7 +519,7 @@ bool TOleContainer::InPlaceActivated() noexcept {
     ComPtr<IOleInPlaceObject> inPlace;
     // Called by the object itself, within a call of ours that runs in a
     // fault frame.
-    if (FAILED(object_.As(IID_IOleInPlaceObject, inPlace))) return false;
+    if (FAILED(object_.As(inPlace))) return false;
     inPlaceObject_ = inPlace;
     if (keyFilter_) return true;
     try {
@@ -559,7 +559,7 @@ bool TOleContainer::TranslateObjectKey(MSG& msg) noexcept {
     bool used = false;
     QuietObjectCall([&] {
         ComPtr<IOleInPlaceActiveObject> active = activeObject_;
-        if (!active) inPlaceObject_.As(IID_IOleInPlaceActiveObject, active);
+        if (!active) inPlaceObject_.As(active);
         used = active && active->TranslateAccelerator(&msg) == S_OK;
     });
     return used;

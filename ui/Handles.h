@@ -97,6 +97,12 @@ struct IconTraits {
     static void close(Handle h) { ::DestroyIcon(h); }
 };
 
+struct HookTraits {
+    using Handle = HHOOK;
+    static Handle null() { return nullptr; }
+    static void close(Handle h) { ::UnhookWindowsHookEx(h); }
+};
+
 struct CoTaskMemTraits {
     using Handle = wchar_t*;
     static Handle null() { return nullptr; }
@@ -114,6 +120,7 @@ using Module = UniqueHandle<ModuleTraits>;
 using Window = UniqueHandle<WindowTraits>;
 using Menu = UniqueHandle<MenuTraits>;
 using Icon = UniqueHandle<IconTraits>;
+using WindowsHook = UniqueHandle<HookTraits>;
 // A string the system allocated for the caller (SHGetKnownFolderPath, ...).
 using CoTaskString = UniqueHandle<CoTaskMemTraits>;
 

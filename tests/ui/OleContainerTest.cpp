@@ -209,6 +209,33 @@ TEST_F(OleContainerTest, TabClicksAndKeysReachTheObject) {
     EXPECT_TRUE(LogHas('A', "TranslateAccelerator 81"));
 }
 
+TEST_F(OleContainerTest, FocusThatPassesNoWindowOfOursRunsTheEventsInAnyLoop) {
+    HostForm& form = *form_;
+    form.ShowOptions(L"KestrixTest.OptionsA");
+    HWND inner = form.OptionsEdit();
+    ASSERT_TRUE(inner);
+    ASSERT_TRUE(Settle([&] { return form.Before.Focused(); }));
+    std::string events;
+    form.Container.OnEnter = [&](TControl*) { events += '+'; };
+    form.Container.OnExit = [&](TControl*) { events += '-'; };
+    // A loop of the system's, as a message box or a menu runs: it only
+    // dispatches.
+    auto plainLoop = [](const std::function<bool()>& cond) {
+        const DWORD start = ::GetTickCount();
+        while (!cond() && ::GetTickCount() - start < 5000) {
+            MSG msg;
+            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+        return cond();
+    };
+    ::SetFocus(nullptr);
+    ::SetFocus(inner);
+    EXPECT_TRUE(plainLoop([&] { return events == "+"; })) << events;
+    ::SetFocus(form.After.Handle());
+    EXPECT_TRUE(plainLoop([&] { return events == "+-"; })) << events;
+}
+
 TEST_F(OleContainerTest, TheSiteAnswersTheObjectAndOutlivesIt) {
     HostForm& form = *form_;
     form.ShowOptions(L"KestrixTest.OptionsC");

@@ -94,8 +94,7 @@ TComObject::TComObject(TComObjectFactory& Factory) : factory_(Factory) {
 TComObject::~TComObject() {
     // The server may decide to quit here; nothing of that may unwind
     // through the caller's Release, nor show a box inside it.
-    ui::CallbackScope scope;
-    Guarded([&] { factory_.ComServer().AdjustObjectCount(false); });
+    GuardedCallback([&] { factory_.ComServer().AdjustObjectCount(false); });
 }
 
 HRESULT TComObject::QueryInterface(REFIID iid, void** out) noexcept {
@@ -302,8 +301,7 @@ HRESULT TComObjectFactory::LockServer(BOOL lock) noexcept {
     // As at an object's release: what the server makes of its last lock is
     // the program's business, so an error there is the program's message
     // and not the client's failure.
-    ui::CallbackScope scope;
-    Guarded([&] { server_.AdjustObjectCount(lock != FALSE); });
+    GuardedCallback([&] { server_.AdjustObjectCount(lock != FALSE); });
     return S_OK;
 }
 

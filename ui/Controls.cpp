@@ -190,14 +190,10 @@ LRESULT TControl::Dispatch(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     if (dying_) return CallDefault(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
     bool handled = false;
-    {
-        CallbackScope scope;
-        try {
-            handled = WndProc(m);
-        } catch (...) {
-            Application.HandleException();
-            handled = false;
-        }
+    try {
+        handled = WndProc(m);
+    } catch (...) {
+        Application.PostException();
     }
     return handled ? m.Result : CallDefault(wnd, msg, m.WParam, m.LParam);
 }

@@ -34,22 +34,6 @@ public:
     using EOleError::EOleError;
 };
 
-// Marks a call the system makes into the program (a window procedure, a
-// COM release): an error reported there waits for the message loop, so
-// that no message box runs inside a message or a release.
-class CallbackScope {
-public:
-    CallbackScope() noexcept { ++depth_; }
-    CallbackScope(const CallbackScope&) = delete;
-    CallbackScope& operator=(const CallbackScope&) = delete;
-    ~CallbackScope() { --depth_; }
-    static bool Inside() noexcept { return depth_ > 0; }
-
-private:
-    // The windows and the objects live in the one thread of the program.
-    inline static int depth_ = 0;
-};
-
 // Text as messages name it, a path say: in double quotes.
 std::string Quoted(const std::wstring& text);
 

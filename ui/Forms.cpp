@@ -35,8 +35,7 @@ LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept 
     auto it = UtilMethods().find(wnd);
     if (it == UtilMethods().end()) return ::DefWindowProcA(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
-    CallbackScope scope;
-    Guarded([&] {
+    GuardedCallback([&] {
         // A copy, which can fail as well: the method may deallocate its own
         // window.
         TWndMethod method = it->second;
@@ -514,10 +513,30 @@ int TApplication::MessageBox(const std::string& text, UINT flags) {
 }
 
 void TApplication::HandleException(const std::exception& e) {
-    std::string text = e.what();
-    if (CallbackScope::Inside() && PostError(text)) return;
-    postedErrors_.push_back(std::move(text));
+    postedErrors_.push_back(e.what());
     ShowPostedErrors();
+}
+
+void TApplication::PostException() noexcept {
+    std::string text;
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+            text = "Unknown error";
+        }
+    } catch (...) {
+        // No memory even for the text: shown as it can be, now.
+        HandleException();
+        return;
+    }
+    if (PostError(text)) return;
+    try {
+        HandleException(Exception(text));
+    } catch (...) {
+    }
 }
 
 bool TApplication::PostError(const std::string& text) noexcept {

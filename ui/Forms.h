@@ -212,11 +212,13 @@ public:
     int MessageBox(const std::string& text, UINT flags);
 
     // Shows the message of a program error and lets the program go on.
-    // OnException, when set, takes the place of the message box. Raised
-    // inside a window procedure or a COM release, the error is shown once
-    // the message loop has it back, in the order raised.
+    // OnException, when set, takes the place of the message box.
     void HandleException(const std::exception& e);
     void HandleException();  // the current exception
+    // The same for an exception that ends a window procedure or a COM
+    // release: no box runs inside those; the message is shown once the
+    // message loop has it back, in the order raised.
+    void PostException() noexcept;
     std::function<void(const std::string&)> OnException;
 
 private:
@@ -235,14 +237,25 @@ private:
 };
 extern TApplication Application;
 
-// Runs fn, and passes any exception to the application's handler: for every
-// Win32 callback, so that no C++ exception unwinds through system frames.
+// Runs fn, and passes any exception to the application's handler, so that
+// no C++ exception unwinds through system frames.
 template <class F>
 void Guarded(F&& fn) noexcept {
     try {
         fn();
     } catch (...) {
         Application.HandleException();
+    }
+}
+
+// The same where the system calls the program (a window procedure, a timer,
+// a COM release): the error is shown from the message loop.
+template <class F>
+void GuardedCallback(F&& fn) noexcept {
+    try {
+        fn();
+    } catch (...) {
+        Application.PostException();
     }
 }
 

@@ -14,6 +14,17 @@ namespace {
 // Our subclass of a platform control, among any others it may have.
 constexpr UINT_PTR kSubclassId = 0x4B43;  // "KC"
 
+char AnsiChar(wchar_t c) {
+    char out[4] = {};
+    return ::WideCharToMultiByte(CP_ACP, 0, &c, 1, out, sizeof out, nullptr, nullptr) == 1 ? out[0]
+                                                                                          : '?';
+}
+
+WPARAM WideChar(char c) {
+    wchar_t out = 0;
+    return ::MultiByteToWideChar(CP_ACP, 0, &c, 1, &out, 1) == 1 ? out : static_cast<unsigned char>(c);
+}
+
 bool OwnProcess(HWND wnd) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(wnd, &pid);
@@ -271,10 +282,16 @@ bool TControl::WndProc(TMessage& msg) {
             return false;
         }
         case WM_CHAR: {
-            char key = static_cast<char>(msg.WParam);
+            // A subclassed platform control takes its characters in UTF-16;
+            // the handlers see the code page's, and a character they leave
+            // alone goes on as it came.
+            const bool wide = subclassed_ && ::IsWindowUnicode(wnd_);
+            const char was = wide ? AnsiChar(static_cast<wchar_t>(msg.WParam))
+                                  : static_cast<char>(msg.WParam);
+            char key = was;
             KeyPress(key);
             if (key == 0) return true;
-            msg.WParam = static_cast<unsigned char>(key);
+            if (key != was) msg.WParam = wide ? WideChar(key) : static_cast<unsigned char>(key);
             return false;
         }
         case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: button = mbRight; goto down;

@@ -135,6 +135,22 @@ TEST_F(FormsTest, ErrorsRaisedInsideAMessageAreShownFromTheLoopInTheirOrder) {
     RecordedErrors().clear();
 }
 
+TEST_F(FormsTest, TypedCharactersReachAnEditWholeThroughItsKeyHandler) {
+    NestedForm form;
+    ShowActive(form);
+    std::string seen;
+    form.Edit1.OnKeyPress = [&](TControl*, char& key) {
+        seen += key;
+        if (key == 'a') key = 'b';
+    };
+    form.Edit1.SetFocus();
+    for (wchar_t c : {L'\u20AC', L'a'}) ::PostMessageW(form.Edit1.Handle(), WM_CHAR, c, 1);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 2; }));
+    wchar_t text[8] = {};
+    ::GetWindowTextW(form.Edit1.Handle(), text, 8);
+    EXPECT_STREQ(L"\u20ACb", text);
+}
+
 TEST_F(FormsTest, MnemonicsFocusTheControlAfterALabelAndPressButtons) {
     NestedForm form;
     ShowActive(form);

@@ -401,7 +401,11 @@ TOleContainer::TOleContainer(TWinControl& parent, const TControlLayout& layout)
     CaptureMouse = false;
 }
 
-TOleContainer::~TOleContainer() { DestroyObject(); }
+TOleContainer::~TOleContainer() {
+    DestroyObject();
+    // Never left in the hook's list, whatever became of the object.
+    WatchFocus(false);
+}
 
 void TOleContainer::DestroyingWindows() noexcept {
     // The object goes while its window still has a parent.

@@ -2,6 +2,7 @@
 
 #include "ui/Exception.h"
 #include "ui/Forms.h"
+#include "ui/Strings.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -13,17 +14,6 @@ namespace ui {
 namespace {
 // Our subclass of a platform control, among any others it may have.
 constexpr UINT_PTR kSubclassId = 0x4B43;  // "KC"
-
-char AnsiChar(wchar_t c) {
-    char out[4] = {};
-    return ::WideCharToMultiByte(CP_ACP, 0, &c, 1, out, sizeof out, nullptr, nullptr) == 1 ? out[0]
-                                                                                          : '?';
-}
-
-WPARAM WideChar(char c) {
-    wchar_t out = 0;
-    return ::MultiByteToWideChar(CP_ACP, 0, &c, 1, &out, 1) == 1 ? out : static_cast<unsigned char>(c);
-}
 
 bool OwnProcess(HWND wnd) {
     DWORD pid = 0;
@@ -396,8 +386,6 @@ void TControl::ApplyFont() {
     }
     if (auto* w = dynamic_cast<TWinControl*>(this)) w->ChildFontChanged();
 }
-
-void TControl::FontChanged() {}
 
 void TControl::ParentFontChanged() {
     if (!parentFont_ || !parent_) return;

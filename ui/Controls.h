@@ -219,7 +219,7 @@ protected:
     virtual void MouseMove(TShiftState shift, int x, int y);
     virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     // Font or colour changed; the window is told by the default.
-    virtual void FontChanged();
+    virtual void FontChanged() {}
     // Captures the mouse while a button is held (controls we paint).
     bool CaptureMouse = false;
 

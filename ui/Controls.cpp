@@ -617,11 +617,15 @@ void TWinControl::PaintBackground(HDC dc) {
 }
 
 namespace {
-// The object of the control a notification is about.
-TControl* NotifyingControl(HWND from) {
+// The object of the control a notification is about: nearly always a child
+// of the container's own, found without asking the window system.
+TControl* NotifyingControl(const TWinControl& parent, HWND from, bool orOwner) {
+    if (!from) return nullptr;
+    for (const auto& c : parent.Controls())
+        if (c->Handle() == from) return c.get();
     if (TControl* c = TControl::FromHandle(from)) return c;
     // Tooltips of a control are owned by it.
-    return TControl::FromHandle(::GetWindow(from, GW_OWNER));
+    return orOwner ? TControl::FromHandle(::GetWindow(from, GW_OWNER)) : nullptr;
 }
 }  // namespace
 
@@ -636,14 +640,14 @@ bool TWinControl::WndProc(TMessage& msg) {
         case WM_CTLCOLORSCROLLBAR:
         case WM_HSCROLL:
         case WM_VSCROLL:
-            if (msg.LParam) child = TControl::FromHandle(reinterpret_cast<HWND>(msg.LParam));
+            child = NotifyingControl(*this, reinterpret_cast<HWND>(msg.LParam), false);
             break;
         case WM_NOTIFY:
-            child = NotifyingControl(reinterpret_cast<NMHDR*>(msg.LParam)->hwndFrom);
+            child = NotifyingControl(*this, reinterpret_cast<NMHDR*>(msg.LParam)->hwndFrom, true);
             break;
         case WM_DRAWITEM: {
             auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam);
-            if (dis->CtlType != ODT_MENU) child = TControl::FromHandle(dis->hwndItem);
+            if (dis->CtlType != ODT_MENU) child = NotifyingControl(*this, dis->hwndItem, false);
             break;
         }
         case WM_SIZE:

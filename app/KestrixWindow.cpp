@@ -33,15 +33,11 @@ template <class T>
 void RunDialog(T*& slot) {
     std::unique_ptr<T> form(new T());
     slot = form.get();
-    struct Cleanup {
-        std::unique_ptr<T>& form;
-        T*& slot;
-        ~Cleanup() {
-            form.reset();
-            slot = nullptr;
-            TrimWorkingSet();
-        }
-    } cleanup{form, slot};
+    ScopeExit cleanup([&] {
+        form.reset();
+        slot = nullptr;
+        TrimWorkingSet();
+    });
     form->ShowModal();
 }
 
@@ -237,14 +233,11 @@ void TKestrixWnd::HandOver(const RECT& sel) {
 void TKestrixWnd::RunWizard(TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery,
                             bool broughtBack) {
     std::unique_ptr<TAfterScreenShotWindow> wizard;
-    struct Cleanup {
-        std::unique_ptr<TAfterScreenShotWindow>& wizard;
-        ~Cleanup() {
-            wizard.reset();
-            AfterScreenShotWindow = nullptr;
-            TrimWorkingSet();
-        }
-    } cleanup{wizard};
+    ScopeExit cleanup([&] {
+        wizard.reset();
+        AfterScreenShotWindow = nullptr;
+        TrimWorkingSet();
+    });
     wizard.reset(new TAfterScreenShotWindow(std::move(recovery), broughtBack));
     AfterScreenShotWindow = wizard.get();
     wizard->ScreenShot.Picture.Bitmap().Assign(picture);

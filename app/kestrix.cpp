@@ -12,7 +12,8 @@ namespace {
 // The classes the program serves to other programs.
 const automation::ComClassEntry kProgramClasses[] = {kKestrixObjectClass};
 
-void ShowServerError() { Application.HandleException(); }
+// Raised inside a release or a lock: shown once the message loop has it.
+void ShowServerError() { Application.PostException(); }
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -41,7 +41,7 @@ HRESULT HandleSafeCallException(REFIID iid, const std::string& source) noexcept 
             create->SetDescription(const_cast<LPOLESTR>(WideFromUtf8(text).c_str()));
             create->SetSource(const_cast<LPOLESTR>(WideString(source).c_str()));
             ComPtr<IErrorInfo> info;
-            if (SUCCEEDED(create.As(IID_IErrorInfo, info))) ::SetErrorInfo(0, info.get());
+            if (SUCCEEDED(create.As(info))) ::SetErrorInfo(0, info.get());
         }
     } catch (...) {
         // Out of memory for the text: the status alone still gets out.

@@ -137,23 +137,19 @@ void TComServer::StartServer() {
 void TComServer::HandleLastRelease() {
     if (InProcess) return;
     bool shutdown = Mode == ssAutomation;
-    struct PostQuit {
-        TComServer* server;
-        bool& shutdown;
-        ~PostQuit() {
-            if (!shutdown) return;
-            // Not every system suspends the class objects when the count
-            // falls to zero: withdraw them, so that a new client starts a
-            // fresh program instead of reaching one that is quitting. The
-            // quit itself must come whatever happens here.
-            try {
-                ComClassManager().ForEachFactory(
-                    server, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
-            } catch (...) {
-            }
-            ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
+    ui::ScopeExit postQuit([&] {
+        if (!shutdown) return;
+        // Not every system suspends the class objects when the count falls
+        // to zero: withdraw them, so that a new client starts a fresh
+        // program instead of reaching one that is quitting. The quit itself
+        // must come whatever happens here.
+        try {
+            ComClassManager().ForEachFactory(
+                this, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
+        } catch (...) {
         }
-    } post{this, shutdown};
+        ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
+    });
     if (OnLastObjectReleased) OnLastObjectReleased(shutdown);
 }
 

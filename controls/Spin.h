@@ -3,7 +3,7 @@
 // its click while it is held down.
 #pragma once
 
-#include "ui/Controls.h"
+#include "ui/StdCtrls.h"
 #include "ui/Timers.h"
 
 #include <functional>

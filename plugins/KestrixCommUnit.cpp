@@ -194,13 +194,7 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     if (!::GetTempFileNameW(folder.c_str(), L"kcp", 0, temp)) fail(::GetLastError());
 
     // Removes the temporary file unless it has become the list.
-    struct TempFile {
-        const wchar_t* name;
-        bool kept = false;
-        ~TempFile() {
-            if (!kept) ::DeleteFileW(name);
-        }
-    } tempFile{temp};
+    ScopeExit tempFile([&] { ::DeleteFileW(temp); });
 
     {
         FileHandle file(::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -216,7 +210,7 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     }
     if (!::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         fail(::GetLastError());
-    tempFile.kept = true;
+    tempFile.Release();
 }
 
 PluginListing LoadPluginEntries(const PluginCallNote& note) {

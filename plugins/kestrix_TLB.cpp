@@ -16,7 +16,7 @@ ComPtr<IKestrixObject> CoKestrixObject::Create() {
                                 unknown.put_void()),
              "Cannot create the plug-in directory");
     ComPtr<IKestrixObject> directory;
-    if (!unknown || FAILED(unknown.As(IID_IKestrixObject, directory)) || !directory)
+    if (!unknown || FAILED(unknown.As(directory)) || !directory)
         throw EOleSysError("The plug-in directory does not support the interface IKestrixObject",
                            E_NOINTERFACE);
     return directory;

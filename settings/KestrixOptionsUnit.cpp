@@ -68,15 +68,11 @@ void TKestrixOptions::LoadSettings() {
     TDialogSettings settings;
     settings.MaxHistorySteps = seBufferSteps.Value();
     // What the read reached is shown even when it raises part of the way.
-    struct Show {
-        TKestrixOptions& form;
-        TDialogSettings& s;
-        ~Show() {
-            form.cbQuickMode.SetChecked(s.QuickMode);
-            form.seBufferSteps.SetValue(s.MaxHistorySteps);
-            form.cbStartWithWindows.SetChecked(s.StartWithWindows);
-        }
-    } show{*this, settings};
+    ScopeExit show([&] {
+        cbQuickMode.SetChecked(settings.QuickMode);
+        seBufferSteps.SetValue(settings.MaxHistorySteps);
+        cbStartWithWindows.SetChecked(settings.StartWithWindows);
+    });
     DialogReadSettings(settings);
 }
 

@@ -2,7 +2,9 @@
 
 #include "ui/Exception.h"
 #include "ui/Forms.h"
+#include "ui/Strings.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -10,9 +12,14 @@
 namespace ui {
 
 namespace {
-const char kControlProp[] = "KestrixControl";
+// Our subclass of a platform control, among any others it may have.
+constexpr UINT_PTR kSubclassId = 0x4B43;  // "KC"
 
-bool IsOwnProc(WNDPROC proc) { return proc == &::DefWindowProcA; }
+bool OwnProcess(HWND wnd) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    return pid == ::GetCurrentProcessId();
+}
 }  // namespace
 
 HCURSOR CursorHandle(TCursor cursor) {
@@ -91,8 +98,15 @@ TControl::~TControl() {
 void TControl::DestroyHandle() {
     if (!wnd_) return;
     // Unbound first: the window's last messages go to its default procedure.
-    ::RemovePropA(wnd_, kControlProp);
+    Unbind(wnd_);
     ::DestroyWindow(std::exchange(wnd_, nullptr));
+}
+
+void TControl::Unbind(HWND wnd) noexcept {
+    if (subclassed_)
+        ::RemoveWindowSubclass(wnd, &TControl::SubclassProc, kSubclassId);
+    else
+        ::SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
 }
 
 const char* TControl::RegisterOwnClass(const char* name, UINT style, HICON icon) {
@@ -123,57 +137,74 @@ void TControl::CreateHandle(const TControlLayout& layout, const TCreateParams& p
                              parent_->Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                              ::GetModuleHandleA(nullptr), this);
     if (!wnd_) RaiseLastOSError();
-    if (!::GetPropA(wnd_, kControlProp)) {
-        // A window of the platform's classes: its own procedure stays the default.
-        ::SetPropA(wnd_, kControlProp, this);
-        defProc_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
-            wnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TControl::StaticWndProc)));
+    if (!FromHandle(wnd_)) {
+        // A window of the platform's classes: its own procedure stays the
+        // default, and whoever subclasses it after us stays hooked.
+        subclassed_ = true;
+        if (!::SetWindowSubclass(wnd_, &TControl::SubclassProc, kSubclassId,
+                                 reinterpret_cast<DWORD_PTR>(this))) {
+            ::DestroyWindow(std::exchange(wnd_, nullptr));
+            throw Exception(std::string("Cannot take the messages of a ") + params.ClassName +
+                            " control");
+        }
     }
     ::SendMessageA(wnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
 }
 
-void TControl::Attach(HWND wnd, WNDPROC defaultProc) {
-    wnd_ = wnd;
-    defProc_ = defaultProc;
-    ::SetPropA(wnd, kControlProp, this);
-}
-
 TControl* TControl::FromHandle(HWND wnd) {
-    return wnd ? static_cast<TControl*>(::GetPropA(wnd, kControlProp)) : nullptr;
+    if (!wnd || !OwnProcess(wnd)) return nullptr;
+    // Windows of our own classes carry their object in the user data; the
+    // class procedure tells them apart, whatever subclasses them.
+    if (::GetClassLongPtrA(wnd, GCLP_WNDPROC) == reinterpret_cast<ULONG_PTR>(&TControl::StaticWndProc))
+        return reinterpret_cast<TControl*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+    DWORD_PTR self = 0;
+    if (::GetWindowSubclass(wnd, &TControl::SubclassProc, kSubclassId, &self))
+        return reinterpret_cast<TControl*>(self);
+    return nullptr;
 }
 
 LRESULT CALLBACK TControl::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
-    if (msg == WM_NCCREATE && !::GetPropA(wnd, kControlProp)) {
-        // One of our own classes: bound before any other message.
+    if (msg == WM_NCCREATE) {
+        // Bound before any other message.
         auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
         if (auto* self = static_cast<TControl*>(cs->lpCreateParams)) {
-            self->Attach(wnd, &::DefWindowProcA);
+            self->wnd_ = wnd;
+            ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         }
     }
-    TControl* self = FromHandle(wnd);
+    auto* self = reinterpret_cast<TControl*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
     if (!self) return ::DefWindowProcA(wnd, msg, wp, lp);
-    WNDPROC def = self->defProc_ ? self->defProc_ : &::DefWindowProcA;
+    return self->Dispatch(wnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK TControl::SubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                        DWORD_PTR ref) noexcept {
+    return reinterpret_cast<TControl*>(ref)->Dispatch(wnd, msg, wp, lp);
+}
+
+LRESULT TControl::Dispatch(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     if (msg == WM_NCDESTROY) {
-        ::RemovePropA(wnd, kControlProp);
-        self->wnd_ = nullptr;
-        if (!IsOwnProc(def)) ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(def));
-        return ::CallWindowProcA(def, wnd, msg, wp, lp);
+        Unbind(wnd);
+        wnd_ = nullptr;
+        return CallDefault(wnd, msg, wp, lp);
     }
-    if (self->dying_) return ::CallWindowProcA(def, wnd, msg, wp, lp);
+    if (dying_) return CallDefault(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
     bool handled = false;
     try {
-        handled = self->WndProc(m);
+        handled = WndProc(m);
     } catch (...) {
-        Application.HandleException();
-        handled = false;
+        Application.PostException();
     }
-    return handled ? m.Result : ::CallWindowProcA(def, wnd, msg, m.WParam, m.LParam);
+    return handled ? m.Result : CallDefault(wnd, msg, m.WParam, m.LParam);
+}
+
+LRESULT TControl::CallDefault(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) const noexcept {
+    return subclassed_ ? ::DefSubclassProc(wnd, msg, wp, lp) : ::DefWindowProcA(wnd, msg, wp, lp);
 }
 
 LRESULT TControl::DefaultHandler(TMessage& msg) {
-    WNDPROC def = defProc_ ? defProc_ : &::DefWindowProcA;
-    msg.Result = ::CallWindowProcA(def, wnd_, msg.Msg, msg.WParam, msg.LParam);
+    msg.Result = CallDefault(wnd_, msg.Msg, msg.WParam, msg.LParam);
     return msg.Result;
 }
 
@@ -216,6 +247,14 @@ bool TControl::WndProc(TMessage& msg) {
         case WM_SETFOCUS:
             if (TForm* form = Form()) form->FocusChanged(wnd_);
             return false;
+        case WM_KILLFOCUS: {
+            // Into a window not of ours (an embedded object's), which will
+            // not say so itself.
+            HWND to = reinterpret_cast<HWND>(msg.WParam);
+            if (to && !FromHandle(to))
+                if (TForm* form = Form()) form->FocusMovedElsewhere();
+            return false;
+        }
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN: {
             WORD key = static_cast<WORD>(msg.WParam);
@@ -233,10 +272,16 @@ bool TControl::WndProc(TMessage& msg) {
             return false;
         }
         case WM_CHAR: {
-            char key = static_cast<char>(msg.WParam);
+            // A subclassed platform control takes its characters in UTF-16;
+            // the handlers see the code page's, and a character they leave
+            // alone goes on as it came.
+            const bool wide = subclassed_ && ::IsWindowUnicode(wnd_);
+            const char was = wide ? AnsiChar(static_cast<wchar_t>(msg.WParam))
+                                  : static_cast<char>(msg.WParam);
+            char key = was;
             KeyPress(key);
             if (key == 0) return true;
-            msg.WParam = static_cast<unsigned char>(key);
+            if (key != was) msg.WParam = wide ? WideChar(key) : static_cast<unsigned char>(key);
             return false;
         }
         case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: button = mbRight; goto down;
@@ -342,15 +387,10 @@ void TControl::ApplyFont() {
     if (auto* w = dynamic_cast<TWinControl*>(this)) w->ChildFontChanged();
 }
 
-void TControl::FontChanged() {}
-
 void TControl::ParentFontChanged() {
     if (!parentFont_ || !parent_) return;
     settingFont_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{settingFont_};
+    ScopeExit reset([this] { settingFont_ = false; });
     font_.Assign(parent_->Font());
 }
 
@@ -577,11 +617,15 @@ void TWinControl::PaintBackground(HDC dc) {
 }
 
 namespace {
-// The object of the control a notification is about.
-TControl* NotifyingControl(HWND from) {
+// The object of the control a notification is about: nearly always a child
+// of the container's own, found without asking the window system.
+TControl* NotifyingControl(const TWinControl& parent, HWND from, bool orOwner) {
+    if (!from) return nullptr;
+    for (const auto& c : parent.Controls())
+        if (c->Handle() == from) return c.get();
     if (TControl* c = TControl::FromHandle(from)) return c;
     // Tooltips of a control are owned by it.
-    return TControl::FromHandle(::GetWindow(from, GW_OWNER));
+    return orOwner ? TControl::FromHandle(::GetWindow(from, GW_OWNER)) : nullptr;
 }
 }  // namespace
 
@@ -596,21 +640,21 @@ bool TWinControl::WndProc(TMessage& msg) {
         case WM_CTLCOLORSCROLLBAR:
         case WM_HSCROLL:
         case WM_VSCROLL:
-            if (msg.LParam) child = TControl::FromHandle(reinterpret_cast<HWND>(msg.LParam));
+            child = NotifyingControl(*this, reinterpret_cast<HWND>(msg.LParam), false);
             break;
         case WM_NOTIFY:
-            child = NotifyingControl(reinterpret_cast<NMHDR*>(msg.LParam)->hwndFrom);
+            child = NotifyingControl(*this, reinterpret_cast<NMHDR*>(msg.LParam)->hwndFrom, true);
             break;
         case WM_DRAWITEM: {
             auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam);
-            if (dis->CtlType != ODT_MENU) child = TControl::FromHandle(dis->hwndItem);
+            if (dis->CtlType != ODT_MENU) child = NotifyingControl(*this, dis->hwndItem, false);
             break;
         }
         case WM_SIZE:
             Realign();
             return TControl::WndProc(msg);
         case WM_ERASEBKGND:
-            if (!IsOwnProc(defProc_)) return false;
+            if (subclassed_) return false;
             PaintBackground(reinterpret_cast<HDC>(msg.WParam));
             msg.Result = 1;
             return true;
@@ -638,11 +682,7 @@ bool TCustomControl::WndProc(TMessage& msg) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = ::BeginPaint(wnd_, &ps);
-            struct End {
-                HWND w;
-                PAINTSTRUCT& ps;
-                ~End() { ::EndPaint(w, &ps); }
-            } end{wnd_, ps};
+            ScopeExit end([&] { ::EndPaint(wnd_, &ps); });
             Paint(dc);
             msg.Result = 0;
             return true;
@@ -650,233 +690,6 @@ bool TCustomControl::WndProc(TMessage& msg) {
         default:
             return TWinControl::WndProc(msg);
     }
-}
-
-TImage::TImage(TWinControl& parent, const TControlLayout& layout)
-    : TCustomControl(parent, layout, "TImage") {}
-
-void TImage::Invalidate() {
-    if (AutoSize && !Picture.Bitmap().Empty()) {
-        RECT r = BoundsRect();
-        ::MoveWindow(wnd_, r.left, r.top, Picture.Bitmap().Width(), Picture.Bitmap().Height(),
-                     TRUE);
-    }
-    ::InvalidateRect(wnd_, nullptr, FALSE);
-}
-
-void TImage::Paint(HDC dc) {
-    RECT rc;
-    ::GetClientRect(wnd_, &rc);
-    TBitmap& bmp = Picture.Bitmap();
-    HBRUSH background = ColorBrush(Color());
-    if (bmp.Empty()) {
-        ::FillRect(dc, &rc, background);
-        return;
-    }
-    TCanvas::Lease src(bmp.Canvas(), true);
-    if (Stretch) {
-        if (rc.right == bmp.Width() && rc.bottom == bmp.Height())
-            ::BitBlt(dc, 0, 0, rc.right, rc.bottom, src.get(), 0, 0, SRCCOPY);
-        else
-            ::StretchBlt(dc, 0, 0, rc.right, rc.bottom, src.get(), 0, 0, bmp.Width(),
-                         bmp.Height(), SRCCOPY);
-    } else {
-        ::BitBlt(dc, 0, 0, bmp.Width(), bmp.Height(), src.get(), 0, 0, SRCCOPY);
-        // Only the area outside the picture needs the background.
-        GdiRegion outside(::CreateRectRgnIndirect(&rc));
-        GdiRegion pic(::CreateRectRgn(0, 0, bmp.Width(), bmp.Height()));
-        ::CombineRgn(outside.get(), outside.get(), pic.get(), RGN_DIFF);
-        ::FillRgn(dc, outside.get(), background);
-    }
-}
-
-// ---- TButton and TCheckBox ----
-
-TButton::TButton(TWinControl& parent, const TControlLayout& layout, DWORD style)
-    : TControl(parent, layout, {"BUTTON", style, 0}) {}
-
-TButton::TButton(TWinControl& parent, const TControlLayout& layout)
-    : TButton(parent, layout,
-              (layout.Options & loDefault) ? DWORD(BS_DEFPUSHBUTTON) : DWORD(BS_PUSHBUTTON)) {
-    ModalResult = layout.ModalResult;
-    default_ = (layout.Options & loDefault) != 0;
-    cancel_ = (layout.Options & loCancel) != 0;
-    if (TForm* form = Form()) {
-        if (default_) form->DefaultButton = this;
-        if (cancel_) form->CancelButton = this;
-    }
-}
-
-void TButton::Click() {
-    // The form's result is set before the handler runs, which may clear it
-    // to keep the form open.
-    if (ModalResult != mrNone)
-        if (TForm* form = Form()) form->ModalResult = ModalResult;
-    TControl::Click();
-}
-
-bool TButton::Reflected(TMessage& msg) {
-    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == BN_CLICKED) {
-        Click();
-        msg.Result = 0;
-        return true;
-    }
-    return TControl::Reflected(msg);
-}
-
-TCheckBox::TCheckBox(TWinControl& parent, const TControlLayout& layout)
-    : TButton(parent, layout, BS_AUTOCHECKBOX) {
-    if (layout.Options & loChecked) SetChecked(true);
-}
-
-bool TCheckBox::Checked() const {
-    return ::SendMessageA(wnd_, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void TCheckBox::SetChecked(bool checked) {
-    ::SendMessageA(wnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-bool TCheckBox::Reflected(TMessage& msg) {
-    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == BN_CLICKED) {
-        // The box has toggled itself already.
-        TControl::Click();
-        return true;
-    }
-    return TButton::Reflected(msg);
-}
-
-void TCheckBox::Click() {
-    // The user's click has toggled the box already; a click by code does it here.
-    SetChecked(!Checked());
-    TControl::Click();
-}
-
-// ---- TCustomEdit ----
-
-TCustomEdit::TCustomEdit(TWinControl& parent, const TControlLayout& layout, DWORD extraStyle)
-    : TWinControl(parent, layout,
-                  {"EDIT",
-                   ES_AUTOHSCROLL | extraStyle | ((layout.Options & loReadOnly) ? ES_READONLY : 0u),
-                   (layout.Options & loNoBorder) ? 0u : DWORD(WS_EX_CLIENTEDGE)}) {
-    SetColor(clWindow);
-}
-
-bool TCustomEdit::ReadOnly() const {
-    return (::GetWindowLongA(wnd_, GWL_STYLE) & ES_READONLY) != 0;
-}
-
-void TCustomEdit::SetReadOnly(bool value) {
-    ::SendMessageA(wnd_, EM_SETREADONLY, value ? TRUE : FALSE, 0);
-}
-
-void TCustomEdit::SetMaxLength(int value) {
-    maxLength_ = value;
-    ::SendMessageA(wnd_, EM_SETLIMITTEXT, static_cast<WPARAM>(value), 0);
-}
-
-void TCustomEdit::SelectAll() { ::SendMessageA(wnd_, EM_SETSEL, 0, -1); }
-
-int TCustomEdit::SelStart() const {
-    DWORD start = 0;
-    ::SendMessageA(wnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-    return static_cast<int>(start);
-}
-
-int TCustomEdit::SelLength() const {
-    DWORD start = 0, end = 0;
-    ::SendMessageA(wnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    return static_cast<int>(end - start);
-}
-
-void TCustomEdit::SetSel(int start, int length) {
-    ::SendMessageA(wnd_, EM_SETSEL, static_cast<WPARAM>(start), start + length);
-}
-
-bool TCustomEdit::Modified() const { return ::SendMessageA(wnd_, EM_GETMODIFY, 0, 0) != 0; }
-
-bool TCustomEdit::Reflected(TMessage& msg) {
-    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == EN_CHANGE) {
-        if (OnChange) OnChange(this);
-        return true;
-    }
-    return TWinControl::Reflected(msg);
-}
-
-bool TCustomEdit::WndProc(TMessage& msg) {
-    if (msg.Msg == WM_GETDLGCODE) {
-        // Even a multi-line edit leaves Tab, Enter and Esc to the dialog keys.
-        DefaultHandler(msg);
-        msg.Result &= ~DLGC_WANTALLKEYS;
-        msg.Result |= DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_HASSETSEL;
-        return true;
-    }
-    return TWinControl::WndProc(msg);
-}
-
-void TCustomEdit::DoEnter() {
-    if (AutoSelect && ::GetKeyState(VK_LBUTTON) >= 0) SelectAll();
-    TWinControl::DoEnter();
-}
-
-// ---- TLabel ----
-
-TLabel::TLabel(TWinControl& parent, const TControlLayout& layout)
-    : TControl(parent, layout, {"STATIC", SS_LEFT | SS_NOTIFY, 0}),
-      autoSize_(layout.Width == 0 || layout.Height == 0) {
-    if (autoSize_) AdjustBounds();
-}
-
-void TLabel::SetAutoSize(bool value) {
-    autoSize_ = value;
-    if (value) AdjustBounds();
-}
-
-void TLabel::AdjustBounds() {
-    WindowDc dc(wnd_);
-    SelectGuard sel(dc.get(), Font().Handle());
-    std::string text = Caption();
-    RECT r{0, 0, 0, 0};
-    if (text.empty()) {
-        TEXTMETRICA tm{};
-        ::GetTextMetricsA(dc.get(), &tm);
-        r.bottom = tm.tmHeight;
-    } else {
-        ::DrawTextA(dc.get(), text.c_str(), static_cast<int>(text.size()), &r,
-                    DT_CALCRECT | DT_LEFT | DT_EXPANDTABS);
-    }
-    RECT b = BoundsRect();
-    ::MoveWindow(wnd_, b.left, b.top, r.right, r.bottom, TRUE);
-    if (parent_) parent_->PlaceAfterSiblings();
-}
-
-void TLabel::FontChanged() {
-    if (autoSize_) AdjustBounds();
-}
-
-bool TLabel::WndProc(TMessage& msg) {
-    if (msg.Msg == WM_NCHITTEST && !OnClick && !OnDblClick) {
-        // As the platform's static without notifications: the mouse goes to
-        // what lies beneath, such as a field the text reaches over.
-        msg.Result = HTTRANSPARENT;
-        return true;
-    }
-    if (msg.Msg != WM_SETTEXT) return TControl::WndProc(msg);
-    DefaultHandler(msg);
-    if (autoSize_) AdjustBounds();
-    return true;
-}
-
-bool TLabel::Reflected(TMessage& msg) {
-    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == STN_CLICKED) {
-        Click();
-        return true;
-    }
-    if (msg.Msg == WM_COMMAND && HIWORD(msg.WParam) == STN_DBLCLK) {
-        if (OnDblClick) OnDblClick(this);
-        return true;
-    }
-    return TControl::Reflected(msg);
 }
 
 }  // namespace ui

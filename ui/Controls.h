@@ -221,15 +221,15 @@ protected:
     virtual void MouseMove(TShiftState shift, int x, int y);
     virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     // Font or colour changed; the window is told by the default.
-    virtual void FontChanged();
+    virtual void FontChanged() {}
     // Captures the mouse while a button is held (controls we paint).
     bool CaptureMouse = false;
 
-    // Binds the object to a window made elsewhere (forms).
-    void Attach(HWND wnd, WNDPROC defaultProc);
     // Makes the control's window.
     void CreateHandle(const TControlLayout& layout, const TCreateParams& params);
+    // The procedure of our own classes, and our subclass of the platform's.
     static LRESULT CALLBACK StaticWndProc(HWND, UINT, WPARAM, LPARAM) noexcept;
+    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR) noexcept;
     // Registers a window class of ours on first use.
     static const char* RegisterOwnClass(const char* name, UINT style = CS_DBLCLKS,
                                         HICON icon = nullptr);
@@ -249,9 +249,13 @@ private:
     friend class TForm;
     void ApplyFont();
     void ParentFontChanged();
+    LRESULT Dispatch(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
+    LRESULT CallDefault(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) const noexcept;
+    void Unbind(HWND wnd) noexcept;
 
     std::string name_;
-    WNDPROC defProc_ = nullptr;
+    // A platform control we subclass, rather than a window of our own class.
+    bool subclassed_ = false;
     TFont font_;
     bool parentFont_ = true;
     bool settingFont_ = false;
@@ -320,112 +324,5 @@ protected:
     bool WndProc(TMessage& msg) override;
     virtual void Paint(HDC dc) = 0;
 };
-
-// ---- standard controls ----
-
-class TPicture {
-public:
-    TBitmap& Bitmap() { return bitmap_; }
-
-private:
-    TBitmap bitmap_;
-};
-
-// Shows a picture, stretched to its size or at its top-left.
-class TImage : public TCustomControl {
-public:
-    TImage(TWinControl& parent, const TControlLayout& layout);
-    TPicture Picture;
-    bool Stretch = false;
-    bool AutoSize = false;
-    TCanvas& Canvas() { return Picture.Bitmap().Canvas(); }
-    // Shows the picture's current contents (and fits to it with AutoSize).
-    void Invalidate();
-
-protected:
-    void Paint(HDC dc) override;
-};
-
-class TButton : public TControl {
-public:
-    TButton(TWinControl& parent, const TControlLayout& layout);
-    int ModalResult = mrNone;
-    bool Default() const { return default_; }
-    bool Cancel() const { return cancel_; }
-    void Click() override;
-    bool Reflected(TMessage& msg) override;
-
-protected:
-    TButton(TWinControl& parent, const TControlLayout& layout, DWORD style);
-
-private:
-    friend class TForm;
-    bool default_ = false;
-    bool cancel_ = false;
-};
-
-class TCheckBox : public TButton {
-public:
-    TCheckBox(TWinControl& parent, const TControlLayout& layout);
-    bool Checked() const;
-    void SetChecked(bool checked);
-    void Click() override;
-    bool Reflected(TMessage& msg) override;
-};
-
-// The platform's edit control.
-class TCustomEdit : public TWinControl {
-public:
-    bool ReadOnly() const;
-    void SetReadOnly(bool value);
-    int MaxLength() const { return maxLength_; }
-    void SetMaxLength(int value);
-    bool AutoSelect = true;
-    void SelectAll();
-    int SelStart() const;
-    int SelLength() const;
-    void SetSel(int start, int length);
-    bool Modified() const;
-    TNotifyEvent OnChange;
-    bool Reflected(TMessage& msg) override;
-
-protected:
-    TCustomEdit(TWinControl& parent, const TControlLayout& layout, DWORD extraStyle = 0);
-    bool WndProc(TMessage& msg) override;
-    void DoEnter() override;
-
-private:
-    int maxLength_ = 0;
-};
-
-class TEdit : public TCustomEdit {
-public:
-    TEdit(TWinControl& parent, const TControlLayout& layout) : TCustomEdit(parent, layout) {}
-};
-
-// A static text on its parent's colour; fits its text unless given a size.
-class TLabel : public TControl {
-public:
-    TLabel(TWinControl& parent, const TControlLayout& layout);
-    void SetAutoSize(bool value);
-    bool AutoSize() const { return autoSize_; }
-    // Fits the control to its caption now.
-    void AdjustBounds();
-    bool Reflected(TMessage& msg) override;
-
-protected:
-    void FontChanged() override;
-    bool WndProc(TMessage& msg) override;
-
-private:
-    bool autoSize_ = true;
-};
-
-// Layout kinds of the controls above.
-constexpr TControlKind ckImage = &CreateControl<TImage>;
-constexpr TControlKind ckButton = &CreateControl<TButton>;
-constexpr TControlKind ckCheckBox = &CreateControl<TCheckBox>;
-constexpr TControlKind ckEdit = &CreateControl<TEdit>;
-constexpr TControlKind ckLabel = &CreateControl<TLabel>;
 
 }  // namespace ui

@@ -16,6 +16,10 @@ TInitProc InitProc = nullptr;
 
 namespace {
 const char kUtilClass[] = "TKestrixUtilWindow";
+// Posted to a form: the focus moved among windows that are not ours.
+constexpr UINT WM_FOCUSCHECK = WM_APP + 0x4F2;
+// Posted to the application's error window: errors wait to be shown.
+constexpr UINT WM_SHOWERRORS = WM_APP + 0x4F3;
 
 std::vector<TTerminateProc>& TerminateProcs() {
     static std::vector<TTerminateProc> procs;
@@ -31,7 +35,7 @@ LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept 
     auto it = UtilMethods().find(wnd);
     if (it == UtilMethods().end()) return ::DefWindowProcA(wnd, msg, wp, lp);
     TMessage m{msg, wp, lp, 0};
-    Guarded([&] {
+    GuardedCallback([&] {
         // A copy, which can fail as well: the method may deallocate its own
         // window.
         TWndMethod method = it->second;
@@ -221,20 +225,14 @@ int TForm::ShowModal() {
     HWND owner = previous && previous != wnd_ && ::IsWindowVisible(previous) ? previous : nullptr;
     DisabledWindows disabled{wnd_, {}};
     ::EnumThreadWindows(::GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
-    struct Restore {
-        TForm& form;
-        DisabledWindows& d;
-        HWND previous;
-        HWND owner;
-        ~Restore() {
-            form.modal_ = false;
-            for (HWND w : d.list)
-                if (::IsWindow(w)) ::EnableWindow(w, TRUE);
-            form.Hide();
-            if (owner) ::SetWindowLongPtrA(form.wnd_, GWLP_HWNDPARENT, 0);
-            if (previous && ::IsWindow(previous)) ::SetActiveWindow(previous);
-        }
-    } restore{*this, disabled, previous, owner};
+    ScopeExit restore([&] {
+        modal_ = false;
+        for (HWND w : disabled.list)
+            if (::IsWindow(w)) ::EnableWindow(w, TRUE);
+        Hide();
+        if (owner) ::SetWindowLongPtrA(wnd_, GWLP_HWNDPARENT, 0);
+        if (previous && ::IsWindow(previous)) ::SetActiveWindow(previous);
+    });
     if (disabled.failed) throw Exception("Out of memory");
     if (owner) ::SetWindowLongPtrA(wnd_, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
     modal_ = true;
@@ -342,6 +340,11 @@ void TForm::FocusChanged(HWND focus) {
         if (!in(oldChain, *it)) (*it)->DoEnter();
 }
 
+void TForm::FocusMovedElsewhere() noexcept {
+    if (focusCheckPosted_ || !wnd_) return;
+    focusCheckPosted_ = ::PostMessageA(wnd_, WM_FOCUSCHECK, 0, 0) != FALSE;
+}
+
 void TForm::UpdateDefaultButton() {
     // A focused push button takes the default look and Enter, as in dialogs.
     TButton* want = dynamic_cast<TButton*>(active_);
@@ -398,6 +401,10 @@ bool TForm::WndProc(TMessage& msg) {
         case WM_CLOSE:
             Close();
             return true;
+        case WM_FOCUSCHECK:
+            focusCheckPosted_ = false;
+            FocusChanged(::GetFocus());
+            return true;
         case WM_SETCURSOR:
             if (Screen.Cursor() != crDefault) {
                 ::SetCursor(CursorHandle(Screen.Cursor()));
@@ -441,20 +448,11 @@ void TApplication::Terminate() {
 }
 
 bool TApplication::ProcessMessage(MSG& msg) {
-    struct FreeDcs {
-        ~FreeDcs() { TWindowCanvas::FreeDeviceContexts(); }
-    } freeDcs;
+    ScopeExit freeDcs([] { TWindowCanvas::FreeDeviceContexts(); });
     TForm* form = TForm::FromHandle(msg.hwnd);
     if (!form || !form->PreTranslate(msg)) {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
-    }
-    // Focus that moved to a window not of ours, as an embedded object's;
-    // our own controls report it themselves.
-    HWND focus = ::GetFocus();
-    if (focus != lastFocus_) {
-        lastFocus_ = focus;
-        if (TForm* f = TForm::FromHandle(focus)) f->FocusChanged(focus);
     }
     return true;
 }
@@ -473,16 +471,17 @@ bool TApplication::HandleMessage() {
     return true;
 }
 
-void TApplication::ProcessMessages() {
+bool TApplication::ProcessMessages() {
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             terminated_ = true;
             ::PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
+            return false;
         }
         Guarded([&] { ProcessMessage(msg); });
     }
+    return true;
 }
 
 void TApplication::Run() {
@@ -495,6 +494,8 @@ void TApplication::Run() {
     }
     terminated_ = true;
     DestroyForms();
+    // Errors that came after the last message are shown all the same.
+    Guarded([this] { ShowPostedErrors(); });
 }
 
 void TApplication::DestroyForms() {
@@ -512,7 +513,64 @@ int TApplication::MessageBox(const std::string& text, UINT flags) {
 }
 
 void TApplication::HandleException(const std::exception& e) {
-    std::string text = e.what();
+    postedErrors_.push_back(e.what());
+    ShowPostedErrors();
+}
+
+void TApplication::PostException() noexcept {
+    std::string text;
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+            text = "Unknown error";
+        }
+    } catch (...) {
+        // No memory even for the text: shown as it can be, now.
+        HandleException();
+        return;
+    }
+    if (PostError(text)) return;
+    try {
+        HandleException(Exception(text));
+    } catch (...) {
+    }
+}
+
+bool TApplication::PostError(const std::string& text) noexcept {
+    try {
+        if (!errorWnd_) {
+            errorWnd_ = AllocateHWnd([this](TMessage& m) {
+                if (m.Msg == WM_SHOWERRORS)
+                    ShowPostedErrors();
+                else
+                    m.Result = ::DefWindowProcA(errorWnd_, m.Msg, m.WParam, m.LParam);
+            });
+        }
+        postedErrors_.push_back(text);
+    } catch (...) {
+        return false;
+    }
+    if (::PostMessageA(errorWnd_, WM_SHOWERRORS, 0, 0)) return true;
+    postedErrors_.pop_back();
+    return false;
+}
+
+void TApplication::ShowPostedErrors() {
+    // One box at a time: errors that come while one is up wait for it.
+    if (showingErrors_) return;
+    showingErrors_ = true;
+    ScopeExit done([this] { showingErrors_ = false; });
+    while (!postedErrors_.empty()) {
+        std::string text = std::move(postedErrors_.front());
+        postedErrors_.pop_front();
+        ShowError(text);
+    }
+}
+
+void TApplication::ShowError(const std::string& text) {
     if (OnException) {
         OnException(text);
         return;

@@ -5,7 +5,9 @@
 #include "ui/Canvas.h"
 #include "ui/Graphics.h"
 #include "ui/Handles.h"
+#include "ui/StdCtrls.h"
 
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -119,6 +121,9 @@ public:
     bool PreTranslate(MSG& msg);
     // The focus moved to a window of this form, ours or an embedded one.
     void FocusChanged(HWND focus);
+    // The focus moved to or within a window that is not ours (an embedded
+    // object's): the form looks where it is once the move is done.
+    void FocusMovedElsewhere() noexcept;
     bool CloseQuery();
 
 protected:
@@ -147,6 +152,7 @@ private:
     };
     std::vector<Filter> filters_;
     int nextFilter_ = 1;
+    bool focusCheckPosted_ = false;
 };
 
 class TScreen {
@@ -197,7 +203,9 @@ public:
     bool Terminated() const { return terminated_; }
     // One message, waiting for it; false when the loop should end.
     bool HandleMessage();
-    void ProcessMessages();
+    // The messages waiting now, each through the forms' filters and dialog
+    // keys; false when it met WM_QUIT (left for the outermost loop).
+    bool ProcessMessages();
     void DestroyForms();
 
     // A message box over the active window, captioned with the title; the
@@ -208,27 +216,47 @@ public:
     // OnException, when set, takes the place of the message box.
     void HandleException(const std::exception& e);
     void HandleException();  // the current exception
+    // The same for an exception that ends a window procedure or a COM
+    // release: no box runs inside those; the message is shown once the
+    // message loop has it back, in the order raised.
+    void PostException() noexcept;
     std::function<void(const std::string&)> OnException;
 
 private:
     bool ProcessMessage(MSG& msg);
+    bool PostError(const std::string& text) noexcept;
+    void ShowError(const std::string& text);
+    void ShowPostedErrors();
     std::string title_;
     bool terminated_ = false;
-    HWND lastFocus_ = nullptr;
+    std::deque<std::string> postedErrors_;
+    HWND errorWnd_ = nullptr;
+    bool showingErrors_ = false;
     ui::Icon icon_;
     TForm* mainForm_ = nullptr;
     std::vector<std::unique_ptr<TForm>> forms_;
 };
 extern TApplication Application;
 
-// Runs fn, and passes any exception to the application's handler: for every
-// Win32 callback, so that no C++ exception unwinds through system frames.
+// Runs fn, and passes any exception to the application's handler, so that
+// no C++ exception unwinds through system frames.
 template <class F>
 void Guarded(F&& fn) noexcept {
     try {
         fn();
     } catch (...) {
         Application.HandleException();
+    }
+}
+
+// The same where the system calls the program (a window procedure, a timer,
+// a COM release): the error is shown from the message loop.
+template <class F>
+void GuardedCallback(F&& fn) noexcept {
+    try {
+        fn();
+    } catch (...) {
+        Application.PostException();
     }
 }
 

@@ -100,6 +100,12 @@ struct IconTraits {
     static void close(Handle h) { ::DestroyIcon(h); }
 };
 
+struct HookTraits {
+    using Handle = HHOOK;
+    static Handle null() { return nullptr; }
+    static void close(Handle h) { ::UnhookWindowsHookEx(h); }
+};
+
 struct CoTaskMemTraits {
     using Handle = wchar_t*;
     static Handle null() { return nullptr; }
@@ -125,6 +131,7 @@ using Module = UniqueHandle<ModuleTraits>;
 using Window = UniqueHandle<WindowTraits>;
 using Menu = UniqueHandle<MenuTraits>;
 using Icon = UniqueHandle<IconTraits>;
+using WindowsHook = UniqueHandle<HookTraits>;
 // A string the system allocated for the caller (SHGetKnownFolderPath, ...).
 using CoTaskString = UniqueHandle<CoTaskMemTraits>;
 
@@ -170,6 +177,24 @@ private:
     void* p_;
 };
 
+// Runs a call when the scope ends, however it ends; Release() keeps it
+// from running. The call must not throw.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F fn) noexcept : fn_(std::move(fn)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() {
+        if (armed_) fn_();
+    }
+    void Release() noexcept { armed_ = false; }
+
+private:
+    F fn_;
+    bool armed_ = true;
+};
+
 // Reference to a COM interface.
 template <class T>
 class ComPtr {
@@ -193,6 +218,18 @@ public:
     T** put() noexcept { reset(); return &p_; }
     void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
+    // Another interface of the same object, by the interface's own IID.
+    template <class U>
+    HRESULT As(ComPtr<U>& out) const noexcept {
+        return As(__uuidof(U), out);
+    }
+    template <class U>
+    ComPtr<U> As() const noexcept {
+        ComPtr<U> out;
+        As(out);
+        return out;
+    }
+    // For an IID known only at run time.
     template <class U>
     HRESULT As(const IID& iid, ComPtr<U>& out) const noexcept {
         if (!p_) return E_POINTER;

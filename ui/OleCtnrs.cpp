@@ -7,15 +7,35 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace ui {
 
 namespace {
 
-// Interlocked reference counting for the container's own COM objects.
-class RefCount {
+// The container's own COM objects: interlocked counting, and the answer to
+// QueryInterface once the interface is found.
+template <class... Interfaces>
+class LocalComObject : public Interfaces... {
 public:
-    ULONG Add() noexcept { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-    ULONG Drop() noexcept { return static_cast<ULONG>(::InterlockedDecrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override {
+        return static_cast<ULONG>(::InterlockedIncrement(&refs_));
+    }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const auto n = static_cast<ULONG>(::InterlockedDecrement(&refs_));
+        if (n == 0) delete this;
+        return n;
+    }
+
+protected:
+    virtual ~LocalComObject() = default;
+    HRESULT Found(void* itf, void** out) noexcept {
+        *out = itf;
+        if (!itf) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
 
 private:
     volatile LONG refs_ = 1;
@@ -35,26 +55,16 @@ RECT ClientRect(HWND wnd) {
 
 // The form as the object sees it: no menus, no tool space, and the active
 // object remembered for its accelerators.
-class TOleFrame final : public IOleInPlaceFrame {
+class TOleFrame final : public LocalComObject<IOleInPlaceFrame> {
 public:
     explicit TOleFrame(TOleContainer* owner) : owner_(owner) {}
     void Detach() noexcept { owner_ = nullptr; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
         if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IOleWindow && iid != IID_IOleInPlaceUIWindow &&
-            iid != IID_IOleInPlaceFrame)
-            return E_NOINTERFACE;
-        *out = static_cast<IOleInPlaceFrame*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return refs_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        ULONG n = refs_.Drop();
-        if (n == 0) delete this;
-        return n;
+        const bool known = iid == IID_IUnknown || iid == IID_IOleWindow ||
+                           iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame;
+        return Found(known ? static_cast<IOleInPlaceFrame*>(this) : nullptr, out);
     }
 
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* wnd) noexcept override {
@@ -91,11 +101,10 @@ public:
     }
 
 private:
-    ~TOleFrame() = default;
+    ~TOleFrame() override = default;
     static bool NoSpace(LPCBORDERWIDTHS w) {
         return !w || (w->left == 0 && w->top == 0 && w->right == 0 && w->bottom == 0);
     }
-    RefCount refs_;
     TOleContainer* owner_;
 };
 
@@ -103,10 +112,8 @@ private:
 
 // One per embedded object; it outlives the container's interest in it as
 // long as the object holds it, and then answers without a container.
-class TOleSite final : public IOleClientSite,
-                       public IOleInPlaceSiteEx,
-                       public IOleControlSite,
-                       public IDispatch {
+class TOleSite final
+    : public LocalComObject<IOleClientSite, IOleInPlaceSiteEx, IOleControlSite, IDispatch> {
 public:
     explicit TOleSite(TOleContainer* owner)
         : owner_(owner), frame_(ComPtr<TOleFrame>::Attach(new TOleFrame(owner))) {}
@@ -118,26 +125,17 @@ public:
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
         if (!out) return E_POINTER;
-        *out = nullptr;
+        void* itf = nullptr;
         if (iid == IID_IUnknown || iid == IID_IOleClientSite)
-            *out = static_cast<IOleClientSite*>(this);
+            itf = static_cast<IOleClientSite*>(this);
         else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite ||
                  iid == IID_IOleInPlaceSiteEx)
-            *out = static_cast<IOleInPlaceSiteEx*>(this);
+            itf = static_cast<IOleInPlaceSiteEx*>(this);
         else if (iid == IID_IOleControlSite)
-            *out = static_cast<IOleControlSite*>(this);
+            itf = static_cast<IOleControlSite*>(this);
         else if (iid == IID_IDispatch)
-            *out = static_cast<IDispatch*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return refs_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        ULONG n = refs_.Drop();
-        if (n == 0) delete this;
-        return n;
+            itf = static_cast<IDispatch*>(this);
+        return Found(itf, out);
     }
 
     // IOleClientSite: nothing is saved, there is no moniker and no
@@ -172,7 +170,9 @@ public:
         return owner_->InPlaceActivated() ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE OnUIActivate() noexcept override {
-        return owner_ ? S_OK : E_UNEXPECTED;
+        if (!owner_) return E_UNEXPECTED;
+        owner_->ObjectFocusMoved();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc,
                                                LPRECT pos, LPRECT clip,
@@ -197,7 +197,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Scroll(SIZE) noexcept override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) noexcept override {
-        if (owner_) owner_->ActiveObjectChanged(nullptr);
+        if (owner_) {
+            owner_->ActiveObjectChanged(nullptr);
+            owner_->ObjectFocusMoved();
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() noexcept override {
@@ -240,7 +243,10 @@ public:
         // The form's dialog keys take what the object leaves.
         return S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE OnFocus(BOOL) noexcept override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnFocus(BOOL) noexcept override {
+        if (owner_) owner_->ObjectFocusMoved();
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE ShowPropertyFrame() noexcept override { return E_NOTIMPL; }
 
     // IDispatch: the ambient properties.
@@ -302,7 +308,7 @@ public:
     }
 
 private:
-    ~TOleSite() = default;
+    ~TOleSite() override = default;
 
     HRESULT AmbientFont(VARIANT& result) noexcept {
         try {
@@ -328,10 +334,62 @@ private:
         }
     }
 
-    RefCount refs_;
     TOleContainer* owner_;
     ComPtr<TOleFrame> frame_;
 };
+
+// ---- focus inside the objects ----
+
+namespace {
+// Containers whose objects are in place. An object that does not tell its
+// site when the focus moves among its windows is seen through a hook on
+// this thread's focus changes.
+std::vector<TOleContainer*>& FocusWatched() {
+    static std::vector<TOleContainer*> watched;
+    return watched;
+}
+WindowsHook& FocusHook() {
+    static WindowsHook hook;
+    return hook;
+}
+}  // namespace
+
+LRESULT CALLBACK TOleContainer::FocusHookProc(int code, WPARAM wp, LPARAM lp) noexcept {
+    if (code == HCBT_SETFOCUS) {
+        const HWND to = reinterpret_cast<HWND>(wp), from = reinterpret_cast<HWND>(lp);
+        for (TOleContainer* c : FocusWatched()) {
+            const HWND own = c->wnd_;
+            if (own && ((to && ::IsChild(own, to)) || (from && ::IsChild(own, from))))
+                c->ObjectFocusMoved();
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, wp, lp);
+}
+
+void TOleContainer::WatchFocus(bool on) noexcept {
+    auto& watched = FocusWatched();
+    auto it = std::find(watched.begin(), watched.end(), this);
+    if (!on) {
+        if (it != watched.end()) watched.erase(it);
+        if (watched.empty()) FocusHook().reset();
+        return;
+    }
+    if (it != watched.end()) return;
+    try {
+        watched.push_back(this);
+    } catch (...) {
+        // Without the hook, focus the object does not report goes unseen
+        // until it reaches one of our windows.
+        return;
+    }
+    if (!FocusHook())
+        FocusHook().reset(::SetWindowsHookExA(WH_CBT, &TOleContainer::FocusHookProc, nullptr,
+                                              ::GetCurrentThreadId()));
+}
+
+void TOleContainer::ObjectFocusMoved() noexcept {
+    if (TForm* form = wnd_ && !Dying() ? Form() : nullptr) form->FocusMovedElsewhere();
+}
 
 // ---- TOleContainer ----
 
@@ -343,7 +401,11 @@ TOleContainer::TOleContainer(TWinControl& parent, const TControlLayout& layout)
     CaptureMouse = false;
 }
 
-TOleContainer::~TOleContainer() { DestroyObject(); }
+TOleContainer::~TOleContainer() {
+    DestroyObject();
+    // Never left in the hook's list, whatever became of the object.
+    WatchFocus(false);
+}
 
 void TOleContainer::DestroyingWindows() noexcept {
     // The object goes while its window still has a parent.
@@ -383,7 +445,7 @@ void TOleContainer::QuietObjectCall(F&& f) noexcept {
 }
 
 void TOleContainer::AbandonObject() noexcept {
-    RemoveKeyFilter();
+    RemoveFormHooks();
     // Our own site stays alive for as long as the object may hold it, but
     // answers nothing any more.
     if (site_) site_->Detach();
@@ -415,7 +477,7 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
         if (siteFirst) OleCheck(object_->SetClientSite(site_.get()), what);
         ComPtr<IPersistStorage> storage;
         ComPtr<IPersistStreamInit> stream;
-        if (SUCCEEDED(object_.As(IID_IPersistStorage, storage)) && storage) {
+        if (SUCCEEDED(object_.As(storage)) && storage) {
             ComPtr<ILockBytes> bytes;
             OleCheck(::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()), what);
             OleCheck(::StgCreateDocfileOnILockBytes(
@@ -423,7 +485,7 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
                          storage_.put()),
                      what);
             OleCheck(storage->InitNew(storage_.get()), what);
-        } else if (SUCCEEDED(object_.As(IID_IPersistStreamInit, stream)) && stream) {
+        } else if (SUCCEEDED(object_.As(stream)) && stream) {
             OleCheck(stream->InitNew(), what);
         }
         if (!siteFirst) OleCheck(object_->SetClientSite(site_.get()), what);
@@ -459,7 +521,7 @@ void TOleContainer::DestroyObject() noexcept {
         }
         object->Close(OLECLOSE_NOSAVE);
         object->SetClientSite(nullptr);
-        RemoveKeyFilter();
+        RemoveFormHooks();
         if (site) site->Detach();
         inPlaceObject_.reset();
         activeObject_.reset();
@@ -474,7 +536,7 @@ void TOleContainer::DestroyObject() noexcept {
 ComPtr<IDispatch> TOleContainer::OleObject() const {
     if (!object_) RaiseNoObject();
     ComPtr<IDispatch> dispatch;
-    OleCheck(ForeignCall([&] { return object_.As(IID_IDispatch, dispatch); }),
+    OleCheck(ForeignCall([&] { return object_.As(dispatch); }),
              "The OLE object " + Quoted(progId_) + " has no automation interface");
     return dispatch;
 }
@@ -519,8 +581,9 @@ bool TOleContainer::InPlaceActivated() noexcept {
     ComPtr<IOleInPlaceObject> inPlace;
     // Called by the object itself, within a call of ours that runs in a
     // fault frame.
-    if (FAILED(object_.As(IID_IOleInPlaceObject, inPlace))) return false;
+    if (FAILED(object_.As(inPlace))) return false;
     inPlaceObject_ = inPlace;
+    WatchFocus(true);
     if (keyFilter_) return true;
     try {
         TForm* form = Form();
@@ -536,7 +599,7 @@ bool TOleContainer::InPlaceActivated() noexcept {
 }
 
 void TOleContainer::InPlaceDeactivated() noexcept {
-    RemoveKeyFilter();
+    RemoveFormHooks();
     inPlaceObject_.reset();
     activeObject_.reset();
 }
@@ -545,7 +608,8 @@ void TOleContainer::ActiveObjectChanged(IOleInPlaceActiveObject* object) noexcep
     activeObject_ = ComPtr<IOleInPlaceActiveObject>::Copy(object);
 }
 
-void TOleContainer::RemoveKeyFilter() noexcept {
+void TOleContainer::RemoveFormHooks() noexcept {
+    WatchFocus(false);
     if (keyFilter_ && filterForm_) filterForm_->RemoveMessageFilter(keyFilter_);
     keyFilter_ = 0;
     filterForm_ = nullptr;
@@ -559,7 +623,7 @@ bool TOleContainer::TranslateObjectKey(MSG& msg) noexcept {
     bool used = false;
     QuietObjectCall([&] {
         ComPtr<IOleInPlaceActiveObject> active = activeObject_;
-        if (!active) inPlaceObject_.As(IID_IOleInPlaceActiveObject, active);
+        if (!active) inPlaceObject_.As(active);
         used = active && active->TranslateAccelerator(&msg) == S_OK;
     });
     return used;

@@ -55,11 +55,15 @@ private:
     bool InPlaceActivated() noexcept;
     void InPlaceDeactivated() noexcept;
     void ActiveObjectChanged(IOleInPlaceActiveObject* object) noexcept;
+    // The focus may have moved into, within or out of the object.
+    void ObjectFocusMoved() noexcept;
+    void WatchFocus(bool on) noexcept;
+    static LRESULT CALLBACK FocusHookProc(int code, WPARAM wp, LPARAM lp) noexcept;
     bool Iconic() const noexcept { return aspect_ == DVASPECT_ICON; }
 
     HWND ObjectWindow() const noexcept;
     void ResizeObject() noexcept;
-    void RemoveKeyFilter() noexcept;
+    void RemoveFormHooks() noexcept;
     bool TranslateObjectKey(MSG& msg) noexcept;
     [[noreturn]] void RaiseNoObject() const;
     // Runs a call into the object; a fault abandons it and raises.

@@ -54,4 +54,16 @@ std::wstring ProgramCommand(const std::wstring& path) {
     return L"\"" + path + L"\"";
 }
 
+char AnsiChar(wchar_t c) {
+    char out[4] = {};
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, &c, 1, out, sizeof out, nullptr, nullptr);
+    return n == 1 ? out[0] : '?';
+}
+
+wchar_t WideChar(char c) {
+    wchar_t out = 0;
+    return ::MultiByteToWideChar(CP_ACP, 0, &c, 1, &out, 1) == 1 ? out
+                                                                 : static_cast<unsigned char>(c);
+}
+
 }  // namespace ui

@@ -12,6 +12,10 @@ namespace ui {
 std::wstring WideString(const std::string& s);
 std::string AnsiString(const wchar_t* s, int length);
 std::string AnsiString(BSTR s);
+// One character between UTF-16 and the code page; '?' where the code page
+// has no single byte for it.
+char AnsiChar(wchar_t c);
+wchar_t WideChar(char c);
 
 // UTF-8 carries the program's messages, so that a path the code page
 // cannot spell still reaches the user whole.

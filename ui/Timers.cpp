@@ -39,7 +39,7 @@ void TTimer::Update() {
             // A copy, since the handler may destroy this timer; nothing of
             // it is touched afterwards.
             std::function<void()> handler = OnTimer;
-            Guarded(handler);
+            GuardedCallback(handler);
         });
     }
     if (!::SetTimer(wnd_, kTimerId, interval_, nullptr)) {

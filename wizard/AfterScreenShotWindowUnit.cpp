@@ -297,10 +297,7 @@ decltype(auto) TAfterScreenShotWindow::PluginCall(int row, const char* call, F&&
     if (row < 0) row = pluginRow_;
     KeepPicture();
     NoteCall(row >= 0 && row < ActionsView.Count() ? ActionsView.Item(row).Caption() : std::string(), call);
-    struct EndNote {
-        TAfterScreenShotWindow& form;
-        ~EndNote() { form.NoteCall("", ""); }
-    } endNote{*this};
+    ScopeExit endNote([this] { NoteCall("", ""); });
     try {
         return ForeignCall(std::forward<F>(f));
     } catch (const EForeignFault& fault) {
@@ -403,10 +400,7 @@ bool TAfterScreenShotWindow::RunCurrentPlugin() {
     ComPtr<IStream> stream = BitmapFileStream(ScreenShot.Picture.Bitmap());
 
     Hide();
-    struct ShowAgain {
-        TAfterScreenShotWindow& form;
-        ~ShowAgain() { form.Show(); }
-    } showAgain{*this};
+    ScopeExit showAgain([this] { Show(); });
     PluginCall(-1, "Execute", [&] {
         automation::OleCheckCall(
             CurrentPlugin->Execute(stream.get(),

@@ -29,11 +29,6 @@ void ShowError(const std::string& text) {
     ::MessageBoxW(::GetActiveWindow(), WideFromUtf8(text).c_str(),
                   WideString(Application.Title()).c_str(), MB_OK | MB_ICONSTOP);
 }
-
-struct LocalArgs {
-    LPWSTR* argv;
-    ~LocalArgs() { ::LocalFree(argv); }
-};
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -44,16 +39,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ShowError("Cannot initialise OLE");
         return 1;
     }
-    struct OleEnd {
-        ~OleEnd() { ::OleUninitialize(); }
-    } oleEnd;
+    ScopeExit oleEnd([] { ::OleUninitialize(); });
     try {
         int argc = 0;
-        LocalArgs args{::CommandLineToArgvW(::GetCommandLineW(), &argc)};
+        LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+        ScopeExit freeArgs([argv] { ::LocalFree(argv); });
         std::wstring plugin, picturePath;
         int bits = 0;
-        for (int i = 1; args.argv && i < argc; ++i) {
-            std::wstring arg = args.argv[i];
+        for (int i = 1; argv && i < argc; ++i) {
+            std::wstring arg = argv[i];
             if (arg.rfind(L"/bits:", 0) == 0) {
                 // A wrong number is refused with the depths that exist.
                 bits = static_cast<int>(std::wcstol(arg.c_str() + 6, nullptr, 10));
@@ -74,7 +68,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         automation::ComServerInstance server;
         const automation::ComClassEntry classes[] = {kKestrixObjectClass};
         automation::RegisterComClasses(*server, classes);
-        automation::ErrorHandler = [] { Application.HandleException(); };
+        automation::ErrorHandler = [] { Application.PostException(); };
         KestrixObjectFactory().RegisterClassObject();
         std::unique_ptr<TPluginHostWindow> host(new TPluginHostWindow(AnsiString(plugin.data(),
                                                 static_cast<int>(plugin.size())), picture));

@@ -179,10 +179,7 @@ void TPluginHostWindow::NextClick() {
                              std::to_string(stat.cbSize.QuadPart) + " bytes";
     {
         Hide();
-        struct ShowAgain {
-            TPluginHostWindow& form;
-            ~ShowAgain() { form.Show(); }
-        } showAgain{*this};
+        ScopeExit showAgain([this] { Show(); });
         hr = plugin_->Execute(stream.get(), static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())),
                               &result);
     }

@@ -256,7 +256,7 @@ HRESULT TOptionsControl::Activate(bool uiActivate, HWND parentHint, LPCRECT rect
         return S_OK;
     }
     ComPtr<IOleInPlaceSite> inPlace;
-    if (site_ && SUCCEEDED(site_.As(IID_IOleInPlaceSite, inPlace)) && inPlace &&
+    if (site_ && SUCCEEDED(site_.As(inPlace)) && inPlace &&
         inPlace->CanInPlaceActivate() == S_OK) {
         inPlace->OnInPlaceActivate();
         inPlaceSite_ = inPlace;

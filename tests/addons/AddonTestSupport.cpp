@@ -85,11 +85,11 @@ ShownOptions::ShownOptions(const CLSID& options, IKestrixPlugin* plugin) {
                                        IID_IKestrixPluginOptions, options_.put_void()));
     if (!options_) return;
     EXPECT_EQ(S_OK, options_->SetPlugin(plugin));
-    EXPECT_EQ(S_OK, options_.As(IID_IOleObject, object_));
+    EXPECT_EQ(S_OK, options_.As(object_));
     RECT rect = {0, 0, 542, 260};
     EXPECT_EQ(S_OK, object_->DoVerb(OLEIVERB_SHOW, nullptr, nullptr, 0, host_.get(), &rect));
     ComPtr<IOleWindow> window;
-    if (SUCCEEDED(options_.As(IID_IOleWindow, window))) window->GetWindow(&page_);
+    if (SUCCEEDED(options_.As(window))) window->GetWindow(&page_);
     EXPECT_TRUE(page_ && ::IsWindowVisible(page_));
 }
 

@@ -513,6 +513,8 @@ TEST_F(KestrixWindowTest, AFailingDialogIsDestroyedAndTheErrorShown) {
     Send(WM_LBUTTONUP, 0, 20, 20);
     EXPECT_EQ(AfterScreenShotWindow, nullptr);
     EXPECT_EQ(::FindWindowA("TAfterScreenShotWindow", nullptr), nullptr);
+    // Shown from the loop, once the mouse message is done.
+    PumpUntil([&] { return !RecordedErrors().empty(); }, 2000);
     ASSERT_EQ(RecordedErrors().size(), 1u);
     EXPECT_EQ(RecordedErrors()[0], "Show failed");
     PumpUntil([&] { return !wnd_->Capturing(); }, 2000);

@@ -143,7 +143,7 @@ TEST(ComObject, CountsItselfAndIsReleasedOnce) {
     ASSERT_EQ(S_OK, factory.CreateInstance(nullptr, IID_IKestrixObject, object.put_void()));
     EXPECT_EQ(1, server.objects);
     ComPtr<IUnknown> other;
-    ASSERT_EQ(S_OK, object.As(IID_IUnknown, other));
+    ASSERT_EQ(S_OK, object.As(other));
     object.reset();
     EXPECT_EQ(1, server.objects);
     other.reset();

@@ -294,12 +294,12 @@ TEST_F(KestrixObjectTest, MalformedAndUnknownIdentifiersRaise) {
 TEST_F(KestrixObjectTest, ErrorInformationIsOffered) {
     ComPtr<IKestrixObject> directory = NewDirectory();
     ComPtr<ISupportErrorInfo> support;
-    ASSERT_EQ(S_OK, directory.As(IID_ISupportErrorInfo, support));
+    ASSERT_EQ(S_OK, directory.As(support));
     EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_IKestrixObject));
     EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IKestrixPlugin));
 
     ComPtr<IProvideClassInfo> classInfo;
-    ASSERT_EQ(S_OK, directory.As(IID_IProvideClassInfo, classInfo));
+    ASSERT_EQ(S_OK, directory.As(classInfo));
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, classInfo->GetClassInfo(info.put()));
     TYPEATTR* attr = nullptr;
@@ -311,11 +311,11 @@ TEST_F(KestrixObjectTest, ErrorInformationIsOffered) {
 
     // One identity for every interface.
     ComPtr<IUnknown> a, b;
-    directory.As(IID_IUnknown, a);
-    classInfo.As(IID_IUnknown, b);
+    directory.As(a);
+    classInfo.As(b);
     EXPECT_EQ(a.get(), b.get());
     ComPtr<IDispatch> none;
-    EXPECT_EQ(E_NOINTERFACE, directory.As(IID_IDispatch, none));
+    EXPECT_EQ(E_NOINTERFACE, directory.As(none));
 }
 
 TEST_F(KestrixObjectTest, CreatorFindsTheProgramsOwnFactory) {

@@ -229,9 +229,9 @@ TEST_F(TestPluginTest, TheNotAPluginClassAnswersOnlyIUnknown) {
     ASSERT_EQ(S_OK, ::CoCreateInstance(test_plugin::CLSID_TestNotAPlugin, nullptr,
                                        CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void()));
     ComPtr<IKestrixPlugin> plugin;
-    EXPECT_EQ(E_NOINTERFACE, object.As(IID_IKestrixPlugin, plugin));
+    EXPECT_EQ(E_NOINTERFACE, object.As(plugin));
     ComPtr<IDispatch> dispatch;
-    EXPECT_EQ(E_NOINTERFACE, object.As(IID_IDispatch, dispatch));
+    EXPECT_EQ(E_NOINTERFACE, object.As(dispatch));
 }
 
 // ---- The options object in a container -------------------------------------
@@ -384,9 +384,9 @@ TEST_F(TestPluginOptionsTest, ShowsInPlaceAndHandsItsSettingsToThePlugin) {
         ComPtr<IPersistStorage> persist;
         ComPtr<IOleInPlaceObject> inPlaceObject;
         ComPtr<IOleInPlaceActiveObject> activeObject;
-        EXPECT_EQ(S_OK, options.As(IID_IPersistStorage, persist));
-        EXPECT_EQ(S_OK, options.As(IID_IOleInPlaceObject, inPlaceObject));
-        EXPECT_EQ(S_OK, options.As(IID_IOleInPlaceActiveObject, activeObject));
+        EXPECT_EQ(S_OK, options.As(persist));
+        EXPECT_EQ(S_OK, options.As(inPlaceObject));
+        EXPECT_EQ(S_OK, options.As(activeObject));
 
         ASSERT_EQ(S_OK, options->SetClientSite(&site));
         RECT rect = {10, 20, 250, 140};
@@ -413,7 +413,7 @@ TEST_F(TestPluginOptionsTest, ShowsInPlaceAndHandsItsSettingsToThePlugin) {
         // The automation side: SetPlugin, then SaveSettings passes the
         // edit field's text on, and Execute shows it.
         ComPtr<IKestrixPluginOptions> automation;
-        ASSERT_EQ(S_OK, options.As(IID_IKestrixPluginOptions, automation));
+        ASSERT_EQ(S_OK, options.As(automation));
         ComPtr<IKestrixPlugin> plugin = NewPlugin(test_plugin::CLSID_TestPluginA);
         EXPECT_EQ(S_OK, automation->SetPlugin(plugin.get()));
         ::SetDlgItemTextA(wnd, 100, "chosen setting");

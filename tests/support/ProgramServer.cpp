@@ -11,7 +11,7 @@ void StartProgramServer() {
     static const bool started = [] {
         const automation::ComClassEntry classes[] = {kKestrixObjectClass};
         automation::RegisterComClasses(*server, classes);
-        automation::ErrorHandler = [] { ui::Application.HandleException(); };
+        automation::ErrorHandler = [] { ui::Application.PostException(); };
         ui::InitProc = automation::ChainComInitHook(ui::InitProc);
         ui::InitProc = automation::ChainServerInitHook(ui::InitProc);
         ui::AddTerminateProc(automation::ConfirmServerShutdown);

@@ -82,10 +82,7 @@ bool SetKeyDacl(HKEY key, const char* sddl) {
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
                                                                 nullptr))
         return false;
-    struct Free {
-        PSECURITY_DESCRIPTOR sd;
-        ~Free() { ::LocalFree(sd); }
-    } free{sd};
+    ui::ScopeExit free([sd] { ::LocalFree(sd); });
     return ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
 }
 

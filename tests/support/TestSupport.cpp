@@ -25,18 +25,9 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
     for (;;) {
         if (cond()) return true;
         if (::GetTickCount() - start > timeoutMs) return false;
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                return cond();
-            }
-            if (TForm* f = TForm::FromHandle(msg.hwnd))
-                if (f->PreTranslate(msg)) continue;
-            ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
-            TWindowCanvas::FreeDeviceContexts();
-        }
+        // The program's own pump, so that filters, dialog keys and focus
+        // events run here as they do there.
+        if (!Application.ProcessMessages()) return cond();
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
 }

@@ -57,10 +57,8 @@ bool OpenFromTray(const char* item, Form*& slot, std::function<void(Form&)> insi
     using W = TrayWatch<Form>;
     W::watched = &slot;
     W::fired = false;
-    struct Dog {
-        UINT_PTR id;
-        ~Dog() { ::KillTimer(nullptr, id); }
-    } dog{::SetTimer(nullptr, 0, timeoutMs, &W::Fire)};
+    const UINT_PTR dogTimer = ::SetTimer(nullptr, 0, timeoutMs, &W::Fire);
+    ui::ScopeExit dog([dogTimer] { ::KillTimer(nullptr, dogTimer); });
     bool opened = false;
     POINT icon;
     if (!KestrixWnd || !TrayIconPoint(icon)) return false;

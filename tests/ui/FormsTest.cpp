@@ -5,6 +5,7 @@
 #include "tests/support/Input.h"
 #include "tests/support/TestSupport.h"
 #include "ui/ComCtrls.h"
+#include "ui/Exception.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
 
@@ -118,6 +119,36 @@ TEST_F(FormsTest, TabAndShiftTabRunFocusEventsAcrossContainersInOrder) {
     const std::vector<std::string> expected = {"-Edit1", "+Book",  "+First", "+Panel", "+Edit2",
                                                "-Edit2", "-Panel", "-First", "-Book",  "+Edit1"};
     EXPECT_EQ(log, expected);
+}
+
+TEST_F(FormsTest, ErrorsRaisedInsideAMessageAreShownFromTheLoopInTheirOrder) {
+    NestedForm form;
+    ShowActive(form);
+    int raised = 0;
+    form.Go.OnClick = [&](TControl*) { throw Exception("Go failed " + std::to_string(++raised)); };
+    ::SendMessageA(form.Go.Handle(), BM_CLICK, 0, 0);
+    ::SendMessageA(form.Go.Handle(), BM_CLICK, 0, 0);
+    EXPECT_EQ(2, raised);
+    EXPECT_TRUE(RecordedErrors().empty()) << "shown inside the window procedure";
+    EXPECT_TRUE(PumpUntil([] { return RecordedErrors().size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"Go failed 1", "Go failed 2"}), RecordedErrors());
+    RecordedErrors().clear();
+}
+
+TEST_F(FormsTest, TypedCharactersReachAnEditWholeThroughItsKeyHandler) {
+    NestedForm form;
+    ShowActive(form);
+    std::string seen;
+    form.Edit1.OnKeyPress = [&](TControl*, char& key) {
+        seen += key;
+        if (key == 'a') key = 'b';
+    };
+    form.Edit1.SetFocus();
+    for (wchar_t c : {L'\u20AC', L'a'}) ::PostMessageW(form.Edit1.Handle(), WM_CHAR, c, 1);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 2; }));
+    wchar_t text[8] = {};
+    ::GetWindowTextW(form.Edit1.Handle(), text, 8);
+    EXPECT_STREQ(L"\u20ACb", text);
 }
 
 TEST_F(FormsTest, MnemonicsFocusTheControlAfterALabelAndPressButtons) {

@@ -30,16 +30,10 @@ LONG CALLBACK CountCrash(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Messages through the application's own loop, which notices focus that
-// moved into an embedded window.
+// What is waiting handled first, then messages until cond() holds.
 bool Settle(const std::function<bool()>& cond) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        Application.ProcessMessages();
-        if (cond()) return true;
-        if (::GetTickCount() - start > 5000) return false;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    Application.ProcessMessages();
+    return PumpUntil(cond);
 }
 
 // A line of the plug-in's log about an options object of this letter; the
@@ -134,7 +128,7 @@ TEST_F(OleContainerTest, ShowsTheObjectInPlaceStretchedToTheContainer) {
     EXPECT_EQ(160, rc.bottom);
 
     ComPtr<IKestrixPluginOptions> automation;
-    EXPECT_EQ(S_OK, form.Container.OleObject().As(IID_IKestrixPluginOptions, automation));
+    EXPECT_EQ(S_OK, form.Container.OleObject().As(automation));
 }
 
 TEST_F(OleContainerTest, ANewObjectReplacesTheOldAndAFailureLeavesNone) {
@@ -215,19 +209,46 @@ TEST_F(OleContainerTest, TabClicksAndKeysReachTheObject) {
     EXPECT_TRUE(LogHas('A', "TranslateAccelerator 81"));
 }
 
+TEST_F(OleContainerTest, FocusThatPassesNoWindowOfOursRunsTheEventsInAnyLoop) {
+    HostForm& form = *form_;
+    form.ShowOptions(L"KestrixTest.OptionsA");
+    HWND inner = form.OptionsEdit();
+    ASSERT_TRUE(inner);
+    ASSERT_TRUE(Settle([&] { return form.Before.Focused(); }));
+    std::string events;
+    form.Container.OnEnter = [&](TControl*) { events += '+'; };
+    form.Container.OnExit = [&](TControl*) { events += '-'; };
+    // A loop of the system's, as a message box or a menu runs: it only
+    // dispatches.
+    auto plainLoop = [](const std::function<bool()>& cond) {
+        const DWORD start = ::GetTickCount();
+        while (!cond() && ::GetTickCount() - start < 5000) {
+            MSG msg;
+            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+        return cond();
+    };
+    ::SetFocus(nullptr);
+    ::SetFocus(inner);
+    EXPECT_TRUE(plainLoop([&] { return events == "+"; })) << events;
+    ::SetFocus(form.After.Handle());
+    EXPECT_TRUE(plainLoop([&] { return events == "+-"; })) << events;
+}
+
 TEST_F(OleContainerTest, TheSiteAnswersTheObjectAndOutlivesIt) {
     HostForm& form = *form_;
     form.ShowOptions(L"KestrixTest.OptionsC");
     ComPtr<IOleObject> object;
-    ASSERT_EQ(S_OK, form.Container.OleObject().As(IID_IOleObject, object));
+    ASSERT_EQ(S_OK, form.Container.OleObject().As(object));
     ComPtr<IOleClientSite> site;
     ASSERT_EQ(S_OK, object->GetClientSite(site.put()));
     ComPtr<IOleInPlaceSiteEx> inPlace;
     ComPtr<IOleControlSite> control;
     ComPtr<IDispatch> ambient;
-    ASSERT_EQ(S_OK, site.As(IID_IOleInPlaceSiteEx, inPlace));
-    EXPECT_EQ(S_OK, site.As(IID_IOleControlSite, control));
-    ASSERT_EQ(S_OK, site.As(IID_IDispatch, ambient));
+    ASSERT_EQ(S_OK, site.As(inPlace));
+    EXPECT_EQ(S_OK, site.As(control));
+    ASSERT_EQ(S_OK, site.As(ambient));
 
     auto get = [&](DISPID id, VARIANT& v) {
         DISPPARAMS none = {};

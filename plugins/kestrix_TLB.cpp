@@ -38,7 +38,7 @@ HRESULT CallGetPlugin(IKestrixObject& directory, const std::string& pluginNick,
 
 ComPtr<IKestrixPluginOptions> PluginOptionsOf(const ComPtr<IDispatch>& object) {
     ComPtr<IKestrixPluginOptions> options;
-    OleCheck(object.As(IID_IKestrixPluginOptions, options),
+    OleCheck(object.As(options),
              "The plug-in's options object does not support IKestrixPluginOptions");
     return options;
 }

@@ -3,10 +3,7 @@
 void FillPluginList(ui::TListView& view, const std::vector<ListedPlugin>& plugins,
                     bool keepWithoutEntry) {
     view.BeginUpdate();
-    struct Update {
-        ui::TListView& view;
-        ~Update() { view.EndUpdate(); }
-    } update{view};
+    ui::ScopeExit update([&] { view.EndUpdate(); });
     view.Clear();
     for (const ListedPlugin& plugin : plugins) {
         if (!plugin.entry && !keepWithoutEntry) continue;

@@ -418,7 +418,7 @@ TEST_F(SaveToFileTest, WritesEveryFormat) {
 TEST_F(SaveToFileTest, AnswersThroughIDispatch) {
     ComPtr<IKestrixPlugin> plugin = NewPlugin();
     ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(S_OK, plugin.As(IID_IDispatch, dispatch));
+    ASSERT_EQ(S_OK, plugin.As(dispatch));
     UINT count = 0;
     EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
     EXPECT_EQ(1u, count);

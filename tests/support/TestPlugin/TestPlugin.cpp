@@ -112,7 +112,7 @@ HRESULT Fail(char letter, const char* method, HRESULT status) {
         create->SetDescription(const_cast<LPOLESTR>(ui::WideString(text).c_str()));
         create->SetSource(const_cast<LPOLESTR>(L"KestrixTestPlugin"));
         ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(IID_IErrorInfo, info))) ::SetErrorInfo(0, info.get());
+        if (SUCCEEDED(create.As(info))) ::SetErrorInfo(0, info.get());
     }
     return status;
 }

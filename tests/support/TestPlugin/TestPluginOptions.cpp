@@ -117,7 +117,7 @@ public:
         if (!client) client = ComPtr<IOleClientSite>::Copy(site);
         if (!client) return E_UNEXPECTED;
         ComPtr<IOleInPlaceSite> inPlace;
-        if (SUCCEEDED(client.As(IID_IOleInPlaceSite, inPlace)) && inPlace &&
+        if (SUCCEEDED(client.As(inPlace)) && inPlace &&
             inPlace->CanInPlaceActivate() == S_OK)
             return TOptionsControl::DoVerb(verb, msg, site, index, parent, rect);
         // No place in the container: a window of its own, the page inside.
@@ -190,8 +190,8 @@ protected:
         if (msg == WM_ERASEBKGND) {
             RECT rc;
             ::GetClientRect(Page(), &rc);
-            ui::GdiObject brush(::CreateSolidBrush(OptionsColor(letter_)));
-            ::FillRect(reinterpret_cast<HDC>(wp), &rc, static_cast<HBRUSH>(brush.get()));
+            ui::GdiBrush brush(::CreateSolidBrush(OptionsColor(letter_)));
+            ::FillRect(reinterpret_cast<HDC>(wp), &rc, brush.get());
             result = 1;
             return true;
         }

@@ -11,8 +11,8 @@
 #include <string>
 
 // Version of the type library.
-constexpr WORD kestrixMajorVersion = 1;
-constexpr WORD kestrixMinorVersion = 0;
+constexpr WORD kKestrixMajorVersion = 1;
+constexpr WORD kKestrixMinorVersion = 0;
 
 // LIBID_kestrix, IID_IKestrixObject, IID_IKestrixPlugin,
 // IID_IKestrixPluginOptions and CLSID_KestrixObject are defined in

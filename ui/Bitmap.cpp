@@ -63,12 +63,7 @@ int BitsPerPixel(TPixelFormat format) {
 namespace {
 
 // Pixels are handled as 0x00RRGGBB, rows bottom-up as in the DIB.
-inline int Red(uint32_t c) { return static_cast<int>(c >> 16 & 0xFF); }
-inline int Green(uint32_t c) { return static_cast<int>(c >> 8 & 0xFF); }
-inline int Blue(uint32_t c) { return static_cast<int>(c & 0xFF); }
-inline uint32_t Pack(int r, int g, int b) {
-    return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
-}
+using namespace pixel;
 inline RGBQUAD Quad(uint32_t c) {
     return RGBQUAD{static_cast<BYTE>(Blue(c)), static_cast<BYTE>(Green(c)), static_cast<BYTE>(Red(c)), 0};
 }

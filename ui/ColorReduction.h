@@ -9,6 +9,16 @@
 
 namespace ui {
 
+// The channels of a 0x00RRGGBB pixel, and one made of them.
+namespace pixel {
+inline int Red(uint32_t c) { return static_cast<int>(c >> 16 & 0xFF); }
+inline int Green(uint32_t c) { return static_cast<int>(c >> 8 & 0xFF); }
+inline int Blue(uint32_t c) { return static_cast<int>(c & 0xFF); }
+inline uint32_t Pack(int r, int g, int b) {
+    return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+}
+}  // namespace pixel
+
 // How a picture is re-encoded in a format that holds fewer colours than it
 // has.
 struct TColorReduction {

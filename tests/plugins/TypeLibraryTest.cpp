@@ -328,8 +328,8 @@ TEST_F(TypeLibraryTest, IdentifiersAreDistinctAndTheDeclarationsMatch) {
     EXPECT_EQ(IID_IKestrixObject, __uuidof(IKestrixObject));
     EXPECT_EQ(IID_IKestrixPlugin, __uuidof(IKestrixPlugin));
     EXPECT_EQ(IID_IKestrixPluginOptions, __uuidof(IKestrixPluginOptions));
-    EXPECT_EQ(kestrixMajorVersion, 1);
-    EXPECT_EQ(kestrixMinorVersion, 0);
+    EXPECT_EQ(kKestrixMajorVersion, 1);
+    EXPECT_EQ(kKestrixMinorVersion, 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // as long as it holds the program's thread; and the time from the selection
 // to the wizard on screen, with the test plug-ins listed, with the copy
 // against without it. Prints ratios.
+#include "bench/BenchProgram.h"
 #include "bench/BenchTiming.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "tests/support/ProgramServer.h"
@@ -115,13 +116,7 @@ void OpenRatio() {
 }  // namespace
 
 int main() {
-    // The program's server and directory class, as the program main has them.
-    testing_support::StartProgramServer();
-    ::OleInitialize(nullptr);
-    ::SetProcessDPIAware();
-    Application.SetTitle("Kestrix");
-    Application.OnException = [](const std::string& text) { std::printf("error: %s\n", text.c_str()); };
-    KestrixObjectFactory().RegisterClassObject();
+    bench::StartAsProgram();
     test_plugin::RunRegsvr32(true);
     WriteRatio();
     OpenRatio();

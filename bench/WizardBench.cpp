@@ -3,6 +3,7 @@
 // installed plug-ins against the bare GetPlugin + GetPluginInfo calls for
 // them; and the process's private memory before and after 20 wizard runs
 // with a plug-in. Prints ratios.
+#include "bench/BenchProgram.h"
 #include "bench/BenchTiming.h"
 #include "bench/HostProcess.h"
 #include "automation/ComObj.h"
@@ -238,14 +239,7 @@ void MemoryAfterRuns() {
 }  // namespace
 
 int main() {
-    // The program's server and directory class, as the program main has them.
-    testing_support::StartProgramServer();
-    ::OleInitialize(nullptr);
-    ::SetProcessDPIAware();
-    Application.SetTitle("Kestrix");
-    Application.OnException = [](const std::string& text) { std::printf("error: %s\n", text.c_str()); };
-    // The program's own directory, as the running program serves it.
-    KestrixObjectFactory().RegisterClassObject();
+    bench::StartAsProgram();
     // The user's own plug-ins and settings stay out of it.
     const std::string scratch = "Software\\KestrixBench\\wizard-" + std::to_string(::GetCurrentProcessId());
     RegKey many, none;

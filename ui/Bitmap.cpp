@@ -156,11 +156,17 @@ std::vector<uint32_t> ReadPixels(TBitmapImage& image, int w, int h, int bpp) {
                 *out++ = table[index];
             }
         }
-    } else if (bpp == 24 || bpp == 32) {
-        const int step = bpp / 8;
+    } else if (bpp == 32) {
+        // Blue, green, red and a spare byte, read as one number.
+        for (int y = 0; y < h; ++y) {
+            const auto* p =
+                reinterpret_cast<const uint32_t*>(image.bits + static_cast<size_t>(y) * stride);
+            for (int x = 0; x < w; ++x) *out++ = p[x] & 0x00FFFFFF;
+        }
+    } else if (bpp == 24) {
         for (int y = 0; y < h; ++y) {
             const uint8_t* p = image.bits + static_cast<size_t>(y) * stride;
-            for (int x = 0; x < w; ++x, p += step) *out++ = Pack(p[2], p[1], p[0]);
+            for (int x = 0; x < w; ++x, p += 3) *out++ = Pack(p[2], p[1], p[0]);
         }
     } else {
         // Five and six bit channels widen as the platform widens them on the screen.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <type_traits>
 
 namespace ui {
 
@@ -33,7 +34,8 @@ void Quantize(const std::vector<uint32_t>& px, int w, int h, bool diffuse, bool 
         }
         return;
     }
-    // Errors in sixteenths, one pixel of margin on either side.
+    // Errors in sixteenths from the row before, one pixel of margin on
+    // either side; what goes on to the next pixel of the row is carried.
     std::vector<int> cur(static_cast<size_t>(w + 2) * 3), next(cur.size());
     for (int y = 0; y < h; ++y) {
         const uint32_t* row = px.data() + static_cast<size_t>(y) * w;
@@ -41,34 +43,47 @@ void Quantize(const std::vector<uint32_t>& px, int w, int h, bool diffuse, bool 
         const uint32_t* above = y + 1 < h ? row + w : nullptr;
         const uint32_t* below = y > 0 ? row - w : nullptr;
         std::fill(next.begin(), next.end(), 0);
-        const bool forward = y % 2 == 0;
-        const int dir = forward ? 1 : -1;
-        for (int i = 0; i < w; ++i) {
-            const int x = forward ? i : w - 1 - i;
-            const uint32_t c = row[x];
-            if (keepFlat && ((above && c == above[x]) || (below && c == below[x])) &&
-                ((x > 0 && c == row[x - 1]) || (x + 1 < w && c == row[x + 1]))) {
-                // In an area of one colour, its rim included: no error comes
-                // in or goes out, so the area stays one colour and its edges
-                // stay sharp.
-                put(x, y, pick(Red(c), Green(c), Blue(c), shown));
-                continue;
+        auto run = [&](auto direction) {
+            constexpr int dir = decltype(direction)::value;
+            int aheadR = 0, aheadG = 0, aheadB = 0;
+            for (int i = 0; i < w; ++i) {
+                const int x = dir > 0 ? i : w - 1 - i;
+                const uint32_t c = row[x];
+                if (keepFlat && ((above && c == above[x]) || (below && c == below[x])) &&
+                    ((x > 0 && c == row[x - 1]) || (x + 1 < w && c == row[x + 1]))) {
+                    // In an area of one colour, its rim included: no error
+                    // comes in or goes out, so the area stays one colour and
+                    // its edges stay sharp.
+                    put(x, y, pick(Red(c), Green(c), Blue(c), shown));
+                    aheadR = aheadG = aheadB = 0;
+                    continue;
+                }
+                const int* e = &cur[static_cast<size_t>(x + 1) * 3];
+                const int r = Clamp255(Red(c) + ((e[0] + aheadR + 8) >> 4));
+                const int g = Clamp255(Green(c) + ((e[1] + aheadG + 8) >> 4));
+                const int b = Clamp255(Blue(c) + ((e[2] + aheadB + 8) >> 4));
+                put(x, y, pick(r, g, b, shown));
+                const int er = r - Red(shown), eg = g - Green(shown), eb = b - Blue(shown);
+                aheadR = er * 7;
+                aheadG = eg * 7;
+                aheadB = eb * 7;
+                int* under = &next[static_cast<size_t>(x + 1) * 3];
+                under[-3 * dir] += er * 3;
+                under[1 - 3 * dir] += eg * 3;
+                under[2 - 3 * dir] += eb * 3;
+                under[0] += er * 5;
+                under[1] += eg * 5;
+                under[2] += eb * 5;
+                under[3 * dir] += er;
+                under[1 + 3 * dir] += eg;
+                under[2 + 3 * dir] += eb;
             }
-            int* e = &cur[static_cast<size_t>(x + 1) * 3];
-            const int r = Clamp255(Red(c) + ((e[0] + 8) >> 4));
-            const int g = Clamp255(Green(c) + ((e[1] + 8) >> 4));
-            const int b = Clamp255(Blue(c) + ((e[2] + 8) >> 4));
-            put(x, y, pick(r, g, b, shown));
-            const int err[3] = {r - Red(shown), g - Green(shown), b - Blue(shown)};
-            int* ahead = &cur[static_cast<size_t>(x + 1 + dir) * 3];
-            int* under = &next[static_cast<size_t>(x + 1) * 3];
-            for (int k = 0; k < 3; ++k) {
-                ahead[k] += err[k] * 7;
-                under[k - 3 * dir] += err[k] * 3;
-                under[k] += err[k] * 5;
-                under[k + 3 * dir] += err[k];
-            }
-        }
+        };
+        // Alternate rows run backwards.
+        if (y % 2 == 0)
+            run(std::integral_constant<int, 1>{});
+        else
+            run(std::integral_constant<int, -1>{});
         cur.swap(next);
     }
 }
@@ -103,62 +118,125 @@ private:
     uint8_t index_[kSize] = {};
 };
 
-// The nearest table entry of a colour (in RGB distance). The colour cube is
-// cut into cells of 8 x 8 x 8; each cell remembers, once asked, the entries
-// that can be nearest to some colour in it, so a look-up tries only those.
+// The nearest table entry of a colour (in RGB distance), the first of
+// equals. The colour cube is cut into small cells; each cell remembers, once
+// asked, the entries that can be nearest to some colour in it, closest
+// first, so that a look-up stops at the first entry that cannot beat the
+// best found; most cells have one, which the cell holds itself. A small
+// cell's entries are found among those of the large cell around it.
 class NearestEntry {
 public:
     explicit NearestEntry(const std::vector<uint32_t>& table)
-        : table_(table), first_(32768), count_(32768, kUnknown) {}
-
-    int operator()(int r, int g, int b) {
-        const int cell = (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
-        if (count_[cell] == kUnknown) Fill(cell);
-        const uint8_t* c = candidates_.data() + first_[cell];
-        const uint8_t* end = c + count_[cell];
-        int best = *c, bestDist = 1 << 30;
-        for (; c != end; ++c) {
-            const uint32_t e = table_[*c];
-            const int dr = Red(e) - r, dg = Green(e) - g, db = Blue(e) - b;
-            const int d = dr * dr + dg * dg + db * db;
-            if (d < bestDist) bestDist = d, best = *c;
-        }
-        return best;
+        : table_(table), large_(size_t{1} << 3 * (8 - kLarge)), small_(size_t{1} << 3 * (8 - kSmall)) {
+        for (size_t i = 0; i < table_.size(); ++i)
+            if (std::find(table_.begin(), table_.begin() + i, table_[i]) == table_.begin() + i)
+                all_.push_back({0, static_cast<int16_t>(Red(table_[i])),
+                                static_cast<int16_t>(Green(table_[i])),
+                                static_cast<int16_t>(Blue(table_[i])), static_cast<uint8_t>(i)});
     }
-    uint32_t Color(int index) const { return table_[index]; }
+
+    // The entry's index; `shown` is set to its colour.
+    int operator()(int r, int g, int b, uint32_t& shown) {
+        Cell& cell = small_[CellOf(r, g, b, kSmall)];
+        if (cell.count == kUnknown) {
+            Cell& large = large_[CellOf(r, g, b, kLarge)];
+            if (large.count == kUnknown)
+                Fill(large, r, g, b, kLarge, all_.data(), all_.data() + all_.size());
+            const Candidate* from = candidates_.data() + large.first;
+            if (large.count == 1) {
+                // Filling would grow the list under the pointers.
+                cell = large;
+            } else {
+                candidates_.reserve(candidates_.size() + large.count);
+                from = candidates_.data() + large.first;
+                Fill(cell, r, g, b, kSmall, from, from + large.count);
+            }
+        }
+        if (cell.count == 1) {
+            shown = cell.first & 0xFFFFFF;
+            return static_cast<int>(cell.first >> 24);
+        }
+        const Candidate* c = candidates_.data() + cell.first;
+        const Candidate* end = c + cell.count;
+        // The distance and the index in one number: the nearer, or of equals
+        // the first, is the smaller.
+        int best = 1 << 30;
+        for (; c != end && c->nearest << 8 <= best; ++c) {
+            const int dr = c->r - r, dg = c->g - g, db = c->b - b;
+            const int key = (dr * dr + dg * dg + db * db) << 8 | c->index;
+            best = key < best ? key : best;
+        }
+        shown = table_[best & 0xFF];
+        return best & 0xFF;
+    }
 
 private:
-    void Fill(int cell) {
-        const int lo[3] = {(cell >> 10) << 3, (cell >> 5 & 31) << 3, (cell & 31) << 3};
-        std::vector<int> nearDist(table_.size());
+    // Cells of 2^kSmall levels a side, inside cells of 2^kLarge.
+    static constexpr int kSmall = 3, kLarge = 5;
+    static constexpr uint32_t kUnknown = 0xFFFFFFFFu;
+
+    struct Candidate {
+        // The least distance from the cell to the entry.
+        int nearest;
+        int16_t r, g, b;
+        uint8_t index;
+    };
+    // The cell's candidates; of one, its index and colour, packed.
+    struct Cell {
+        uint32_t first = 0;
+        uint32_t count = kUnknown;
+    };
+
+    static size_t CellOf(int r, int g, int b, int shift) {
+        const int levels = 8 - shift;
+        return static_cast<size_t>((r >> shift) << 2 * levels | (g >> shift) << levels | b >> shift);
+    }
+
+    // Out of line, so that the look-up stays small enough to inline.
+    [[gnu::noinline]] void Fill(Cell& cell, int red, int green, int blue, int shift,
+                                const Candidate* from, const Candidate* to) {
+        const int side = (1 << shift) - 1;
+        const int lo[3] = {red >> shift << shift, green >> shift << shift, blue >> shift << shift};
+        const size_t start = candidates_.size();
         int bound = 1 << 30;
-        for (size_t i = 0; i < table_.size(); ++i) {
-            const int v[3] = {Red(table_[i]), Green(table_[i]), Blue(table_[i])};
+        for (const Candidate* e = from; e != to; ++e) {
+            const int v[3] = {e->r, e->g, e->b};
             int dmin = 0, dmax = 0;
             for (int k = 0; k < 3; ++k) {
-                const int below = lo[k] - v[k], above = v[k] - (lo[k] + 7);
+                const int below = lo[k] - v[k], above = v[k] - (lo[k] + side);
                 const int out = std::max({below, above, 0});
-                const int apart = std::max(std::abs(v[k] - lo[k]), std::abs(v[k] - lo[k] - 7));
+                const int apart = std::max(std::abs(v[k] - lo[k]), std::abs(v[k] - lo[k] - side));
                 dmin += out * out;
                 dmax += apart * apart;
             }
-            nearDist[i] = dmin;
             bound = std::min(bound, dmax);
+            if (dmin <= bound) candidates_.push_back({dmin, e->r, e->g, e->b, e->index});
         }
-        const size_t start = candidates_.size();
-        for (size_t i = 0; i < table_.size(); ++i)
-            if (nearDist[i] <= bound &&
-                std::find(table_.begin(), table_.begin() + i, table_[i]) == table_.begin() + i)
-                candidates_.push_back(static_cast<uint8_t>(i));
-        first_[cell] = static_cast<uint32_t>(start);
-        count_[cell] = static_cast<uint16_t>(candidates_.size() - start);
+        // Those that some entry is nearer than at the far side of the cell
+        // never win.
+        const auto begin = candidates_.begin() + static_cast<std::ptrdiff_t>(start);
+        candidates_.erase(std::remove_if(begin, candidates_.end(),
+                                         [bound](const Candidate& c) { return c.nearest > bound; }),
+                          candidates_.end());
+        std::sort(candidates_.begin() + static_cast<std::ptrdiff_t>(start), candidates_.end(),
+                  [](const Candidate& a, const Candidate& b) {
+                      return a.nearest < b.nearest || (a.nearest == b.nearest && a.index < b.index);
+                  });
+        cell.count = static_cast<uint32_t>(candidates_.size() - start);
+        if (cell.count == 1) {
+            const Candidate& only = candidates_.back();
+            cell.first = static_cast<uint32_t>(only.index) << 24 | Pack(only.r, only.g, only.b);
+            candidates_.pop_back();
+        } else {
+            cell.first = static_cast<uint32_t>(start);
+        }
     }
 
-    static constexpr uint16_t kUnknown = 0xFFFF;
     std::vector<uint32_t> table_;
-    std::vector<uint32_t> first_;
-    std::vector<uint16_t> count_;
-    std::vector<uint8_t> candidates_;
+    // The first of each colour in the table.
+    std::vector<Candidate> all_;
+    std::vector<Cell> large_, small_;
+    std::vector<Candidate> candidates_;
 };
 
 // A table of up to n colours for a picture. On a histogram of 32 levels a
@@ -171,26 +249,29 @@ private:
 std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
     constexpr int kBins = 32768;
     auto binOf = [](uint32_t c) { return (c >> 9 & 0x7C00) | (c >> 6 & 0x3E0) | (c >> 3 & 0x1F); };
-    std::vector<uint32_t> count(kBins), mode(kBins), votes(kBins);
-    std::vector<uint64_t> sum(kBins * 3);
+    // All a bin keeps in one place, so that a pixel touches one cache line.
+    // A bin's colours differ only in their low 3 bits a channel, so only
+    // those are summed.
+    struct Bin {
+        uint32_t count, mode, votes, low[3];
+    };
+    std::vector<Bin> bins(kBins);
     for (uint32_t c : px) {
-        const uint32_t i = binOf(c);
-        ++count[i];
-        sum[i * 3] += static_cast<uint32_t>(Red(c));
-        sum[i * 3 + 1] += static_cast<uint32_t>(Green(c));
-        sum[i * 3 + 2] += static_cast<uint32_t>(Blue(c));
+        Bin& bin = bins[binOf(c)];
+        ++bin.count;
+        bin.low[0] += c >> 16 & 7;
+        bin.low[1] += c >> 8 & 7;
+        bin.low[2] += c & 7;
         // The bin's most common colour, if one has more than half (a
         // majority vote), counted exactly below.
-        if (votes[i] == 0) mode[i] = c;
-        if (mode[i] == c)
-            ++votes[i];
-        else
-            --votes[i];
+        const uint32_t mode = bin.votes == 0 ? c : bin.mode;
+        bin.mode = mode;
+        bin.votes += mode == c ? 1u : ~0u;
     }
-    std::fill(votes.begin(), votes.end(), 0);
+    for (Bin& bin : bins) bin.votes = 0;
     for (uint32_t c : px) {
-        const uint32_t i = binOf(c);
-        votes[i] += mode[i] == c;
+        Bin& bin = bins[binOf(c)];
+        bin.votes += bin.mode == c;
     }
     // The occupied bins as points (their mean colour) weighted by their pixels.
     struct Point {
@@ -200,14 +281,16 @@ std::vector<uint32_t> AdaptiveTable(const std::vector<uint32_t>& px, int n) {
     };
     std::vector<Point> points;
     for (int i = 0; i < kBins; ++i)
-        if (count[i] > 0) {
-            const double w = count[i];
-            points.push_back({w,
-                              {static_cast<double>(sum[i * 3]) / w,
-                               static_cast<double>(sum[i * 3 + 1]) / w,
-                               static_cast<double>(sum[i * 3 + 2]) / w},
-                              mode[i],
-                              static_cast<double>(votes[i])});
+        if (bins[i].count > 0) {
+            const Bin& bin = bins[i];
+            const double w = bin.count;
+            const int level[3] = {i >> 10 << 3, (i >> 5 & 31) << 3, (i & 31) << 3};
+            double mean[3];
+            for (int k = 0; k < 3; ++k)
+                mean[k] = static_cast<double>(uint64_t{bin.count} * static_cast<uint32_t>(level[k]) +
+                                              bin.low[k]) /
+                          w;
+            points.push_back({w, {mean[0], mean[1], mean[2]}, bin.mode, static_cast<double>(bin.votes)});
         }
 
     struct Box {
@@ -354,15 +437,21 @@ std::vector<uint32_t> FixedColorTable(int bpp, const uint32_t* statics) {
     return table;
 }
 
-std::vector<uint32_t> ReduceToIndexed(const std::vector<uint32_t>& px, int w, int h, int bpp,
-                                      const std::vector<uint32_t>& fixedTable,
+namespace {
+
+// A format's rows written without asking at every pixel which format.
+template <int bpp>
+std::vector<uint32_t> ReduceToIndexed(std::integral_constant<int, bpp>, const std::vector<uint32_t>& px,
+                                      int w, int h, const std::vector<uint32_t>& fixedTable,
                                       const TColorReduction& how, uint8_t* rows, int stride) {
-    std::memset(rows, 0, static_cast<size_t>(stride) * h);
+    if (bpp < 8) std::memset(rows, 0, static_cast<size_t>(stride) * h);
+    for (int y = 0; bpp == 8 && y < h; ++y)
+        std::memset(rows + static_cast<size_t>(y) * stride + w, 0, static_cast<size_t>(stride - w));
     auto put = [&](int x, int y, int index) {
         uint8_t* row = rows + static_cast<size_t>(y) * stride;
-        if (bpp == 8)
+        if constexpr (bpp == 8)
             row[x] = static_cast<uint8_t>(index);
-        else if (bpp == 4)
+        else if constexpr (bpp == 4)
             row[x >> 1] |= static_cast<uint8_t>(index << ((x & 1) ? 0 : 4));
         else
             row[x >> 3] |= static_cast<uint8_t>(index << (7 - (x & 7)));
@@ -389,13 +478,21 @@ std::vector<uint32_t> ReduceToIndexed(const std::vector<uint32_t>& px, int w, in
         NearestEntry nearest(table);
         Quantize(px, w, h, how.diffuse, how.keepFlatAreas,
                  [&](int r, int g, int b, uint32_t& shown) {
-                     const int i = nearest(r, g, b);
-                     shown = nearest.Color(i);
-                     return i;
+                     return nearest(r, g, b, shown);
                  },
                  put);
     }
     return table;
+}
+
+}  // namespace
+
+std::vector<uint32_t> ReduceToIndexed(const std::vector<uint32_t>& px, int w, int h, int bpp,
+                                      const std::vector<uint32_t>& fixedTable,
+                                      const TColorReduction& how, uint8_t* rows, int stride) {
+    if (bpp == 1) return ReduceToIndexed(std::integral_constant<int, 1>{}, px, w, h, fixedTable, how, rows, stride);
+    if (bpp == 4) return ReduceToIndexed(std::integral_constant<int, 4>{}, px, w, h, fixedTable, how, rows, stride);
+    return ReduceToIndexed(std::integral_constant<int, 8>{}, px, w, h, fixedTable, how, rows, stride);
 }
 
 void ReduceToHighColor(const std::vector<uint32_t>& px, int w, int h, int bpp,

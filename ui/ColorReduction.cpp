@@ -35,49 +35,58 @@ void Quantize(const std::vector<uint32_t>& px, int w, int h, bool diffuse, bool 
         return;
     }
     // Errors in sixteenths from the row before, one pixel of margin on
-    // either side; what goes on to the next pixel of the row is carried.
+    // either side. What goes on to the next pixel of the row, and to the row
+    // below until its pixel there has all it gets, is carried, so that each
+    // pixel of the row below is written once.
     std::vector<int> cur(static_cast<size_t>(w + 2) * 3), next(cur.size());
     for (int y = 0; y < h; ++y) {
         const uint32_t* row = px.data() + static_cast<size_t>(y) * w;
         // Off the picture counts as another colour.
         const uint32_t* above = y + 1 < h ? row + w : nullptr;
         const uint32_t* below = y > 0 ? row - w : nullptr;
-        std::fill(next.begin(), next.end(), 0);
         auto run = [&](auto direction) {
             constexpr int dir = decltype(direction)::value;
             int aheadR = 0, aheadG = 0, aheadB = 0;
+            // For the pixel below the one before, and below this one.
+            int backR = 0, backG = 0, backB = 0, downR = 0, downG = 0, downB = 0;
             for (int i = 0; i < w; ++i) {
                 const int x = dir > 0 ? i : w - 1 - i;
                 const uint32_t c = row[x];
+                int er = 0, eg = 0, eb = 0;
                 if (keepFlat && ((above && c == above[x]) || (below && c == below[x])) &&
                     ((x > 0 && c == row[x - 1]) || (x + 1 < w && c == row[x + 1]))) {
                     // In an area of one colour, its rim included: no error
                     // comes in or goes out, so the area stays one colour and
                     // its edges stay sharp.
                     put(x, y, pick(Red(c), Green(c), Blue(c), shown));
-                    aheadR = aheadG = aheadB = 0;
-                    continue;
+                } else {
+                    const int* e = &cur[static_cast<size_t>(x + 1) * 3];
+                    const int r = Clamp255(Red(c) + ((e[0] + aheadR + 8) >> 4));
+                    const int g = Clamp255(Green(c) + ((e[1] + aheadG + 8) >> 4));
+                    const int b = Clamp255(Blue(c) + ((e[2] + aheadB + 8) >> 4));
+                    put(x, y, pick(r, g, b, shown));
+                    er = r - Red(shown);
+                    eg = g - Green(shown);
+                    eb = b - Blue(shown);
                 }
-                const int* e = &cur[static_cast<size_t>(x + 1) * 3];
-                const int r = Clamp255(Red(c) + ((e[0] + aheadR + 8) >> 4));
-                const int g = Clamp255(Green(c) + ((e[1] + aheadG + 8) >> 4));
-                const int b = Clamp255(Blue(c) + ((e[2] + aheadB + 8) >> 4));
-                put(x, y, pick(r, g, b, shown));
-                const int er = r - Red(shown), eg = g - Green(shown), eb = b - Blue(shown);
                 aheadR = er * 7;
                 aheadG = eg * 7;
                 aheadB = eb * 7;
-                int* under = &next[static_cast<size_t>(x + 1) * 3];
-                under[-3 * dir] += er * 3;
-                under[1 - 3 * dir] += eg * 3;
-                under[2 - 3 * dir] += eb * 3;
-                under[0] += er * 5;
-                under[1] += eg * 5;
-                under[2] += eb * 5;
-                under[3 * dir] += er;
-                under[1 + 3 * dir] += eg;
-                under[2 + 3 * dir] += eb;
+                int* done = &next[static_cast<size_t>(x + 1 - dir) * 3];
+                done[0] = backR + er * 3;
+                done[1] = backG + eg * 3;
+                done[2] = backB + eb * 3;
+                backR = downR + er * 5;
+                backG = downG + eg * 5;
+                backB = downB + eb * 5;
+                downR = er;
+                downG = eg;
+                downB = eb;
             }
+            int* last = &next[static_cast<size_t>(dir > 0 ? w : 1) * 3];
+            last[0] = backR;
+            last[1] = backG;
+            last[2] = backB;
         };
         // Alternate rows run backwards.
         if (y % 2 == 0)

@@ -457,3 +457,45 @@ TEST(ColorReduction, TheEightBitTablePairsEveryEntryWithItsInverse) {
     ASSERT_EQ(table.size(), 256u);
     for (int i = 0; i < 256; ++i) EXPECT_EQ(table[255 - i], ~table[i] & 0xFFFFFF) << i;
 }
+
+TEST(ColorReduction, EveryColourTakesTheNearestEntryAndOfEqualsTheFirst) {
+    uint32_t statics[20];
+    for (int k = 0; k < 20; ++k) statics[k] = 0x2B5F91u * static_cast<uint32_t>(k + 1) & 0xFFFFFF;
+    // Entries twice over, and colours halfway between two entries.
+    const std::vector<uint32_t> small = {0x000000, 0x000002, 0x000002, 0xFFFFFF, 0x808080,
+                                         0x7F8080, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080,
+                                         0x404040, 0xC0C0C0, 0x20E0A0, 0xA02060, 0x000000, 0x6060F0};
+    constexpr int kStep = 5, kLevels = 256 / kStep + 1;
+    std::vector<uint32_t> px;
+    for (int r = 0; r < kLevels; ++r)
+        for (int g = 0; g < kLevels; ++g)
+            for (int b = 0; b < kLevels; ++b)
+                px.push_back(pixel::Pack(std::min(r * kStep, 255), std::min(g * kStep, 255),
+                                         std::min(b * kStep, 255)));
+    for (int b = 0; b < 256; ++b) {
+        px.push_back(pixel::Pack(0, 0, b));
+        px.push_back(pixel::Pack(b, 128, b));
+    }
+    const int w = 256, h = static_cast<int>(px.size() / w);
+    px.resize(static_cast<size_t>(w) * h);
+    for (const auto& [bpp, table] : {std::pair{8, FixedColorTable(8, statics)}, std::pair{4, small}}) {
+        std::vector<uint8_t> rows(static_cast<size_t>(w) * h);
+        const std::vector<uint32_t> out =
+            ReduceToIndexed(px, w, h, bpp, table, TColorReduction{false, false, false}, rows.data(), w);
+        ASSERT_EQ(out, table);
+        for (size_t i = 0; i < px.size(); ++i) {
+            auto dist = [&](uint32_t e) {
+                const int dr = pixel::Red(e) - pixel::Red(px[i]), dg = pixel::Green(e) - pixel::Green(px[i]),
+                          db = pixel::Blue(e) - pixel::Blue(px[i]);
+                return dr * dr + dg * dg + db * db;
+            };
+            int nearest = 0;
+            for (int j = 1; j < (1 << bpp); ++j)
+                if (dist(table[j]) < dist(table[nearest])) nearest = j;
+            const int x = static_cast<int>(i % w);
+            const uint8_t* row = &rows[i / w * w];
+            const int got = bpp == 8 ? row[x] : row[x >> 1] >> (x & 1 ? 0 : 4) & 0x0F;
+            ASSERT_EQ(got, nearest) << bpp << " bits, colour " << std::hex << px[i];
+        }
+    }
+}

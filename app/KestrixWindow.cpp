@@ -1,7 +1,9 @@
 #include "app/KestrixWindow.h"
 
 #include "about/AboutUnit.h"
+#include "app/CaptureKey.h"
 #include "settings/KestrixOptionsUnit.h"
+#include "settings/SettingsStore.h"
 #include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
@@ -17,6 +19,9 @@ using namespace ui;
 TKestrixWnd* KestrixWnd = nullptr;
 
 namespace {
+
+// The identifier of the capture key among the tray window's hot keys.
+constexpr int kCaptureKeyId = 1;
 
 const FormLayout kForm = {
     "TKestrixWnd", "KestrixWnd", 294, 202, 563, 342, bsNone, fsStayOnTop, poDesigned,
@@ -79,11 +84,14 @@ void TKestrixWnd::FormCreate() {
     lstrcpynA(FIconData.szTip, Application.Title().c_str(), sizeof(FIconData.szTip));
     taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
     NotifyIcon(NIM_ADD);
+    captureKey_ = std::make_unique<TCaptureKey>(FIconData.hWnd, kCaptureKeyId);
+    ApplyCaptureKey();
     FScreenBitmap.reset();
     TrimWorkingSet();
 }
 
 void TKestrixWnd::FormDestroy() {
+    captureKey_.reset();
     NotifyIcon(NIM_DELETE);
     if (FIconData.hWnd) DeallocateHWnd(FIconData.hWnd);
     FIconData.hWnd = nullptr;
@@ -94,7 +102,32 @@ void TKestrixWnd::NotifyIcon(DWORD action) {
     ::Shell_NotifyIconA(action, reinterpret_cast<NOTIFYICONDATAA*>(&FIconData));
 }
 
+void TKestrixWnd::ApplyCaptureKey() {
+    CaptureKeyNotice notice;
+    if (captureKey_ && captureKey_->Apply(ReadCaptureHotkey(), notice))
+        ShowBalloon(notice.Title, notice.Text);
+}
+
+void TKestrixWnd::ShowBalloon(const std::string& title, const std::string& text) {
+    balloon_ = {};
+    balloon_.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    balloon_.hWnd = FIconData.hWnd;
+    balloon_.uID = FIconData.uID;
+    balloon_.uFlags = NIF_INFO;
+    lstrcpynA(balloon_.szInfo, text.c_str(), sizeof(balloon_.szInfo));
+    lstrcpynA(balloon_.szInfoTitle, title.c_str(), sizeof(balloon_.szInfoTitle));
+    balloon_.uTimeout = 30000;
+    balloon_.dwInfoFlags = NIIF_WARNING;
+    // As the icon itself: without a shell to show it the program runs on.
+    ::Shell_NotifyIconA(NIM_MODIFY, &balloon_);
+    ++balloonsShown_;
+}
+
 void TKestrixWnd::TrayWndProc(TMessage& Message) {
+    if (Message.Msg == WM_HOTKEY && Message.WParam == kCaptureKeyId) {
+        if (!BringOpenDialogForward()) TakeScreenshot();
+        return;
+    }
     if (Message.Msg == WM_TRAYICON) {
         switch (Message.LParam) {
             case WM_LBUTTONDBLCLK:
@@ -138,7 +171,10 @@ void TKestrixWnd::GetScreenshot1Click() {
 }
 
 void TKestrixWnd::Options1Click() {
-    if (!BringOpenDialogForward()) RunDialog(KestrixOptions);
+    if (BringOpenDialogForward()) return;
+    RunDialog(KestrixOptions);
+    // OK stored a key; after Cancel the stored one is the one held.
+    ApplyCaptureKey();
 }
 
 void TKestrixWnd::About1Click() {

@@ -5,6 +5,8 @@
 #include "ui/Forms.h"
 #include "ui/Menus.h"
 
+#include <shellapi.h>
+
 #include <memory>
 
 // The callback message of the notification icon, in the private range.
@@ -13,6 +15,7 @@ constexpr UINT WM_TRAYICON = 45140;
 constexpr UINT WM_BRINGBACK = WM_APP + 0x4B1;
 
 class TRecoveryEntry;
+class TCaptureKey;
 
 // NOTIFYICONDATA in its first, 88-byte layout: the one every shell accepts.
 struct NotifyIconData88 {
@@ -61,8 +64,15 @@ public:
     void EraseSelection();
     void EndCapture();
 
+    // Registers the stored capture key in place of the one held; tells the
+    // user once a run for each key that cannot start a capture.
+    void ApplyCaptureKey();
+
     // What tests look at.
     const NotifyIconData88& IconData() const { return FIconData; }
+    // The last balloon shown from the icon, and how many were shown.
+    const NOTIFYICONDATAA& BalloonData() const { return balloon_; }
+    int BalloonsShown() const { return balloonsShown_; }
     bool Capturing() const { return FScreenBitmap != nullptr; }
     bool Selecting() const { return FSelecting; }
     RECT SelectionRect() const;
@@ -72,6 +82,7 @@ protected:
 
 private:
     void NotifyIcon(DWORD action);
+    void ShowBalloon(const std::string& title, const std::string& text);
     void TrayWndProc(ui::TMessage& Message);
     void HandOver(const RECT& selection);
     void RunWizard(ui::TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery, bool broughtBack);
@@ -87,6 +98,10 @@ private:
     int FCurY = 0;
     bool FSelecting = false;
     UINT taskbarCreated_ = 0;
+    std::unique_ptr<TCaptureKey> captureKey_;
+    // The 488-byte layout: the first with the balloon's fields.
+    NOTIFYICONDATAA balloon_{};
+    int balloonsShown_ = 0;
 };
 
 extern TKestrixWnd* KestrixWnd;

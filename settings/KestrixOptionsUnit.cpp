@@ -22,11 +22,14 @@ const TControlLayout kControls[] = {
     // kind       name                  parent   left top  w    h    text                          tab
     {ckCheckBox,  "cbStartWithWindows", nullptr, 6,   7,   197, 17,  "Start Kestrix with Windows", 2},
     {ckCheckBox,  "cbQuickMode",        nullptr, 6,   27,  199, 17,  "Quick mode",                 3},
+    // In the free space right of the check boxes, reached after them.
+    {ckLabel,     "CaptureKeyLabel",    nullptr, 210, 8,   0,   0,   "Capture key:"},
+    {ckHotKey,    "CaptureKeyField",    nullptr, 210, 23,  128, 20,  "",                           4},
     {ckLabel,     "Label2",             nullptr, 345, 9,   0,   0,   "Undo buffer steps:"},
-    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5, loAfter(4)},
+    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          6, loAfter(4)},
     {ckBevel,     "Bevel1",             nullptr, 8,   49,  474, 2},
     {ckLabel,     "Label1",             nullptr, 7,   56,  0,   0,   "Default plugins:"},
-    {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           4},
+    {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           5},
     {ckButton,    "Button1",            nullptr, 334, 260, 75,  25,  "OK",     1, loDefault, mrOk},
     {ckButton,    "Button2",            nullptr, 412, 260, 75,  25,  "Cancel", 0, loCancel,  mrCancel},
 };
@@ -67,10 +70,12 @@ std::vector<PluginFailure> TKestrixOptions::LoadPluginList() {
 void TKestrixOptions::LoadSettings() {
     TDialogSettings settings;
     settings.MaxHistorySteps = seBufferSteps.Value();
+    settings.CaptureHotkey = CaptureKeyField.HotKey();
     // What the read reached is shown even when it raises part of the way.
     ScopeExit show([&] {
         cbQuickMode.SetChecked(settings.QuickMode);
         seBufferSteps.SetValue(settings.MaxHistorySteps);
+        CaptureKeyField.SetHotKey(settings.CaptureHotkey);
         cbStartWithWindows.SetChecked(settings.StartWithWindows);
     });
     DialogReadSettings(settings);
@@ -95,6 +100,8 @@ void TKestrixOptions::Button1Click() {
     settings.QuickMode = cbQuickMode.Checked();
     settings.MaxHistorySteps = seBufferSteps.Value();
     settings.StartWithWindows = cbStartWithWindows.Checked();
+    // The program registers the stored key once the dialog has closed.
+    settings.CaptureHotkey = CaptureKeyField.HotKey();
     DialogWriteSettings(settings);
     std::vector<CLSID> ids;
     for (int i = 0; i < ActionsView.Count(); ++i) {

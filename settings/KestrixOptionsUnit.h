@@ -1,5 +1,5 @@
-// The settings dialog: autorun, quick mode, the number of undo steps and
-// the default plug-ins.
+// The settings dialog: autorun, quick mode, the capture key, the number of
+// undo steps and the default plug-ins.
 #pragma once
 
 #include "controls/Spin.h"
@@ -14,6 +14,8 @@ public:
 
     ui::TCheckBox& cbStartWithWindows = Ctl<ui::TCheckBox>("cbStartWithWindows");
     ui::TCheckBox& cbQuickMode = Ctl<ui::TCheckBox>("cbQuickMode");
+    ui::TLabel& CaptureKeyLabel = Ctl<ui::TLabel>("CaptureKeyLabel");
+    ui::THotKey& CaptureKeyField = Ctl<ui::THotKey>("CaptureKeyField");
     ui::TLabel& Label2 = Ctl<ui::TLabel>("Label2");
     TSpinEdit& seBufferSteps = Ctl<TSpinEdit>("seBufferSteps");
     ui::TBevel& Bevel1 = Ctl<ui::TBevel>("Bevel1");

@@ -19,6 +19,7 @@ namespace {
 const char kQuickMode[] = "QuickMode";
 const char kMaxHistorySteps[] = "MaxHistorySteps";
 const char kLeaveInClipboard[] = "LeaveInClipboard";
+const char kCaptureHotkey[] = "CaptureHotkey";
 
 // Open if it is there, create it (with its parents) if not.
 RegKey OpenSettingsKey() {
@@ -63,6 +64,13 @@ void WriteNumber(HKEY key, const char* name, int32_t value, const char* failure)
         throw Exception(failure);
 }
 
+// Bits above the modifier byte mean nothing to the hot-key field.
+unsigned short ReadHotkey(HKEY key) {
+    uint32_t v = 0;
+    return ReadNumber(key, kCaptureHotkey, v) ? static_cast<unsigned short>(v & 0xFFFF)
+                                               : kDefaultCaptureHotkey;
+}
+
 }  // namespace
 
 TWizardSettings WizardReadSettings() {
@@ -85,6 +93,7 @@ void DialogReadSettings(TDialogSettings& Settings) {
         RegKey key = OpenSettingsKey();
         Settings.QuickMode = ReadFlag(key.get(), kQuickMode, false);
         Settings.MaxHistorySteps = ReadInteger(key.get(), kMaxHistorySteps, 10);
+        Settings.CaptureHotkey = ReadHotkey(key.get());
     }
     RegKey run = OpenAutoRunKey();
     Settings.StartWithWindows =
@@ -99,6 +108,8 @@ void DialogWriteSettings(const TDialogSettings& Settings) {
                     "Error write QuickMode registry value");
         WriteNumber(key.get(), kMaxHistorySteps, Settings.MaxHistorySteps,
                     "Error write MaxHistorySteps registry value");
+        WriteNumber(key.get(), kCaptureHotkey, Settings.CaptureHotkey,
+                    "Error write CaptureHotkey registry value");
     }
     RegKey run = OpenAutoRunKey();
     if (Settings.StartWithWindows) {
@@ -113,6 +124,13 @@ void DialogWriteSettings(const TDialogSettings& Settings) {
         // Absent already is as good as deleted.
         ::RegDeleteValueA(run.get(), kAutoRunValue);
     }
+}
+
+unsigned short ReadCaptureHotkey() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return kDefaultCaptureHotkey;
+    return ReadHotkey(RegKey(key).get());
 }
 
 std::wstring ProgramFileName() {

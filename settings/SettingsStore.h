@@ -17,11 +17,17 @@ struct TWizardSettings {
     bool LeaveInClipboard = false;
 };
 
+// The key that starts a capture: the virtual key in the low byte, HOTKEYF_*
+// modifiers in the next (as the platform's hot-key field gives it), 0 for
+// none. Print Screen alone until the user chooses.
+constexpr unsigned short kDefaultCaptureHotkey = 0x2C;  // VK_SNAPSHOT
+
 // What the settings dialog reads when it opens and writes on OK.
 struct TDialogSettings {
     bool QuickMode = false;
     int MaxHistorySteps = 0;
     bool StartWithWindows = false;
+    unsigned short CaptureHotkey = kDefaultCaptureHotkey;
 };
 
 // Wizard read: the three values, each with its fallback when it cannot be
@@ -31,16 +37,22 @@ TWizardSettings WizardReadSettings();
 // Wizard write: "LeaveInClipboard" as 1 or 0.
 void WizardWriteSettings(bool LeaveInClipboard);
 
-// Dialog read: fills Settings in order (QuickMode, MaxHistorySteps, then
-// StartWithWindows from the presence of the autorun value). When it raises,
+// Dialog read: fills Settings in order (QuickMode, MaxHistorySteps,
+// CaptureHotkey, then StartWithWindows from the presence of the autorun value). When it raises,
 // the fields it had not reached keep what the caller put in them, so a
 // failing autorun key still delivers the two numbers.
 void DialogReadSettings(TDialogSettings& Settings);
 
-// Dialog write: "QuickMode" and "MaxHistorySteps", then the autorun value
+// Dialog write: "QuickMode", "MaxHistorySteps" and "CaptureHotkey", then
+// the autorun value
 // written (the program's path) or deleted. What was written before a
 // failure stays written.
 void DialogWriteSettings(const TDialogSettings& Settings);
+
+// The stored capture key, for the program at its start and after the
+// dialog: never raises and creates nothing; a key or value that cannot be
+// read gives Print Screen.
+unsigned short ReadCaptureHotkey();
 
 // The running program's full path.
 std::wstring ProgramFileName();

@@ -10,7 +10,7 @@ namespace ui {
 namespace {
 struct CommonControls {
     CommonControls() {
-        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
         ::InitCommonControlsEx(&icc);
     }
 };
@@ -21,6 +21,10 @@ const char* ListViewClass() {
 const char* ToolBarClass() {
     static CommonControls init;
     return TOOLBARCLASSNAMEA;
+}
+const char* HotKeyClass() {
+    static CommonControls init;
+    return HOTKEY_CLASSA;
 }
 }  // namespace
 
@@ -84,6 +88,15 @@ void TListItem::SetSelected(bool selected) {
     ::SendMessageA(owner_.Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(index_),
                    reinterpret_cast<LPARAM>(&it));
 }
+
+// ---- THotKey ----
+
+THotKey::THotKey(TWinControl& parent, const TControlLayout& layout)
+    : TControl(parent, layout, {HotKeyClass(), 0, WS_EX_CLIENTEDGE}) {}
+
+WORD THotKey::HotKey() const { return LOWORD(::SendMessageA(wnd_, HKM_GETHOTKEY, 0, 0)); }
+
+void THotKey::SetHotKey(WORD value) { ::SendMessageA(wnd_, HKM_SETHOTKEY, value, 0); }
 
 // ---- TListView ----
 

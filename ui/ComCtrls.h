@@ -1,5 +1,5 @@
 // The platform's common controls: the list view in report style, the tool
-// bar and its image list.
+// bar and its image list, the hot-key field.
 #pragma once
 
 #include "ui/Controls.h"
@@ -83,6 +83,18 @@ private:
 };
 
 constexpr TControlKind ckListView = &CreateControl<TListView>;
+
+// The platform's hot-key field: the user presses a key with its modifiers
+// and the field shows it. The value is the control's own: the virtual key in
+// the low byte, HOTKEYF_* modifiers in the high byte, 0 for none.
+class THotKey : public TControl {
+public:
+    THotKey(TWinControl& parent, const TControlLayout& layout);
+    WORD HotKey() const;
+    void SetHotKey(WORD value);
+};
+
+constexpr TControlKind ckHotKey = &CreateControl<THotKey>;
 
 // ---- image lists ----
 

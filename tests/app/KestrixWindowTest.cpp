@@ -4,6 +4,9 @@
 #include "about/AboutUnit.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "settings/KestrixOptionsUnit.h"
+#include "tests/support/Input.h"
+#include "tests/support/Processes.h"
+#include "tests/support/RegistryScope.h"
 #include "tests/support/TestSupport.h"
 #include "ui/BitmapFile.h"
 #include "ui/Exception.h"
@@ -554,6 +557,65 @@ TEST_F(KestrixWindowTest, DialogsAreFreshInstancesAndOneAtATime) {
     wnd_->Options1Click();
     EXPECT_EQ(KestrixOptions, nullptr);
     EXPECT_EQ(::FindWindowA("TKestrixOptions", nullptr), nullptr);
+}
+
+// Holds Print Screen from a process of its own until it is ended.
+TEST(CaptureKeyHolder, DISABLED_HoldPrintScreen) {
+    ASSERT_TRUE(::RegisterHotKey(nullptr, 1, 0, VK_SNAPSHOT));
+    std::printf("held\n");
+    std::fflush(stdout);
+    MSG m;
+    while (::GetMessageA(&m, nullptr, 0, 0) > 0) {
+    }
+}
+
+TEST_F(KestrixWindowTest, AKeyHeldElsewhereIsToldOnceAndTheDoubleClickStillCaptures) {
+    // The window made for the test holds the key itself; the pattern would
+    // hide the icon from the mouse.
+    wnd_.reset();
+    pattern_.reset();
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ChildProcess holder(std::string("\"") + self +
+                        "\" --gtest_also_run_disabled_tests"
+                        " --gtest_filter=CaptureKeyHolder.DISABLED_HoldPrintScreen");
+    ASSERT_TRUE(PumpUntil([&] { return holder.Output().find("held") != std::string::npos; }, 20000))
+        << holder.Output();
+    wnd_ = std::make_unique<TKestrixWnd>();
+    KestrixWnd = wnd_.get();
+    const NOTIFYICONDATAA& b = wnd_->BalloonData();
+    EXPECT_EQ(wnd_->BalloonsShown(), 1);
+    EXPECT_EQ(b.cbSize, 488u);
+    EXPECT_EQ(b.hWnd, wnd_->IconData().hWnd);
+    EXPECT_EQ(b.uFlags, UINT(NIF_INFO));
+    const std::string text = b.szInfo;
+    EXPECT_NE(text.find("Another program holds Print Screen"), std::string::npos) << text;
+    EXPECT_NE(text.find("another capture key in Settings"), std::string::npos) << text;
+    // The same key tried again is no news.
+    wnd_->ApplyCaptureKey();
+    EXPECT_EQ(wnd_->BalloonsShown(), 1);
+
+    POINT icon;
+    ASSERT_TRUE(PumpUntil([&] { return TrayIconPoint(icon); }, 5000));
+    MouseClick(icon.x, icon.y);
+    MouseClick(icon.x, icon.y);
+    EXPECT_TRUE(PumpUntil([&] { return wnd_->Capturing(); }, 5000));
+    wnd_->EndCapture();
+}
+
+TEST_F(KestrixWindowTest, PrintScreenKeptForWindowsSnippingIsTold) {
+    SavedKey keyboard("Control Panel\\Keyboard");
+    const DWORD on = 1;
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Keyboard",
+                      "PrintScreenKeyForSnippingEnabled", REG_DWORD, &on, sizeof on);
+    wnd_.reset();
+    wnd_ = std::make_unique<TKestrixWnd>();
+    KestrixWnd = wnd_.get();
+    EXPECT_EQ(wnd_->BalloonsShown(), 1);
+    const std::string text = wnd_->BalloonData().szInfo;
+    EXPECT_NE(text.find("Windows keeps Print Screen for its own screen snipping"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Turn that off"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 
@@ -76,7 +77,7 @@ protected:
         DeleteUserKey(kPluginsKey);
         ASSERT_EQ(0, test_plugin::RunRegsvr32(true));
         test_plugin::ClearSwitches();
-        for (const char* name : {"QuickMode", "MaxHistorySteps", "LeaveInClipboard"})
+        for (const char* name : {"QuickMode", "MaxHistorySteps", "LeaveInClipboard", "CaptureHotkey"})
             ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name);
         ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAutoRunKey, kAutoRunValue);
         RecordedErrors().clear();
@@ -270,6 +271,7 @@ TEST_F(KestrixOptionsTest, CancelEscapeAndTheCloseBoxSaveNothing) {
         d.cbQuickMode.SetChecked(true);
         d.cbStartWithWindows.SetChecked(true);
         d.seBufferSteps.SetText("99");
+        d.CaptureKeyField.SetHotKey(MAKEWORD('K', HOTKEYF_ALT));
         for (int i = 0; i < d.ActionsView.Count(); ++i)
             d.ActionsView.Item(i).SetChecked(!d.ActionsView.Item(i).Checked());
     };
@@ -301,7 +303,7 @@ TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSav
     EXPECT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
         walk.push_back(focusName());
         std::vector<Step> steps;
-        for (int i = 0; i < 6; ++i)
+        for (int i = 0; i < 7; ++i)
             steps.push_back(Key(VK_TAB, [&walk, focusName] {
                 if (focusName() == walk.back()) return false;
                 walk.push_back(focusName());
@@ -327,10 +329,43 @@ TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSav
         return steps;
     }));
     EXPECT_EQ(walk, (std::vector<std::string>{"Button2", "Button1", "cbStartWithWindows",
-                                              "cbQuickMode", "ActionsView", "seBufferSteps",
+                                              "cbQuickMode", "CaptureKeyField", "ActionsView",
+                                              "seBufferSteps",
                                               "Button2"}));
     EXPECT_TRUE(WizardReadSettings().QuickMode) << "Enter is OK";
     EXPECT_EQ(ReadBytes(list_), Line(test_plugin::PluginId('A')));
+}
+
+TEST_F(KestrixOptionsTest, ACaptureKeyChosenHereReplacesPrintScreenAtOnceAndAfterARestart) {
+    const WORD ctrlShiftF9 = MAKEWORD(VK_F9, HOTKEYF_CONTROL | HOTKEYF_SHIFT);
+    WORD shown = 0;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        shown = d.CaptureKeyField.HotKey();
+        return {
+            Click(d.CaptureKeyField, [&d] { return d.CaptureKeyField.Focused(); }),
+            {[] { PressKeys({VK_CONTROL, VK_SHIFT, VK_F9}); },
+             [&d, ctrlShiftF9] { return d.CaptureKeyField.HotKey() == ctrlShiftF9; }, 2},
+            Ok(d),
+        };
+    }));
+    EXPECT_EQ(shown, VK_SNAPSHOT);
+    DWORD stored = 0, size = sizeof stored;
+    ::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, "CaptureHotkey", RRF_RT_REG_DWORD, nullptr,
+                   &stored, &size);
+    EXPECT_EQ(stored, 0x378u);
+    // Print Screen is let go at once, and the new key captures.
+    EXPECT_TRUE(::RegisterHotKey(nullptr, 9, 0, VK_SNAPSHOT));
+    ::UnregisterHotKey(nullptr, 9);
+    for (int start = 0; start < 2; ++start) {
+        PressKeys({VK_CONTROL, VK_SHIFT, VK_F9});
+        EXPECT_TRUE(PumpUntil([&] { return tray_->Capturing(); }, 5000)) << "start " << start;
+        tray_->EndCapture();
+        // The program started again holds the stored key.
+        tray_.reset();
+        tray_ = std::make_unique<TKestrixWnd>();
+        KestrixWnd = tray_.get();
+    }
+    EXPECT_EQ(tray_->BalloonsShown(), 0);
 }
 
 // The client area and control positions, as the child run reports them.
@@ -339,8 +374,9 @@ std::string LayoutReport(TKestrixOptions& d) {
     RECT rc;
     ::GetClientRect(d.Handle(), &rc);
     out << "client " << rc.right << "x" << rc.bottom;
-    for (TControl* c : {static_cast<TControl*>(&d.seBufferSteps), static_cast<TControl*>(&d.Button2),
-                        static_cast<TControl*>(&d.ActionsView)}) {
+    for (TControl* c : std::initializer_list<TControl*>{
+             &d.seBufferSteps, &d.Button2, &d.ActionsView, &d.cbStartWithWindows, &d.cbQuickMode,
+             &d.CaptureKeyLabel, &d.CaptureKeyField, &d.Label2, &d.Bevel1, &d.Label1, &d.Button1}) {
         RECT b = c->BoundsRect();
         out << " " << c->Name() << " " << b.left << "," << b.top << "," << b.right - b.left << "x"
             << b.bottom - b.top;
@@ -355,7 +391,10 @@ TEST_F(KestrixOptionsTest, LaidOutInTheTablesPixelsAt96AndScaledAt144Dpi) {
         return {{[&d] { d.Close(); }}};
     }));
     EXPECT_EQ(here,
-              "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 ActionsView 6,71,478x178");
+              "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 ActionsView 6,71,478x178"
+              " cbStartWithWindows 6,7,197x17 cbQuickMode 6,27,199x17 CaptureKeyLabel 210,8,60x13"
+              " CaptureKeyField 210,23,128x20 Label2 345,9,87x13 Bevel1 8,49,474x2 Label1 7,56,73x13"
+              " Button1 334,260,75x25");
 
     // A new process reads the system DPI when it starts; its tray icon
     // must be the only one.
@@ -372,7 +411,10 @@ TEST_F(KestrixOptionsTest, LaidOutInTheTablesPixelsAt96AndScaledAt144Dpi) {
                        " --gtest_filter=KestrixOptionsTest.DISABLED_ReportLayout");
     ASSERT_EQ(child.Wait(60000), 0) << child.Output();
     EXPECT_NE(child.Output().find("layout: client 740x437 seBufferSteps 665,6,60x33 Button2 "
-                                  "618,390,113x38 ActionsView 9,107,717x267"),
+                                  "618,390,113x38 ActionsView 9,107,717x267 cbStartWithWindows 9,11,296x26 "
+                                  "cbQuickMode 9,41,299x26 CaptureKeyLabel 315,12,89x20 "
+                                  "CaptureKeyField 315,35,192x30 Label2 518,14,132x20 "
+                                  "Bevel1 12,74,711x3 Label1 11,84,110x20 Button1 501,390,113x38"),
               std::string::npos)
         << child.Output();
 }

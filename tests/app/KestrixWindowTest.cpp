@@ -4,6 +4,7 @@
 #include "about/AboutUnit.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "settings/KestrixOptionsUnit.h"
+#include "settings/SettingsStore.h"
 #include "tests/support/Input.h"
 #include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
@@ -601,6 +602,19 @@ TEST_F(KestrixWindowTest, AKeyHeldElsewhereIsToldOnceAndTheDoubleClickStillCaptu
     MouseClick(icon.x, icon.y);
     EXPECT_TRUE(PumpUntil([&] { return wnd_->Capturing(); }, 5000));
     wnd_->EndCapture();
+}
+
+TEST_F(KestrixWindowTest, NoCaptureKeyHoldsNoKeyAndSaysNothing) {
+    SavedKey settings(kSettingsKey);
+    const DWORD none = 0;
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "CaptureHotkey", REG_DWORD, &none,
+                      sizeof none);
+    wnd_.reset();
+    wnd_ = std::make_unique<TKestrixWnd>();
+    KestrixWnd = wnd_.get();
+    EXPECT_TRUE(::RegisterHotKey(nullptr, 1, 0, VK_SNAPSHOT)) << "Print Screen was taken";
+    ::UnregisterHotKey(nullptr, 1);
+    EXPECT_EQ(wnd_->BalloonsShown(), 0);
 }
 
 TEST_F(KestrixWindowTest, PrintScreenKeptForWindowsSnippingIsTold) {

@@ -181,6 +181,22 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     EXPECT_EQ(StoredLeaveInClipboard(), 1u);
 }
 
+TEST_F(WholeProgram, PrintScreenStartsACapture) {
+    // Keys reach the display's windows only with the pointer over one.
+    PatternWindow pattern(0, 60, false);
+    ASSERT_TRUE(PumpUntil([] { return TrayWindow() != nullptr; }, 20000));
+    POINT icon;
+    ASSERT_TRUE(TrayIconPoint(icon));
+    MoveTo(400, 300);
+    HWND capture = nullptr;
+    ASSERT_TRUE(Retry([] { PressKey(VK_SNAPSHOT); },
+                      [&] { return (capture = VisibleWindow("TKestrixWnd")) != nullptr; }));
+    EXPECT_EQ(capture, WindowOfProcess(pi_.dwProcessId, "TKestrixWnd", true));
+    ASSERT_TRUE(Retry([] { PressKey(VK_ESCAPE); }, [] { return !VisibleWindow("TKestrixWnd"); }));
+    ASSERT_TRUE(ChooseFromMenu(icon, true, mbRight));
+    EXPECT_EQ(::WaitForSingleObject(process_.get(), 10000), WAIT_OBJECT_0);
+}
+
 // ---- A folder outside the code page ----------------------------------------
 
 const wchar_t kForeignName[] = L"\u03A9\u03BC\u03AD\u03B3\u03B1-\u6D4B\u8BD5";  // Omega-test

@@ -1,8 +1,9 @@
-// Capture costs against bare blits of the same size, and the resident
-// program's memory against an idle empty message loop. Prints ratios.
+// Capture costs against bare blits of the same size (from the capture key
+// too), and the resident program's memory against an idle empty message loop. Prints ratios.
 #include "bench/BenchTiming.h"
 #include "bench/HostProcess.h"
 #include "app/KestrixWindow.h"
+#include "tests/support/Input.h"
 #include "tests/support/Processes.h"
 #include "tests/support/TestSupport.h"
 
@@ -60,6 +61,56 @@ void CaptureRatio() {
     std::printf("capture of %dx%d: TakeScreenshot %.2f ms, bare blit and back %.2f ms (medians)\n",
                 Screen.Width(), Screen.Height(), runs.Cost() * 1e3, runs.Base() * 1e3);
     Report("capture/bare-blit", "ratio capture / bare blit", runs.Ratio(), 1.3);
+}
+
+// From a press of the capture key to the frozen picture on the screen,
+// against a bare blit of the virtual screen and showing a window of its size.
+void CaptureKeyRatio() {
+    const int x = ::GetSystemMetrics(SM_XVIRTUALSCREEN), y = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int w = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), h = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    TKestrixWnd wnd;
+    HWND shown = ::CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, x, y, w, h, nullptr,
+                                   nullptr, nullptr, nullptr);
+    Pump(200);
+    bool lost = false;
+    // What the key adds to the capture itself.
+    Runs direct;
+    const Runs runs = Measure(kRuns * 2 + 1, [&](int) {
+        const double bare = Once([&] {
+            WindowDc screen(nullptr);
+            GdiBitmap bmp(::CreateCompatibleBitmap(screen.get(), w, h));
+            MemDc mem(::CreateCompatibleDC(screen.get()));
+            SelectGuard sel(mem.get(), bmp.get());
+            ::BitBlt(mem.get(), 0, 0, w, h, screen.get(), x, y, SRCCOPY);
+            ::ShowWindow(shown, SW_SHOW);
+            WindowDc dc(shown);
+            ::BitBlt(dc.get(), 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
+            ::GdiFlush();
+        });
+        ::ShowWindow(shown, SW_HIDE);
+        Pump(50);
+        // The program paints the frozen copy before it takes the next message.
+        const double key = Once([&] {
+            PressKey(VK_SNAPSHOT);
+            if (!PumpUntil([&] { return wnd.Capturing(); }, 3000)) lost = true;
+            ::GdiFlush();
+        });
+        EndCaptureNow(wnd);
+        direct.Add(key, Once([&] {
+            wnd.TakeScreenshot();
+            ::GdiFlush();
+        }));
+        EndCaptureNow(wnd);
+        return std::pair{key, bare};
+    });
+    ::DestroyWindow(shown);
+    if (lost) std::printf("capture key: a press did not start a capture\n");
+    std::printf("capture key on %dx%d: press to frozen picture %.2f ms, bare blit and show %.2f ms "
+                "(medians)\n",
+                w, h, runs.Cost() * 1e3, runs.Base() * 1e3);
+    Report("capture-key/blit-and-show", "ratio key press to picture / bare blit and show",
+           runs.Ratio(), 1.3);
+    Report("", "ratio key press to picture / the capture called directly", direct.Ratio());
 }
 
 // Where a capture's time goes, step by step, on a window of our own.
@@ -183,6 +234,7 @@ int main() {
         std::printf("error: %s\n", text.c_str());
     };
     CaptureRatio();
+    CaptureKeyRatio();
     CapturePhases();
     RubberBandRatio();
     MemoryReport();

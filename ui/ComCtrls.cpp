@@ -98,6 +98,21 @@ WORD THotKey::HotKey() const { return LOWORD(::SendMessageA(wnd_, HKM_GETHOTKEY,
 
 void THotKey::SetHotKey(WORD value) { ::SendMessageA(wnd_, HKM_SETHOTKEY, value, 0); }
 
+bool THotKey::WndProc(TMessage& msg) {
+    // Windows hands Print Screen to a window as a release alone, which the
+    // field would never take: without this, Print Screen could not be chosen
+    // again once another key had been.
+    if ((msg.Msg == WM_KEYUP || msg.Msg == WM_SYSKEYUP) && msg.WParam == VK_SNAPSHOT) {
+        BYTE mods = 0;
+        if (::GetKeyState(VK_CONTROL) < 0) mods |= HOTKEYF_CONTROL;
+        if (::GetKeyState(VK_SHIFT) < 0) mods |= HOTKEYF_SHIFT;
+        if (::GetKeyState(VK_MENU) < 0) mods |= HOTKEYF_ALT;
+        SetHotKey(MAKEWORD(VK_SNAPSHOT, mods));
+        return true;
+    }
+    return TControl::WndProc(msg);
+}
+
 // ---- TListView ----
 
 TListView::TListView(TWinControl& parent, const TControlLayout& layout)

@@ -92,6 +92,9 @@ public:
     THotKey(TWinControl& parent, const TControlLayout& layout);
     WORD HotKey() const;
     void SetHotKey(WORD value);
+
+protected:
+    bool WndProc(TMessage& msg) override;
 };
 
 constexpr TControlKind ckHotKey = &CreateControl<THotKey>;

@@ -366,6 +366,22 @@ TEST_F(KestrixOptionsTest, ACaptureKeyChosenHereReplacesPrintScreenAtOnceAndAfte
         KestrixWnd = tray_.get();
     }
     EXPECT_EQ(tray_->BalloonsShown(), 0);
+
+    // Windows hands Print Screen to a window as a release alone.
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        return {
+            Click(d.CaptureKeyField, [&d] { return d.CaptureKeyField.Focused(); }),
+            {[] {
+                 INPUT up{INPUT_KEYBOARD};
+                 up.ki.wVk = VK_SNAPSHOT;
+                 up.ki.dwFlags = KEYEVENTF_KEYUP;
+                 ::SendInput(1, &up, sizeof up);
+             },
+             [&d] { return d.CaptureKeyField.HotKey() == VK_SNAPSHOT; }, 2},
+            Ok(d),
+        };
+    }));
+    EXPECT_EQ(ReadCaptureHotkey(), VK_SNAPSHOT);
 }
 
 // The client area and control positions, as the child run reports them.

@@ -330,8 +330,7 @@ TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSav
     }));
     EXPECT_EQ(walk, (std::vector<std::string>{"Button2", "Button1", "cbStartWithWindows",
                                               "cbQuickMode", "CaptureKeyField", "ActionsView",
-                                              "seBufferSteps",
-                                              "Button2"}));
+                                              "seBufferSteps", "Button2"}));
     EXPECT_TRUE(WizardReadSettings().QuickMode) << "Enter is OK";
     EXPECT_EQ(ReadBytes(list_), Line(test_plugin::PluginId('A')));
 }

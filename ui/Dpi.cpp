@@ -1,0 +1,146 @@
+// Monitors, their DPI, and a form laid out again when its DPI changes.
+#include "ui/Dpi.h"
+
+#include "ui/Forms.h"
+#include "ui/Graphics.h"
+#include "ui/Handles.h"
+
+namespace ui {
+
+std::function<int(HMONITOR)> MonitorDpiSource;
+
+namespace {
+
+template <class F>
+F User32Function(const char* name) {
+    HMODULE user32 = ::GetModuleHandleA("user32.dll");
+    return user32 ? reinterpret_cast<F>(::GetProcAddress(user32, name)) : nullptr;
+}
+
+using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+
+GetDpiForMonitorFn DpiForMonitorFunction() {
+    // From System32 only; Windows 7 has no shcore at all. Kept loaded for
+    // the life of the process.
+    static const Module shcore(::LoadLibraryExA("shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    static const auto fn =
+        shcore ? reinterpret_cast<GetDpiForMonitorFn>(::GetProcAddress(shcore.get(), "GetDpiForMonitor"))
+               : nullptr;
+    return fn;
+}
+
+}  // namespace
+
+int SystemMonitorDpi(HMONITOR monitor) {
+    constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    UINT x = 0, y = 0;
+    if (auto fn = DpiForMonitorFunction(); fn && monitor && SUCCEEDED(fn(monitor, kEffectiveDpi, &x, &y)))
+        return static_cast<int>(y);
+    return ScreenPixelsPerInch();
+}
+
+int MonitorDpi(HMONITOR monitor) {
+    const int dpi = MonitorDpiSource ? MonitorDpiSource(monitor) : SystemMonitorDpi(monitor);
+    return dpi >= 24 && dpi <= 2400 ? dpi : 96;
+}
+
+RECT MonitorWorkArea(HMONITOR monitor) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (monitor && ::GetMonitorInfoA(monitor, &info)) return info.rcWork;
+    RECT work{};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    return work;
+}
+
+HMONITOR PrimaryMonitor() { return ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY); }
+
+HMONITOR TrayMonitor() {
+    if (HWND tray = ::FindWindowA("Shell_TrayWnd", nullptr))
+        return ::MonitorFromWindow(tray, MONITOR_DEFAULTTOPRIMARY);
+    POINT cursor{};
+    if (::GetCursorPos(&cursor)) return ::MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY);
+    return PrimaryMonitor();
+}
+
+void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi) {
+    using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto forDpi = User32Function<Fn>("AdjustWindowRectExForDpi");
+    if (forDpi && forDpi(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi))) return;
+    ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+}
+
+void EnableNonClientScaling(HWND wnd) {
+    using Fn = BOOL(WINAPI*)(HWND);
+    static const auto enable = User32Function<Fn>("EnableNonClientDpiScaling");
+    if (enable) enable(wnd);
+}
+
+// ---- a form moved to a monitor of another DPI ----
+
+void TForm::PlaceAllAfterSiblings(TWinControl& container) {
+    container.PlaceAfterSiblings();
+    for (const auto& c : container.Controls())
+        if (auto* w = dynamic_cast<TWinControl*>(c.get())) PlaceAllAfterSiblings(*w);
+}
+
+void TForm::Remember96(TControl& control, const RECT& bounds) {
+    if (rescaling_) return;
+    RECT& r = control.layout96_;
+    // A control that sizes itself (a width or height of 0) keeps doing so.
+    const bool width = r.right != r.left, height = r.bottom != r.top;
+    r.left = ::MulDiv(bounds.left, 96, ppi_);
+    r.top = ::MulDiv(bounds.top, 96, ppi_);
+    r.right = width ? ::MulDiv(bounds.right, 96, ppi_) : r.left;
+    r.bottom = height ? ::MulDiv(bounds.bottom, 96, ppi_) : r.top;
+}
+
+void TForm::RescaleAll(TWinControl& container, int oldPpi) {
+    for (const auto& c : container.Controls()) {
+        TControl& control = *c;
+        if (!control.parentFont_) {
+            control.settingFont_ = true;
+            ScopeExit reset([&control] { control.settingFont_ = false; });
+            control.font_.SetHeight(::MulDiv(control.font_.Height(), ppi_, oldPpi));
+        }
+        // Inside first: a container's own sizing of its parts, run when it
+        // is resized, has the last word.
+        if (auto* w = dynamic_cast<TWinControl*>(&control)) RescaleAll(*w, oldPpi);
+        if (control.wnd_) {
+            const RECT& r = control.layout96_;
+            const bool sized = r.right != r.left && r.bottom != r.top;
+            const int x = ScaleValue(r.left), y = ScaleValue(r.top);
+            const int w = sized ? ScaleValue(r.right) - x : control.Width();
+            const int h = sized ? ScaleValue(r.bottom) - y : control.Height();
+            ::MoveWindow(control.wnd_, x, y, w, h, TRUE);
+        }
+        control.DpiChanged(oldPpi, ppi_);
+    }
+}
+
+SIZE TForm::WindowSizeAt(int ppi) const {
+    RECT rc{0, 0, ::MulDiv(client96_.cx, ppi, 96), ::MulDiv(client96_.cy, ppi, 96)};
+    AdjustWindowRectForDpi(rc, static_cast<DWORD>(::GetWindowLongA(wnd_, GWL_STYLE)),
+                           static_cast<DWORD>(::GetWindowLongA(wnd_, GWL_EXSTYLE)), ppi);
+    return SIZE{rc.right - rc.left, rc.bottom - rc.top};
+}
+
+void TForm::ChangeDpi(int ppi, const RECT& suggested) {
+    const int oldPpi = ppi_;
+    const SIZE size = WindowSizeAt(ppi);
+    rescaling_ = true;
+    ScopeExit done([this] { rescaling_ = false; });
+    ppi_ = ppi;
+    if (ppi != oldPpi) {
+        // Fonts first: controls that fit their text measure the new one.
+        Font().SetHeight(::MulDiv(fontHeight96_, ppi, 96));
+        RescaleAll(*this, oldPpi);
+    }
+    ::SetWindowPos(wnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    RealignAll(*this);
+    PlaceAllAfterSiblings(*this);
+    ::RedrawWindow(wnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+}  // namespace ui

@@ -125,6 +125,17 @@ SIZE TForm::WindowSizeAt(int ppi) const {
     return SIZE{rc.right - rc.left, rc.bottom - rc.top};
 }
 
+bool TForm::FitClientSize(int width, int height) {
+    RECT client{}, window{};
+    ::GetClientRect(wnd_, &client);
+    ::GetWindowRect(wnd_, &window);
+    const int dw = width - client.right, dh = height - client.bottom;
+    if (!dw && !dh) return false;
+    ::SetWindowPos(wnd_, nullptr, 0, 0, window.right - window.left + dw,
+                   window.bottom - window.top + dh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
+}
+
 void TForm::ChangeDpi(int ppi, const RECT& suggested) {
     const int oldPpi = ppi_;
     const SIZE size = WindowSizeAt(ppi);
@@ -138,6 +149,7 @@ void TForm::ChangeDpi(int ppi, const RECT& suggested) {
     }
     ::SetWindowPos(wnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy,
                    SWP_NOZORDER | SWP_NOACTIVATE);
+    FitClientSize(::MulDiv(client96_.cx, ppi, 96), ::MulDiv(client96_.cy, ppi, 96));
     RealignAll(*this);
     PlaceAllAfterSiblings(*this);
     ::RedrawWindow(wnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);

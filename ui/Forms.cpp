@@ -114,17 +114,26 @@ TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t co
     if (layout.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
     RECT rc{0, 0, ::MulDiv(layout.ClientWidth, ppi_, 96), ::MulDiv(layout.ClientHeight, ppi_, 96)};
     AdjustWindowRectForDpi(rc, style, ex, ppi_);
-    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    int x = ::MulDiv(layout.Left, ppi_, 96), y = ::MulDiv(layout.Top, ppi_, 96);
-    if (centred) {
-        const RECT work = MonitorWorkArea(monitor);
-        x = work.left + ((work.right - work.left) - w) / 2;
-        y = work.top + ((work.bottom - work.top) - h) / 2;
-    }
-    HWND wnd = ::CreateWindowExA(ex, layout.ClassName, layout.Caption, style, x, y, w, h, nullptr,
-                                 nullptr, ::GetModuleHandleA(nullptr), this);
+    int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    const RECT work = MonitorWorkArea(monitor);
+    auto centre = [&] {
+        return POINT{work.left + ((work.right - work.left) - w) / 2,
+                     work.top + ((work.bottom - work.top) - h) / 2};
+    };
+    POINT at{::MulDiv(layout.Left, ppi_, 96), ::MulDiv(layout.Top, ppi_, 96)};
+    if (centred) at = centre();
+    HWND wnd = ::CreateWindowExA(ex, layout.ClassName, layout.Caption, style, at.x, at.y, w, h,
+                                 nullptr, nullptr, ::GetModuleHandleA(nullptr), this);
     if (!wnd) RaiseLastOSError();
     canvas_.SetWindow(wnd);
+    if (FitClientSize(::MulDiv(layout.ClientWidth, ppi_, 96), ::MulDiv(layout.ClientHeight, ppi_, 96)) &&
+        centred) {
+        ::GetWindowRect(wnd, &rc);
+        w = rc.right - rc.left;
+        h = rc.bottom - rc.top;
+        at = centre();
+        ::SetWindowPos(wnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 
     for (size_t i = 0; i < count; ++i) {
         const TControlLayout& c = controls[i];

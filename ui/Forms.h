@@ -152,6 +152,10 @@ private:
     void ChangeDpi(int ppi, const RECT& suggested);
     void RescaleAll(TWinControl& container, int oldPpi);
     SIZE WindowSizeAt(int ppi) const;
+    // The frame a window really has may not be the one its DPI asks for
+    // (Wine draws every frame at the system DPI): the client size is what
+    // counts. True when the window had to be sized again.
+    bool FitClientSize(int width, int height);
     void FocusFirst();
     void UpdateDefaultButton();
     bool DoClose();

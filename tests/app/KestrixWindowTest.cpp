@@ -6,6 +6,7 @@
 #include "settings/KestrixOptionsUnit.h"
 #include "tests/support/TestSupport.h"
 #include "ui/BitmapFile.h"
+#include "ui/Dpi.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 
@@ -272,6 +273,47 @@ TEST_F(KestrixWindowTest, DragInEveryDirectionHandsOverTheSameRectangle) {
         EXPECT_EQ(Mismatches(*h.picture, 310, 220), 0);
         ExpectIdle();
     }
+}
+
+// The wizard takes its DPI and its place from the monitor that holds the
+// selection.
+TEST_F(KestrixWindowTest, TheWizardOpensAtTheDpiOfTheSelectionsMonitorCentredOnItsWorkArea) {
+    std::vector<HMONITOR> asked;
+    MonitorDpiSource = [&asked](HMONITOR m) {
+        asked.push_back(m);
+        return 144;
+    };
+    ScopeExit reset([] { MonitorDpiSource = nullptr; });
+    MoveCursor(410, 270);
+    StartCapture();
+    ASSERT_TRUE(wnd_->Capturing());
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 310, 220);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, 410, 270);
+    int ppi = 0;
+    RECT window{}, client{};
+    WhenReady([] { return AfterScreenShotWindow && AfterScreenShotWindow->Visible(); },
+              [&] {
+                  ppi = AfterScreenShotWindow->PixelsPerInch();
+                  ::GetWindowRect(AfterScreenShotWindow->Handle(), &window);
+                  ::GetClientRect(AfterScreenShotWindow->Handle(), &client);
+                  AfterScreenShotWindow->ModalResult = mrOk;
+              },
+              3000);
+    Send(WM_LBUTTONUP, 0, 410, 270);
+    PumpUntil([] { return !PendingWhenReady(); }, 4000);
+    EXPECT_TRUE(pattern_->WaitShown());
+    EXPECT_EQ(ppi, 144);
+    EXPECT_EQ(client.right, 813);  // 542 x 306 at 96 DPI
+    EXPECT_EQ(client.bottom, 459);
+    const HMONITOR selection = ::MonitorFromPoint(POINT{360, 245}, MONITOR_DEFAULTTONEAREST);
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.back(), selection);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ::GetMonitorInfoA(selection, &info);
+    EXPECT_NEAR(window.left + window.right, info.rcWork.left + info.rcWork.right, 1);
+    EXPECT_NEAR(window.top + window.bottom, info.rcWork.top + info.rcWork.bottom, 1);
+    ExpectIdle();
 }
 
 // The system's focus border for the scope (not saved for the user).

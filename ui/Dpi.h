@@ -31,6 +31,9 @@ HMONITOR PrimaryMonitor();
 // was just clicked there), else the primary.
 HMONITOR TrayMonitor();
 
+// The DPI Windows gives the window, else the system DPI.
+int WindowDpi(HWND wnd);
+
 // AdjustWindowRectEx with the frame of the given DPI where Windows has it.
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi);
 // Lets a per-monitor (v1) window's caption and frame follow its DPI; the

@@ -144,7 +144,7 @@ private:
     [[noreturn]] static void MissingControl(const char* name);
     static void RealignAll(TWinControl& container);
     static void PlaceAllAfterSiblings(TWinControl& container);
-    // DPI changes (ui/Dpi.cpp). Placed by code: remembered in 96-DPI
+    // DPI changes (ui/FormScaling.cpp). Placed by code: remembered in 96-DPI
     // pixels for the next change.
     void Remember96(TControl& control, const RECT& bounds);
     // Lays the form out again from its 96-DPI layout at another DPI, at

@@ -1,7 +1,6 @@
 #include "ui/Dpi.h"
 
 #include "ui/Graphics.h"
-#include "ui/Handles.h"
 
 namespace ui {
 
@@ -18,12 +17,14 @@ F User32Function(const char* name) {
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
 
 GetDpiForMonitorFn DpiForMonitorFunction() {
-    // From System32 only; Windows 7 has no shcore at all. Kept loaded for
-    // the life of the process.
-    static const Module shcore(::LoadLibraryExA("shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    static const auto fn =
-        shcore ? reinterpret_cast<GetDpiForMonitorFn>(::GetProcAddress(shcore.get(), "GetDpiForMonitor"))
-               : nullptr;
+    // From System32 only; Windows 7 has no shcore at all. Never freed: it
+    // stays for the life of the process (and no module of ours may free a
+    // library while it is being unloaded).
+    static const HMODULE shcore =
+        ::LoadLibraryExA("shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    static const auto fn = shcore ? reinterpret_cast<GetDpiForMonitorFn>(
+                                        ::GetProcAddress(shcore, "GetDpiForMonitor"))
+                                  : nullptr;
     return fn;
 }
 
@@ -32,7 +33,8 @@ GetDpiForMonitorFn DpiForMonitorFunction() {
 int SystemMonitorDpi(HMONITOR monitor) {
     constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
     UINT x = 0, y = 0;
-    if (auto fn = DpiForMonitorFunction(); fn && monitor && SUCCEEDED(fn(monitor, kEffectiveDpi, &x, &y)))
+    auto fn = DpiForMonitorFunction();
+    if (fn && monitor && SUCCEEDED(fn(monitor, kEffectiveDpi, &x, &y)) && y > 0)
         return static_cast<int>(y);
     return ScreenPixelsPerInch();
 }

@@ -88,7 +88,8 @@ TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t co
     if (!monitor) {
         const RECT designed{layout.Left, layout.Top, layout.Left + layout.ClientWidth,
                             layout.Top + layout.ClientHeight};
-        monitor = centred ? PrimaryMonitor() : ::MonitorFromRect(&designed, MONITOR_DEFAULTTOPRIMARY);
+        monitor = centred ? PrimaryMonitor()
+                          : ::MonitorFromRect(&designed, MONITOR_DEFAULTTOPRIMARY);
     }
     ppi_ = MonitorDpi(monitor);
     RegisterOwnClass(layout.ClassName, CS_DBLCLKS, Application.Icon());
@@ -112,7 +113,9 @@ TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t co
             break;
     }
     if (layout.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
-    RECT rc{0, 0, ::MulDiv(layout.ClientWidth, ppi_, 96), ::MulDiv(layout.ClientHeight, ppi_, 96)};
+    const int clientWidth = ::MulDiv(layout.ClientWidth, ppi_, 96);
+    const int clientHeight = ::MulDiv(layout.ClientHeight, ppi_, 96);
+    RECT rc{0, 0, clientWidth, clientHeight};
     AdjustWindowRectForDpi(rc, style, ex, ppi_);
     int w = rc.right - rc.left, h = rc.bottom - rc.top;
     const RECT work = MonitorWorkArea(monitor);
@@ -126,8 +129,7 @@ TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t co
                                  nullptr, nullptr, ::GetModuleHandleA(nullptr), this);
     if (!wnd) RaiseLastOSError();
     canvas_.SetWindow(wnd);
-    if (FitClientSize(::MulDiv(layout.ClientWidth, ppi_, 96), ::MulDiv(layout.ClientHeight, ppi_, 96)) &&
-        centred) {
+    if (FitClientSize(clientWidth, clientHeight) && centred) {
         ::GetWindowRect(wnd, &rc);
         w = rc.right - rc.left;
         h = rc.bottom - rc.top;
@@ -424,11 +426,12 @@ bool TForm::WndProc(TMessage& msg) {
             return false;
         case WM_GETDPISCALEDSIZE:
             if (!FollowDpiChanges) return false;
-            *reinterpret_cast<SIZE*>(msg.LParam) = WindowSizeAt(HIWORD(msg.WParam) ? HIWORD(msg.WParam) : LOWORD(msg.WParam));
+            // Asked before the change, with the new DPI.
+            *reinterpret_cast<SIZE*>(msg.LParam) = WindowSizeAt(static_cast<int>(msg.WParam));
             msg.Result = TRUE;
             return true;
         case WM_DPICHANGED:
-            if (!FollowDpiChanges) return false;
+            if (!FollowDpiChanges || !HIWORD(msg.WParam)) return false;
             ChangeDpi(HIWORD(msg.WParam), *reinterpret_cast<const RECT*>(msg.LParam));
             return true;
         case WM_SIZE:

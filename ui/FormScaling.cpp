@@ -80,6 +80,7 @@ void TForm::ChangeDpi(int ppi, const RECT& suggested) {
     RealignAll(*this);
     PlaceAllAfterSiblings(*this);
     ::RedrawWindow(wnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    if (OnDpiChanged) OnDpiChanged();
 }
 
 }  // namespace ui

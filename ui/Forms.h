@@ -109,6 +109,8 @@ public:
     std::function<void()> OnDeactivate;
     std::function<void(bool& canClose)> OnCloseQuery;
     std::function<void(TCloseAction& action)> OnClose;
+    // Laid out again at another DPI.
+    std::function<void()> OnDpiChanged;
 
     // A pre-translate filter: true when it consumed the message. Filters run
     // newest first, before the key preview and the dialog keys.

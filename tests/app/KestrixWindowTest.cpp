@@ -276,7 +276,7 @@ TEST_F(KestrixWindowTest, DragInEveryDirectionHandsOverTheSameRectangle) {
 }
 
 // The wizard takes its DPI and its place from the monitor that holds the
-// selection.
+// selection; its picture stays centred there and after a move to another DPI.
 TEST_F(KestrixWindowTest, TheWizardOpensAtTheDpiOfTheSelectionsMonitorCentredOnItsWorkArea) {
     std::vector<HMONITOR> asked;
     MonitorDpiSource = [&asked](HMONITOR m) {
@@ -290,13 +290,29 @@ TEST_F(KestrixWindowTest, TheWizardOpensAtTheDpiOfTheSelectionsMonitorCentredOnI
     Send(WM_LBUTTONDOWN, MK_LBUTTON, 310, 220);
     Send(WM_MOUSEMOVE, MK_LBUTTON, 410, 270);
     int ppi = 0;
-    RECT window{}, client{};
+    RECT window{}, client{}, client96{};
+    // The picture's distance from the centre of its viewport.
+    std::vector<int> offCentre;
+    auto centring = [&offCentre](TAfterScreenShotWindow& w) {
+        offCentre.push_back(2 * w.ScreenShot.Left() + w.ScreenShot.Width() -
+                            w.ScrollBox.ClientWidth());
+        offCentre.push_back(2 * w.ScreenShot.Top() + w.ScreenShot.Height() -
+                            w.ScrollBox.ClientHeight());
+    };
     WhenReady([] { return AfterScreenShotWindow && AfterScreenShotWindow->Visible(); },
               [&] {
-                  ppi = AfterScreenShotWindow->PixelsPerInch();
-                  ::GetWindowRect(AfterScreenShotWindow->Handle(), &window);
-                  ::GetClientRect(AfterScreenShotWindow->Handle(), &client);
-                  AfterScreenShotWindow->ModalResult = mrOk;
+                  TAfterScreenShotWindow& w = *AfterScreenShotWindow;
+                  ppi = w.PixelsPerInch();
+                  ::GetWindowRect(w.Handle(), &window);
+                  ::GetClientRect(w.Handle(), &client);
+                  centring(w);
+                  // Moved to a monitor of 96 DPI, as Windows tells it.
+                  RECT suggested = window;
+                  ::SendMessageA(w.Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96),
+                                 reinterpret_cast<LPARAM>(&suggested));
+                  ::GetClientRect(w.Handle(), &client96);
+                  centring(w);
+                  w.ModalResult = mrOk;
               },
               3000);
     Send(WM_LBUTTONUP, 0, 410, 270);
@@ -305,6 +321,10 @@ TEST_F(KestrixWindowTest, TheWizardOpensAtTheDpiOfTheSelectionsMonitorCentredOnI
     EXPECT_EQ(ppi, 144);
     EXPECT_EQ(client.right, 813);  // 542 x 306 at 96 DPI
     EXPECT_EQ(client.bottom, 459);
+    EXPECT_EQ(client96.right, 542);
+    EXPECT_EQ(client96.bottom, 306);
+    for (int off : offCentre) EXPECT_LE(std::abs(off), 1);
+    ASSERT_EQ(offCentre.size(), 4u);
     const HMONITOR selection = ::MonitorFromPoint(POINT{360, 245}, MONITOR_DEFAULTTONEAREST);
     ASSERT_FALSE(asked.empty());
     EXPECT_EQ(asked.back(), selection);

@@ -423,7 +423,7 @@ bool TForm::WndProc(TMessage& msg) {
             return true;
         case WM_NCCREATE:
             EnableNonClientScaling(wnd_);
-            return false;
+            return TWinControl::WndProc(msg);
         case WM_GETDPISCALEDSIZE:
             if (!FollowDpiChanges) return false;
             // Asked before the change, with the new DPI.

@@ -33,10 +33,11 @@ const TControlLayout kControls[] = {
 };
 
 // Creates a dialog into its slot, runs it modally and destroys it whatever
-// happens, trimming the working set afterwards.
+// happens, trimming the working set afterwards. It opens where the tray
+// icon is, at that monitor's DPI.
 template <class T>
 void RunDialog(T*& slot) {
-    std::unique_ptr<T> form(new T());
+    std::unique_ptr<T> form = MakeFormOn<T>(TrayMonitor());
     slot = form.get();
     ScopeExit cleanup([&] {
         form.reset();
@@ -57,6 +58,8 @@ TKestrixWnd::TKestrixWnd()
       Exit1(TrayMenu.Add({"Exit", [this] { Exit1Click(); }})) {
     // Esc ends a capture through the key press; there are no dialog keys.
     DialogKeys = false;
+    // It covers the screens in their physical pixels on every monitor.
+    FollowDpiChanges = false;
     Image.Stretch = true;
     Image.OnMouseDown = [this](TControl* s, TMouseButton b, TShiftState sh, int x, int y) {
         ImageMouseDown(s, b, sh, x, y);
@@ -243,6 +246,11 @@ void TKestrixWnd::HandOver(const RECT& sel) {
     // loop from here on (a message in the wizard's creation) may end the
     // capture and free its bitmaps.
     const int w = sel.right - sel.left, h = sel.bottom - sel.top;
+    // The wizard opens on the monitor that holds most of the selection.
+    RECT onScreen = sel, capture{};
+    ::GetWindowRect(Handle(), &capture);
+    ::OffsetRect(&onScreen, capture.left, capture.top);
+    const HMONITOR monitor = ::MonitorFromRect(&onScreen, MONITOR_DEFAULTTONEAREST);
     TBitmap picture(w, h, FScreenBitmap->PixelFormat());
     if (w > 0 && h > 0) {
         TCanvas::Lease dest(picture.Canvas());
@@ -263,18 +271,18 @@ void TKestrixWnd::HandOver(const RECT& sel) {
                 Exception(std::string(e.what()) + " The picture stays open in the wizard."));
         }
     }
-    RunWizard(picture, std::move(recovery), false);
+    RunWizard(picture, std::move(recovery), false, monitor);
 }
 
 void TKestrixWnd::RunWizard(TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery,
-                            bool broughtBack) {
+                            bool broughtBack, HMONITOR monitor) {
     std::unique_ptr<TAfterScreenShotWindow> wizard;
     ScopeExit cleanup([&] {
         wizard.reset();
         AfterScreenShotWindow = nullptr;
         TrimWorkingSet();
     });
-    wizard.reset(new TAfterScreenShotWindow(std::move(recovery), broughtBack));
+    wizard = MakeFormOn<TAfterScreenShotWindow>(monitor, std::move(recovery), broughtBack);
     AfterScreenShotWindow = wizard.get();
     wizard->ScreenShot.Picture.Bitmap().Assign(picture);
     picture.FreeImage();
@@ -308,7 +316,7 @@ void TKestrixWnd::BringBackNow() {
         if (!kept.Plugin.empty()) text += " while the plug-in \"" + kept.Plugin + "\" was running";
         text += ". It opens now, so that you can finish with it.";
         Application.MessageBox(text, MB_OK | MB_ICONINFORMATION);
-        RunWizard(picture, std::make_unique<TRecoveryEntry>(kept.Path), true);
+        RunWizard(picture, std::make_unique<TRecoveryEntry>(kept.Path), true, TrayMonitor());
     }
 }
 

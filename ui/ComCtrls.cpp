@@ -140,6 +140,12 @@ void TListView::AddColumn(const std::string& caption, int width) {
     ++columns_;
 }
 
+void TListView::DpiChanged(int oldPpi, int newPpi) {
+    for (int i = 0; i < columns_; ++i)
+        ::SendMessageA(wnd_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i),
+                       MAKELPARAM(::MulDiv(ColumnWidth(i), newPpi, oldPpi), 0));
+}
+
 int TListView::ColumnWidth(int index) const {
     return static_cast<int>(::SendMessageA(wnd_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(index), 0));
 }

@@ -74,6 +74,9 @@ public:
     TListItemEvent OnItemChecked;
     bool Reflected(TMessage& msg) override;
 
+protected:
+    void DpiChanged(int oldPpi, int newPpi) override;
+
 private:
     friend class TListItem;
     void Renumber();
@@ -209,6 +212,7 @@ protected:
     // A press or release over a button is the button's too.
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+    void DpiChanged(int, int) override { Relayout(); }
 
 private:
     friend class TToolButton;

@@ -81,7 +81,8 @@ TControl::TControl(TWinControl& parent, const TControlLayout& layout)
     if (layout.Options & loAlignLeft) align_ = alLeft;
     if (layout.Options & loAlignRight) align_ = alRight;
     if (layout.Options & loAlignClient) align_ = alClient;
-    layoutLeft_ = ScaleValue(layout.Left);
+    layoutLeft_ = layout.Left;
+    layout96_ = {layout.Left, layout.Top, layout.Left + layout.Width, layout.Top + layout.Height};
     if (layout.Options & loAfterFlag) afterGap_ = static_cast<int>(layout.Options >> 24);
 }
 
@@ -410,6 +411,7 @@ void TControl::SetColor(TColor color) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+    if (TForm* form = Form()) form->Remember96(*this, RECT{left, top, left + width, top + height});
     ::MoveWindow(wnd_, left, top, width, height, TRUE);
 }
 
@@ -520,7 +522,7 @@ void TWinControl::PlaceAfterSiblings() {
     for (const auto& c : controls_) {
         if (previous && c->afterGap_ >= 0 && c->align_ == alNone && c->wnd_) {
             const int after = static_cast<int>(previous->BoundsRect().right) + c->ScaleValue(c->afterGap_);
-            const int left = std::max(c->layoutLeft_, after);
+            const int left = std::max(c->ScaleValue(c->layoutLeft_), after);
             if (left != c->Left()) c->SetLeft(left);
         }
         previous = c.get();

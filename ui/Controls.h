@@ -222,6 +222,9 @@ protected:
     virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     // Font or colour changed; the window is told by the default.
     virtual void FontChanged() {}
+    // The form moved to another DPI and this control is placed anew; sizes
+    // the control keeps itself (columns, buttons) follow here.
+    virtual void DpiChanged(int /*oldPpi*/, int /*newPpi*/) {}
     // Captures the mouse while a button is held (controls we paint).
     bool CaptureMouse = false;
 
@@ -266,10 +269,13 @@ private:
     bool dying_ = false;
     // A release counts only on the control that saw the press.
     bool mousePressed_ = false;
-    // The line's left in the form's pixels, and its gap after the previous
+    // The line's left in 96-DPI pixels, and its gap after the previous
     // control (-1: placed where the line says).
     int layoutLeft_ = 0;
     int afterGap_ = -1;
+    // Where the control is, in 96-DPI pixels: placed again from here when
+    // the form's DPI changes. A width or height of 0 keeps the size.
+    RECT layout96_{};
 };
 
 // ---- containers ----

@@ -1,5 +1,6 @@
 #include "ui/Forms.h"
 
+#include "ui/Dpi.h"
 #include "ui/Exception.h"
 #include "ui/Strings.h"
 
@@ -81,7 +82,16 @@ void DeallocateHWnd(HWND wnd) {
 
 
 TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t count)
-    : ppi_(ScreenPixelsPerInch()) {
+    : fontHeight96_(layout.Font.Height), client96_{layout.ClientWidth, layout.ClientHeight} {
+    const bool centred = layout.Position == poDesktopCenter || layout.Position == poScreenCenter;
+    HMONITOR monitor = Screen.FormMonitor;
+    if (!monitor) {
+        const RECT designed{layout.Left, layout.Top, layout.Left + layout.ClientWidth,
+                            layout.Top + layout.ClientHeight};
+        monitor = centred ? PrimaryMonitor()
+                          : ::MonitorFromRect(&designed, MONITOR_DEFAULTTOPRIMARY);
+    }
+    ppi_ = MonitorDpi(monitor);
     RegisterOwnClass(layout.ClassName, CS_DBLCLKS, Application.Icon());
     KeyPreview = layout.KeyPreview;
     Font().SetName(layout.Font.Name);
@@ -103,20 +113,29 @@ TForm::TForm(const FormLayout& layout, const TControlLayout* controls, size_t co
             break;
     }
     if (layout.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
-    RECT rc{0, 0, ::MulDiv(layout.ClientWidth, ppi_, 96), ::MulDiv(layout.ClientHeight, ppi_, 96)};
-    ::AdjustWindowRectEx(&rc, style, FALSE, ex);
-    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    int x = ::MulDiv(layout.Left, ppi_, 96), y = ::MulDiv(layout.Top, ppi_, 96);
-    if (layout.Position == poDesktopCenter || layout.Position == poScreenCenter) {
-        RECT work{};
-        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-        x = work.left + ((work.right - work.left) - w) / 2;
-        y = work.top + ((work.bottom - work.top) - h) / 2;
-    }
-    HWND wnd = ::CreateWindowExA(ex, layout.ClassName, layout.Caption, style, x, y, w, h, nullptr,
-                                 nullptr, ::GetModuleHandleA(nullptr), this);
+    const int clientWidth = ::MulDiv(layout.ClientWidth, ppi_, 96);
+    const int clientHeight = ::MulDiv(layout.ClientHeight, ppi_, 96);
+    RECT rc{0, 0, clientWidth, clientHeight};
+    AdjustWindowRectForDpi(rc, style, ex, ppi_);
+    int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    const RECT work = MonitorWorkArea(monitor);
+    auto centre = [&] {
+        return POINT{work.left + ((work.right - work.left) - w) / 2,
+                     work.top + ((work.bottom - work.top) - h) / 2};
+    };
+    POINT at{::MulDiv(layout.Left, ppi_, 96), ::MulDiv(layout.Top, ppi_, 96)};
+    if (centred) at = centre();
+    HWND wnd = ::CreateWindowExA(ex, layout.ClassName, layout.Caption, style, at.x, at.y, w, h,
+                                 nullptr, nullptr, ::GetModuleHandleA(nullptr), this);
     if (!wnd) RaiseLastOSError();
     canvas_.SetWindow(wnd);
+    if (FitClientSize(clientWidth, clientHeight) && centred) {
+        ::GetWindowRect(wnd, &rc);
+        w = rc.right - rc.left;
+        h = rc.bottom - rc.top;
+        at = centre();
+        ::SetWindowPos(wnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 
     for (size_t i = 0; i < count; ++i) {
         const TControlLayout& c = controls[i];
@@ -187,6 +206,7 @@ void TForm::SetBounds(int left, int top, int width, int height) {
 }
 
 void TForm::SetClientSize(int width, int height) {
+    client96_ = {::MulDiv(width, 96, ppi_), ::MulDiv(height, 96, ppi_)};
     RECT rc{0, 0, width, height};
     ::AdjustWindowRectEx(&rc, static_cast<DWORD>(::GetWindowLongA(wnd_, GWL_STYLE)), FALSE,
                          static_cast<DWORD>(::GetWindowLongA(wnd_, GWL_EXSTYLE)));
@@ -401,6 +421,25 @@ bool TForm::WndProc(TMessage& msg) {
         case WM_CLOSE:
             Close();
             return true;
+        case WM_NCCREATE:
+            EnableNonClientScaling(wnd_);
+            return TWinControl::WndProc(msg);
+        case WM_GETDPISCALEDSIZE:
+            if (!FollowDpiChanges) return false;
+            // Asked before the change, with the new DPI.
+            *reinterpret_cast<SIZE*>(msg.LParam) = WindowSizeAt(static_cast<int>(msg.WParam));
+            msg.Result = TRUE;
+            return true;
+        case WM_DPICHANGED:
+            if (!FollowDpiChanges || !HIWORD(msg.WParam)) return false;
+            ChangeDpi(HIWORD(msg.WParam), *reinterpret_cast<const RECT*>(msg.LParam));
+            return true;
+        case WM_SIZE:
+            // Sized by the user or by code: the size to keep at another DPI.
+            if (!rescaling_ && msg.WParam == SIZE_RESTORED)
+                client96_ = {::MulDiv(LOWORD(msg.LParam), 96, ppi_),
+                             ::MulDiv(HIWORD(msg.LParam), 96, ppi_)};
+            return TWinControl::WndProc(msg);
         case WM_FOCUSCHECK:
             focusCheckPosted_ = false;
             FocusChanged(::GetFocus());

@@ -3,6 +3,7 @@
 
 #include "ui/Controls.h"
 #include "ui/Canvas.h"
+#include "ui/Dpi.h"
 #include "ui/Graphics.h"
 #include "ui/Handles.h"
 #include "ui/StdCtrls.h"
@@ -59,7 +60,12 @@ public:
 
     TWindowCanvas& Canvas() { return canvas_; }
     // The form's logical DPI: its layout's 96-DPI pixels are scaled to it.
+    // It is the DPI of the monitor the form opens on, and follows the form
+    // to a monitor of another DPI.
     int PixelsPerInch() const { return ppi_; }
+    // False for a form that keeps its size and layout whatever monitor it
+    // is on (one that covers the screens itself).
+    bool FollowDpiChanges = true;
 
     void Show();
     void Hide();
@@ -103,6 +109,8 @@ public:
     std::function<void()> OnDeactivate;
     std::function<void(bool& canClose)> OnCloseQuery;
     std::function<void(TCloseAction& action)> OnClose;
+    // Laid out again at another DPI.
+    std::function<void()> OnDpiChanged;
 
     // A pre-translate filter: true when it consumed the message. Filters run
     // newest first, before the key preview and the dialog keys.
@@ -137,11 +145,27 @@ private:
     friend class TControl;
     [[noreturn]] static void MissingControl(const char* name);
     static void RealignAll(TWinControl& container);
+    static void PlaceAllAfterSiblings(TWinControl& container);
+    // DPI changes (ui/FormScaling.cpp). Placed by code: remembered in 96-DPI
+    // pixels for the next change.
+    void Remember96(TControl& control, const RECT& bounds);
+    // Lays the form out again from its 96-DPI layout at another DPI, at
+    // the position Windows suggests.
+    void ChangeDpi(int ppi, const RECT& suggested);
+    void RescaleAll(TWinControl& container, int oldPpi);
+    SIZE WindowSizeAt(int ppi) const;
+    // The frame a window really has may not be the one its DPI asks for
+    // (Wine draws every frame at the system DPI): the client size is what
+    // counts. True when the window had to be sized again.
+    bool FitClientSize(int width, int height);
     void FocusFirst();
     void UpdateDefaultButton();
     bool DoClose();
 
     int ppi_ = 96;
+    int fontHeight96_ = -11;
+    SIZE client96_{};
+    bool rescaling_ = false;
     TWindowCanvas canvas_;
     bool modal_ = false;
     TControl* active_ = nullptr;
@@ -161,11 +185,23 @@ public:
     int Height() const { return ::GetSystemMetrics(SM_CYSCREEN); }
     TCursor Cursor() const { return cursor_; }
     void SetCursor(TCursor cursor);
+    // The monitor that forms made now open on: a centred form on its work
+    // area, every form at its DPI. Null: a centred form on the primary,
+    // another on the monitor of its layout's position.
+    HMONITOR FormMonitor = nullptr;
 
 private:
     TCursor cursor_ = crDefault;
 };
 extern TScreen Screen;
+
+// Makes a form that opens on the given monitor.
+template <class T, class... Args>
+std::unique_ptr<T> MakeFormOn(HMONITOR monitor, Args&&... args) {
+    const HMONITOR was = std::exchange(Screen.FormMonitor, monitor);
+    ScopeExit back([was] { Screen.FormMonitor = was; });
+    return std::unique_ptr<T>(new T(std::forward<Args>(args)...));
+}
 
 using TInitProc = void (*)();
 using TTerminateProc = bool (*)();

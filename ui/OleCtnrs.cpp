@@ -492,9 +492,10 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
         std::wstring app = WideString(Application.Title());
         object_->SetHostNames(app.c_str(), nullptr);
         ::OleSetContainedObject(object_.get(), TRUE);
-        // The extent in HIMETRIC, for objects that lay out before activation.
+        // The extent in HIMETRIC, for objects that lay out before activation;
+        // at another DPI the pixels and the DPI scale alike, so it stays.
         RECT rc = ClientRect(wnd_);
-        const int ppi = ScreenPixelsPerInch();
+        const int ppi = Form() ? Form()->PixelsPerInch() : ScreenPixelsPerInch();
         SIZEL extent{::MulDiv(rc.right, 2540, ppi), ::MulDiv(rc.bottom, 2540, ppi)};
         object_->SetExtent(aspect_, &extent);
       });

@@ -131,6 +131,8 @@ TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> r
     ActionsView.OnDeletion = [this](TControl*, TListItem* item) { ActionsViewDeletion(item); };
     OnClose = [this](TCloseAction& action) { FormClose(action); };
     OnActivate = [this] { FormActivate(); };
+    // The picture keeps its pixels while the page around it scales.
+    OnDpiChanged = [this] { Editor.FormActivate(); };
     OnKeyDown = [this](WORD& key, TShiftState shift) { FormKeyDown(key, shift); };
     Label6.OnClick = [this](TControl*) { Label6Click(); };
     Editor.OnPictureChange = [this] { pictureDirty_ = true; };

@@ -1,5 +1,7 @@
 #include "addons/common/OptionsControl.h"
 
+#include "ui/Dpi.h"
+
 #include <commctrl.h>
 
 using namespace ui;
@@ -262,6 +264,8 @@ HRESULT TOptionsControl::Activate(bool uiActivate, HWND parentHint, LPCRECT rect
         inPlaceSite_ = inPlace;
         HWND parent = nullptr;
         inPlace->GetWindow(&parent);
+        // Laid out at the DPI of the window it is shown in (its monitor's).
+        dpi_ = WindowDpi(parent ? parent : parentHint);
         OLEINPLACEFRAMEINFO frameInfo = {};
         frameInfo.cb = sizeof frameInfo;
         RECT pos = {0, 0, Scale(542), Scale(260)}, clip = pos;
@@ -280,6 +284,7 @@ HRESULT TOptionsControl::Activate(bool uiActivate, HWND parentHint, LPCRECT rect
     } else {
         if (!parentHint || !::IsWindow(parentHint))
             throw EOleSysError("The options page needs a window to be shown in", E_INVALIDARG);
+        dpi_ = WindowDpi(parentHint);
         RECT pos = {0, 0, Scale(PreferredSize().cx), Scale(PreferredSize().cy)};
         if (rectHint) pos = *rectHint;
         CreatePage(parentHint, pos);

@@ -9,6 +9,7 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestSupport.h"
 #include "ui/BitmapFile.h"
+#include "ui/Dpi.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
 
@@ -275,6 +276,59 @@ TEST_F(KestrixWindowTest, DragInEveryDirectionHandsOverTheSameRectangle) {
         EXPECT_EQ(Mismatches(*h.picture, 310, 220), 0);
         ExpectIdle();
     }
+}
+
+// The wizard takes its DPI from the monitor that holds the selection; its
+// picture stays centred there and after a move to another DPI.
+TEST_F(KestrixWindowTest, TheWizardOpensAtTheDpiOfTheSelectionsMonitorWithThePictureCentred) {
+    std::vector<HMONITOR> asked;
+    MonitorDpiSource = [&asked](HMONITOR m) {
+        asked.push_back(m);
+        return 144;
+    };
+    ScopeExit reset([] { MonitorDpiSource = nullptr; });
+    MoveCursor(410, 270);
+    StartCapture();
+    ASSERT_TRUE(wnd_->Capturing());
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 310, 220);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, 410, 270);
+    int ppi = 0;
+    RECT client96{};
+    // The picture's distance from the centre of its viewport.
+    std::vector<int> offCentre;
+    auto centring = [&offCentre](TAfterScreenShotWindow& w) {
+        offCentre.push_back(2 * w.ScreenShot.Left() + w.ScreenShot.Width() -
+                            w.ScrollBox.ClientWidth());
+        offCentre.push_back(2 * w.ScreenShot.Top() + w.ScreenShot.Height() -
+                            w.ScrollBox.ClientHeight());
+    };
+    WhenReady([] { return AfterScreenShotWindow && AfterScreenShotWindow->Visible(); },
+              [&] {
+                  TAfterScreenShotWindow& w = *AfterScreenShotWindow;
+                  ppi = w.PixelsPerInch();
+                  centring(w);
+                  // Moved to a monitor of 96 DPI, as Windows tells it.
+                  RECT suggested{};
+                  ::GetWindowRect(w.Handle(), &suggested);
+                  ::SendMessageA(w.Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96),
+                                 reinterpret_cast<LPARAM>(&suggested));
+                  ::GetClientRect(w.Handle(), &client96);
+                  centring(w);
+                  w.ModalResult = mrOk;
+              },
+              3000);
+    Send(WM_LBUTTONUP, 0, 410, 270);
+    PumpUntil([] { return !PendingWhenReady(); }, 4000);
+    EXPECT_TRUE(pattern_->WaitShown());
+    EXPECT_EQ(ppi, 144);
+    EXPECT_EQ(client96.right, 542);
+    EXPECT_EQ(client96.bottom, 306);
+    for (int off : offCentre) EXPECT_LE(std::abs(off), 1);
+    ASSERT_EQ(offCentre.size(), 4u);
+    const HMONITOR selection = ::MonitorFromPoint(POINT{360, 245}, MONITOR_DEFAULTTONEAREST);
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.back(), selection);
+    ExpectIdle();
 }
 
 // The system's focus border for the scope (not saved for the user).

@@ -8,6 +8,7 @@
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TrayDialog.h"
+#include "ui/Dpi.h"
 
 #include <gtest/gtest.h>
 
@@ -442,6 +443,79 @@ TEST_F(KestrixOptionsTest, DISABLED_ReportLayout) {
         return {{[&d] { d.Close(); }}};
     }));
     std::printf("layout: %s\n", report.c_str());
+}
+
+// What the DPI source answers, and the monitors it was asked about.
+struct FakeMonitorDpi {
+    explicit FakeMonitorDpi(int value) : dpi(value) {
+        MonitorDpiSource = [this](HMONITOR m) {
+            asked.push_back(m);
+            return dpi;
+        };
+    }
+    ~FakeMonitorDpi() { MonitorDpiSource = nullptr; }
+    int dpi;
+    std::vector<HMONITOR> asked;
+};
+
+TEST_F(KestrixOptionsTest, OpensAtTheDpiOfTheTraysMonitorCentredOnItsWorkArea) {
+    FakeMonitorDpi source(144);
+    std::string layout;
+    RECT window{};
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        layout = LayoutReport(d);
+        ::GetWindowRect(d.Handle(), &window);
+        return {{[&d] { d.Close(); }}};
+    }));
+    EXPECT_EQ(layout, "client 740x437 seBufferSteps 665,6,60x33 Button2 618,390,113x38 "
+                      "ActionsView 9,107,717x267");
+    // The menu was just used at the tray icon: its monitor is the one.
+    POINT icon;
+    ASSERT_TRUE(TrayIconPoint(icon));
+    const HMONITOR tray = ::MonitorFromPoint(icon, MONITOR_DEFAULTTOPRIMARY);
+    ASSERT_FALSE(source.asked.empty());
+    EXPECT_EQ(source.asked.back(), tray);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ::GetMonitorInfoA(tray, &info);
+    EXPECT_NEAR(window.left + window.right, info.rcWork.left + info.rcWork.right, 1);
+    EXPECT_NEAR(window.top + window.bottom, info.rcWork.top + info.rcWork.bottom, 1);
+}
+
+// Windows asks the size a form wants at the new DPI, then tells it the DPI
+// and the rectangle to take; under Wine the source answers as the monitor
+// would and the test sends what Windows sends.
+TEST_F(KestrixOptionsTest, MovedToAMonitorOf144DpiLaysOutAsAt144AndBackAsAt96) {
+    FakeMonitorDpi source(96);
+    std::vector<std::string> seen;
+    auto moveTo = [&](TKestrixOptions& d, int dpi, POINT corner) {
+        source.dpi = dpi;
+        SIZE size{};
+        ::SendMessageA(d.Handle(), WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&size));
+        RECT suggested{corner.x, corner.y, corner.x + size.cx, corner.y + size.cy};
+        ::SendMessageA(d.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+        RECT now{};
+        ::GetWindowRect(d.Handle(), &now);
+        std::ostringstream out;
+        out << LayoutReport(d) << " at " << now.left << "," << now.top << " font "
+            << d.Font().Height() << " column " << d.ActionsView.ColumnWidth(0);
+        seen.push_back(out.str());
+    };
+    int column96 = 0;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        column96 = d.ActionsView.ColumnWidth(0);
+        return {{[&] { moveTo(d, 144, {40, 30}); }},
+                {[&] { moveTo(d, 96, {100, 90}); }},
+                {[&d] { d.Close(); }}};
+    }));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "client 740x437 seBufferSteps 665,6,60x33 Button2 618,390,113x38 "
+                       "ActionsView 9,107,717x267 at 40,30 font -17 column " +
+                           std::to_string(::MulDiv(column96, 3, 2)));
+    EXPECT_EQ(seen[1], "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 "
+                       "ActionsView 6,71,478x178 at 100,90 font -11 column " +
+                           std::to_string(column96));
 }
 
 }  // namespace

@@ -18,8 +18,10 @@ void TForm::Remember96(TControl& control, const RECT& bounds) {
     const bool width = r.right != r.left, height = r.bottom != r.top;
     r.left = ::MulDiv(bounds.left, 96, ppi_);
     r.top = ::MulDiv(bounds.top, 96, ppi_);
-    r.right = width ? ::MulDiv(bounds.right, 96, ppi_) : r.left;
-    r.bottom = height ? ::MulDiv(bounds.bottom, 96, ppi_) : r.top;
+    // Sizes scale on their own, as at creation, so that a move to another
+    // DPI gives the sizes a form opened there has.
+    r.right = r.left + (width ? ::MulDiv(bounds.right - bounds.left, 96, ppi_) : 0);
+    r.bottom = r.top + (height ? ::MulDiv(bounds.bottom - bounds.top, 96, ppi_) : 0);
 }
 
 void TForm::RescaleAll(TWinControl& container, int oldPpi) {
@@ -37,8 +39,8 @@ void TForm::RescaleAll(TWinControl& container, int oldPpi) {
             const RECT& r = control.layout96_;
             const bool sized = r.right != r.left && r.bottom != r.top;
             const int x = ScaleValue(r.left), y = ScaleValue(r.top);
-            const int w = sized ? ScaleValue(r.right) - x : control.Width();
-            const int h = sized ? ScaleValue(r.bottom) - y : control.Height();
+            const int w = sized ? ScaleValue(r.right - r.left) : control.Width();
+            const int h = sized ? ScaleValue(r.bottom - r.top) : control.Height();
             ::MoveWindow(control.wnd_, x, y, w, h, TRUE);
         }
         control.DpiChanged(oldPpi, ppi_);

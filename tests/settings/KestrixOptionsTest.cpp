@@ -400,17 +400,24 @@ std::string LayoutReport(TKestrixOptions& d) {
     return out.str();
 }
 
+const char kLayout96[] =
+    "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 ActionsView 6,71,478x178"
+    " cbStartWithWindows 6,7,197x17 cbQuickMode 6,27,199x17 CaptureKeyLabel 210,8,60x13"
+    " CaptureKeyField 210,23,128x20 Label2 345,9,87x13 Bevel1 8,49,474x2 Label1 7,56,73x13"
+    " Button1 334,260,75x25";
+const char kLayout144[] =
+    "client 740x437 seBufferSteps 665,6,60x33 Button2 618,390,113x38 ActionsView 9,107,717x267"
+    " cbStartWithWindows 9,11,296x26 cbQuickMode 9,41,299x26 CaptureKeyLabel 315,12,89x20"
+    " CaptureKeyField 315,35,192x30 Label2 518,14,132x20 Bevel1 12,74,711x3 Label1 11,84,110x20"
+    " Button1 501,390,113x38";
+
 TEST_F(KestrixOptionsTest, LaidOutInTheTablesPixelsAt96AndScaledAt144Dpi) {
     std::string here;
     ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
         here = LayoutReport(d);
         return {{[&d] { d.Close(); }}};
     }));
-    EXPECT_EQ(here,
-              "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 ActionsView 6,71,478x178"
-              " cbStartWithWindows 6,7,197x17 cbQuickMode 6,27,199x17 CaptureKeyLabel 210,8,60x13"
-              " CaptureKeyField 210,23,128x20 Label2 345,9,87x13 Bevel1 8,49,474x2 Label1 7,56,73x13"
-              " Button1 334,260,75x25");
+    EXPECT_EQ(here, kLayout96);
 
     // A new process reads the system DPI when it starts; its tray icon
     // must be the only one.
@@ -426,12 +433,7 @@ TEST_F(KestrixOptionsTest, LaidOutInTheTablesPixelsAt96AndScaledAt144Dpi) {
                        "\" --gtest_also_run_disabled_tests"
                        " --gtest_filter=KestrixOptionsTest.DISABLED_ReportLayout");
     ASSERT_EQ(child.Wait(60000), 0) << child.Output();
-    EXPECT_NE(child.Output().find("layout: client 740x437 seBufferSteps 665,6,60x33 Button2 "
-                                  "618,390,113x38 ActionsView 9,107,717x267 cbStartWithWindows 9,11,296x26 "
-                                  "cbQuickMode 9,41,299x26 CaptureKeyLabel 315,12,89x20 "
-                                  "CaptureKeyField 315,35,192x30 Label2 518,14,132x20 "
-                                  "Bevel1 12,74,711x3 Label1 11,84,110x20 Button1 501,390,113x38"),
-              std::string::npos)
+    EXPECT_NE(child.Output().find(std::string("layout: ") + kLayout144), std::string::npos)
         << child.Output();
 }
 
@@ -467,8 +469,7 @@ TEST_F(KestrixOptionsTest, OpensAtTheDpiOfTheTraysMonitorCentredOnItsWorkArea) {
         ::GetWindowRect(d.Handle(), &window);
         return {{[&d] { d.Close(); }}};
     }));
-    EXPECT_EQ(layout, "client 740x437 seBufferSteps 665,6,60x33 Button2 618,390,113x38 "
-                      "ActionsView 9,107,717x267");
+    EXPECT_EQ(layout, kLayout144);
     // The menu was just used at the tray icon: its monitor is the one.
     POINT icon;
     ASSERT_TRUE(TrayIconPoint(icon));
@@ -510,11 +511,9 @@ TEST_F(KestrixOptionsTest, MovedToAMonitorOf144DpiLaysOutAsAt144AndBackAsAt96) {
                 {[&d] { d.Close(); }}};
     }));
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], "client 740x437 seBufferSteps 665,6,60x33 Button2 618,390,113x38 "
-                       "ActionsView 9,107,717x267 at 40,30 font -17 column " +
+    EXPECT_EQ(seen[0], std::string(kLayout144) + " at 40,30 font -17 column " +
                            std::to_string(::MulDiv(column96, 3, 2)));
-    EXPECT_EQ(seen[1], "client 493x291 seBufferSteps 443,4,40x22 Button2 412,260,75x25 "
-                       "ActionsView 6,71,478x178 at 100,90 font -11 column " +
+    EXPECT_EQ(seen[1], std::string(kLayout96) + " at 100,90 font -11 column " +
                            std::to_string(column96));
 }
 

@@ -130,21 +130,21 @@ TListItem& TListView::Add(const std::string& caption) {
 }
 
 bool TListView::SyncCount(bool redrawAll) {
-    if (::SendMessageA(wnd_, LVM_GETITEMCOUNT, 0, 0) == Count() && !redrawAll) return true;
+    if (::SendMessageA(wnd_, LVM_GETITEMCOUNT, 0, 0) == Count()) {
+        if (redrawAll) ::InvalidateRect(wnd_, nullptr, TRUE);
+        return true;
+    }
     const LPARAM flags = LVSICF_NOSCROLL | (redrawAll ? 0 : LVSICF_NOINVALIDATEALL);
     return ::SendMessageA(wnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(Count()), flags) != 0;
 }
 
-void TListView::BeginUpdate() {
-    if (updating_++ == 0) ::SendMessageA(wnd_, WM_SETREDRAW, FALSE, 0);
-}
+// Rows added meanwhile never reach the window, so there is nothing to
+// hold its painting for: the count it is told at the end is all it needs.
+void TListView::BeginUpdate() { ++updating_; }
 
 void TListView::EndUpdate() {
     if (updating_ == 0 || --updating_ > 0) return;
-    const bool synced = SyncCount(true);
-    ::SendMessageA(wnd_, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(wnd_, nullptr, TRUE);
-    if (!synced) throw Exception("Cannot add a list row");
+    if (!SyncCount(true)) throw Exception("Cannot add a list row");
 }
 
 void TListView::Delete(int index) {
@@ -162,8 +162,8 @@ void TListView::Clear() {
     if (OnDeletion)
         for (const auto& item : items_) OnDeletion(this, item.get());
     items_.clear();
-    ::SendMessageA(wnd_, LVM_DELETEALLITEMS, 0, 0);
-    SyncCount(true);
+    if (::SendMessageA(wnd_, LVM_GETITEMCOUNT, 0, 0) != 0) ::SendMessageA(wnd_, LVM_DELETEALLITEMS, 0, 0);
+    SyncCount(false);
 }
 
 void TListView::Renumber() {
@@ -231,14 +231,16 @@ void TListView::ToggleAt(int x, int y) {
 }
 
 bool TListView::WndProc(TMessage& msg) {
-    const bool handled = TControl::WndProc(msg);
-    if (handled || !CheckBoxes()) return handled;
+    const bool press = msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK;
+    const bool space = msg.Msg == WM_KEYDOWN && msg.WParam == VK_SPACE;
+    if (TControl::WndProc(msg)) return true;
+    if (!(press || space) || !CheckBoxes()) return false;
     // The window cannot keep a check it does not hold: the press on a box
     // and Space are turned into the row's own change, and then go on to
     // the window for the focus and selection they bring.
-    if (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK) {
+    if (press) {
         ToggleAt(GET_X_LPARAM(msg.LParam), GET_Y_LPARAM(msg.LParam));
-    } else if (msg.Msg == WM_KEYDOWN && msg.WParam == VK_SPACE) {
+    } else {
         const int i = static_cast<int>(::SendMessageA(wnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                                       LVNI_FOCUSED));
         if (i >= 0 && i < Count()) Item(i).SetChecked(!Item(i).checked_);

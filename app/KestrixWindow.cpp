@@ -236,6 +236,7 @@ void TKestrixWnd::RunWizard(TBitmap& picture, std::unique_ptr<TRecoveryEntry> re
     ScopeExit cleanup([&] {
         wizard.reset();
         AfterScreenShotWindow = nullptr;
+        FreeWizardLeftovers();
         TrimWorkingSet();
     });
     wizard.reset(new TAfterScreenShotWindow(std::move(recovery), broughtBack));

@@ -181,7 +181,7 @@ void OpenRatio(HKEY many, HKEY none) {
 long PrivateKb() { return OwnHostMemory().privateKb; }
 
 // One run as a user makes it: the plug-in's options, Next to run it, then
-// Close on the last page.
+// Close on the last page; what follows as the program does it.
 void OneRun() {
     auto wizard = std::make_unique<TAfterScreenShotWindow>();
     AfterScreenShotWindow = wizard.get();
@@ -199,6 +199,7 @@ void OneRun() {
     CancelWhenReady();
     AfterScreenShotWindow = nullptr;
     wizard.reset();
+    FreeWizardLeftovers();
     TrimWorkingSet();
     Pump(200);
 }

@@ -280,6 +280,7 @@ void TKestrixWnd::RunWizard(TBitmap& picture, std::unique_ptr<TRecoveryEntry> re
     ScopeExit cleanup([&] {
         wizard.reset();
         AfterScreenShotWindow = nullptr;
+        FreeWizardLeftovers();
         TrimWorkingSet();
     });
     wizard = MakeFormOn<TAfterScreenShotWindow>(monitor, std::move(recovery), broughtBack);

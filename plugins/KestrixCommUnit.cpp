@@ -13,6 +13,7 @@
 #include <shlobj.h>
 
 #include <cctype>
+#include <charconv>
 
 using namespace ui;
 
@@ -150,8 +151,11 @@ CLSID StringToClassId(const std::string& text) {
         throw EOleSysError("\"" + text + "\" is not a class identifier: " +
                                SysErrorMessage(static_cast<DWORD>(CO_E_CLASSSTRING)),
                            CO_E_CLASSSTRING);
+    // Read in place: a listing converts two of these per plug-in.
     auto hex = [&](size_t from, size_t count) {
-        return std::stoull(text.substr(from, count), nullptr, 16);
+        unsigned long long value = 0;
+        std::from_chars(text.data() + from, text.data() + from + count, value, 16);
+        return value;
     };
     CLSID id{};
     id.Data1 = static_cast<unsigned long>(hex(1, 8));
@@ -164,6 +168,7 @@ CLSID StringToClassId(const std::string& text) {
 }
 
 bool IsPluginChecked(const std::vector<std::string>& lines, const CLSID& pluginId) {
+    if (lines.empty()) return false;
     std::string id = automation::GuidToString(pluginId);
     for (const std::string& line : lines) {
         // Only a line of the identifier's length can equal it.

@@ -3,7 +3,14 @@
 void FillPluginList(ui::TListView& view, const std::vector<ListedPlugin>& plugins,
                     bool keepWithoutEntry) {
     view.BeginUpdate();
-    ui::ScopeExit update([&] { view.EndUpdate(); });
+    // An error on the way leaves the rows added so far shown, and is the
+    // one that is told.
+    ui::ScopeExit update([&] {
+        try {
+            view.EndUpdate();
+        } catch (...) {
+        }
+    });
     view.Clear();
     for (const ListedPlugin& plugin : plugins) {
         if (!plugin.entry && !keepWithoutEntry) continue;
@@ -12,4 +19,6 @@ void FillPluginList(ui::TListView& view, const std::vector<ListedPlugin>& plugin
         row.Data = plugin.entry;
         if (plugin.checked) row.SetChecked(true);
     }
+    update.Release();
+    view.EndUpdate();
 }

@@ -3,6 +3,8 @@
 #include "ui/Exception.h"
 #include "ui/Strings.h"
 
+#include <windowsx.h>
+
 #include <utility>
 
 namespace ui {
@@ -30,50 +32,29 @@ const char* HotKeyClass() {
 
 // ---- TListItem ----
 
-std::string TListItem::Caption() const { return SubItem(-1); }
-
-void TListItem::SetCaption(const std::string& text) {
-    LVITEMA it{};
-    it.iSubItem = 0;
-    it.pszText = const_cast<char*>(text.c_str());
-    ::SendMessageA(owner_.Handle(), LVM_SETITEMTEXTA, static_cast<WPARAM>(index_),
-                   reinterpret_cast<LPARAM>(&it));
+const std::string& TListItem::Text(int column) const {
+    static const std::string none;
+    return column >= 0 && column < static_cast<int>(texts_.size()) ? texts_[static_cast<size_t>(column)]
+                                                                   : none;
 }
 
-std::string TListItem::SubItem(int i) const {
-    std::string buf(1024, '\0');
-    LVITEMA it{};
-    it.iSubItem = i + 1;
-    it.pszText = buf.data();
-    it.cchTextMax = static_cast<int>(buf.size());
-    int n = static_cast<int>(::SendMessageA(owner_.Handle(), LVM_GETITEMTEXTA,
-                                            static_cast<WPARAM>(index_),
-                                            reinterpret_cast<LPARAM>(&it)));
-    buf.resize(static_cast<size_t>(n > 0 ? n : 0));
-    return buf;
+std::string TListItem::SubItem(int i) const { return Text(i + 1); }
+
+void TListItem::SetCaption(const std::string& text) {
+    texts_.front() = text;
+    Redraw();
 }
 
 void TListItem::AddSubItem(const std::string& text) {
-    ++subItems_;
-    LVITEMA it{};
-    it.iSubItem = subItems_;
-    it.pszText = const_cast<char*>(text.c_str());
-    ::SendMessageA(owner_.Handle(), LVM_SETITEMTEXTA, static_cast<WPARAM>(index_),
-                   reinterpret_cast<LPARAM>(&it));
-}
-
-bool TListItem::Checked() const {
-    UINT state = static_cast<UINT>(::SendMessageA(owner_.Handle(), LVM_GETITEMSTATE,
-                                                  static_cast<WPARAM>(index_), LVIS_STATEIMAGEMASK));
-    return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+    texts_.push_back(text);
+    Redraw();
 }
 
 void TListItem::SetChecked(bool checked) {
-    LVITEMA it{};
-    it.stateMask = LVIS_STATEIMAGEMASK;
-    it.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-    ::SendMessageA(owner_.Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(index_),
-                   reinterpret_cast<LPARAM>(&it));
+    if (checked_ == checked) return;
+    checked_ = checked;
+    Redraw();
+    if (owner_.OnItemChecked) owner_.OnItemChecked(&owner_, this);
 }
 
 bool TListItem::Selected() const {
@@ -82,11 +63,19 @@ bool TListItem::Selected() const {
 }
 
 void TListItem::SetSelected(bool selected) {
+    // The window keeps the selection of rows it knows of.
+    owner_.SyncCount(false);
     LVITEMA it{};
     it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     it.state = selected ? (LVIS_SELECTED | LVIS_FOCUSED) : 0;
     ::SendMessageA(owner_.Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(index_),
                    reinterpret_cast<LPARAM>(&it));
+}
+
+void TListItem::Redraw() const {
+    if (owner_.updating_ == 0)
+        ::SendMessageA(owner_.Handle(), LVM_REDRAWITEMS, static_cast<WPARAM>(index_),
+                       static_cast<LPARAM>(index_));
 }
 
 // ---- THotKey ----
@@ -117,10 +106,12 @@ bool THotKey::WndProc(TMessage& msg) {
 
 TListView::TListView(TWinControl& parent, const TControlLayout& layout)
     : TControl(parent, layout,
-               {ListViewClass(), LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+               {ListViewClass(), LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA,
                 (layout.Options & loNoBorder) ? 0u : DWORD(WS_EX_CLIENTEDGE)}) {
     SetColor(clWindow);
     ::SendMessageA(wnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // The check boxes' states are ours: the window asks for them with the texts.
+    ::SendMessageA(wnd_, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
 }
 
 TListView::~TListView() {
@@ -151,6 +142,8 @@ int TListView::ColumnWidth(int index) const {
 }
 
 void TListView::SetCheckBoxes(bool value) {
+    // The platform's style gives the state images (themed like its check
+    // boxes) and tells screen readers that the rows have check boxes.
     ::SendMessageA(wnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES,
                    value ? LVS_EX_CHECKBOXES : 0);
 }
@@ -162,42 +155,49 @@ bool TListView::CheckBoxes() const {
 TListItem& TListView::Add() { return Add(std::string()); }
 
 TListItem& TListView::Add(const std::string& caption) {
-    const int index = Count();
-    std::unique_ptr<TListItem> item(new TListItem(*this, index));
-    LVITEMA it{};
-    it.mask = LVIF_TEXT | LVIF_PARAM;
-    it.iItem = index;
-    it.pszText = const_cast<char*>(caption.c_str());
-    it.lParam = reinterpret_cast<LPARAM>(item.get());
-    items_.push_back(std::move(item));
-    if (::SendMessageA(wnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it)) < 0) {
+    items_.push_back(std::unique_ptr<TListItem>(new TListItem(*this, Count(), caption)));
+    if (updating_ == 0 && !SyncCount(false)) {
         items_.pop_back();
         throw Exception("Cannot add a list row");
     }
     return *items_.back();
 }
 
-void TListView::BeginUpdate() {
-    if (updating_++ == 0) ::SendMessageA(wnd_, WM_SETREDRAW, FALSE, 0);
+bool TListView::SyncCount(bool redrawAll) {
+    if (::SendMessageA(wnd_, LVM_GETITEMCOUNT, 0, 0) == Count()) {
+        if (redrawAll) ::InvalidateRect(wnd_, nullptr, TRUE);
+        return true;
+    }
+    const LPARAM flags = LVSICF_NOSCROLL | (redrawAll ? 0 : LVSICF_NOINVALIDATEALL);
+    return ::SendMessageA(wnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(Count()), flags) != 0;
 }
+
+// Rows added meanwhile never reach the window, so there is nothing to
+// hold its painting for: the count it is told at the end is all it needs.
+void TListView::BeginUpdate() { ++updating_; }
 
 void TListView::EndUpdate() {
     if (updating_ == 0 || --updating_ > 0) return;
-    ::SendMessageA(wnd_, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(wnd_, nullptr, TRUE);
+    if (!SyncCount(true)) throw Exception("Cannot add a list row");
 }
 
 void TListView::Delete(int index) {
     if (index < 0 || index >= Count()) throw Exception("List index out of bounds");
-    // The deletion event runs from the control's notification.
+    SyncCount(false);
+    if (OnDeletion) OnDeletion(this, items_[static_cast<size_t>(index)].get());
+    // The window moves the selection of the rows after it up by one.
     ::SendMessageA(wnd_, LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
     items_.erase(items_.begin() + index);
     Renumber();
+    SyncCount(true);
 }
 
 void TListView::Clear() {
-    ::SendMessageA(wnd_, LVM_DELETEALLITEMS, 0, 0);
+    if (OnDeletion)
+        for (const auto& item : items_) OnDeletion(this, item.get());
     items_.clear();
+    if (::SendMessageA(wnd_, LVM_GETITEMCOUNT, 0, 0) != 0) ::SendMessageA(wnd_, LVM_DELETEALLITEMS, 0, 0);
+    SyncCount(false);
 }
 
 void TListView::Renumber() {
@@ -210,25 +210,102 @@ TListItem* TListView::Selected() const {
     return i >= 0 && i < Count() ? items_[static_cast<size_t>(i)].get() : nullptr;
 }
 
+namespace {
+void CopyText(const std::string& text, char* to, int size) { lstrcpynA(to, text.c_str(), size); }
+void CopyText(const std::string& text, wchar_t* to, int size) {
+    lstrcpynW(to, WideString(text).c_str(), size);
+}
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.size() >= start.size() &&
+           ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(),
+                            static_cast<int>(start.size()), start.c_str(),
+                            static_cast<int>(start.size())) == CSTR_EQUAL;
+}
+std::string Narrow(const char* s) { return s ? s : ""; }
+std::string Narrow(const wchar_t* s) { return s ? AnsiString(s, lstrlenW(s)) : ""; }
+}  // namespace
+
+// The window asks for what it shows of a row: its texts and its check box.
+template <class LvItem>
+void TListView::Display(LvItem& item) const {
+    if (item.iItem < 0 || item.iItem >= Count()) return;
+    const TListItem& row = *items_[static_cast<size_t>(item.iItem)];
+    if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
+        CopyText(row.Text(item.iSubItem), item.pszText, item.cchTextMax);
+    if (item.mask & LVIF_STATE) {
+        item.state &= ~LVIS_STATEIMAGEMASK;
+        if (CheckBoxes()) item.state |= INDEXTOSTATEIMAGEMASK(row.checked_ ? 2 : 1);
+        item.stateMask |= LVIS_STATEIMAGEMASK;
+    }
+}
+
+// Typing a row's first letters finds it, as in a list that holds its rows.
+template <class Find>
+int TListView::FindRow(const Find& find) const {
+    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || Count() == 0) return -1;
+    const std::string wanted = Narrow(find.lvfi.psz);
+    const bool partial = (find.lvfi.flags & LVFI_PARTIAL) != 0;
+    const int start = find.iStart >= 0 && find.iStart < Count() ? find.iStart : 0;
+    const int span = (find.lvfi.flags & LVFI_WRAP) || start == 0 ? Count() : Count() - start;
+    for (int n = 0; n < span; ++n) {
+        const int i = (start + n) % Count();
+        const std::string& caption = items_[static_cast<size_t>(i)]->Text(0);
+        if (partial ? StartsWith(caption, wanted)
+                    : caption.size() == wanted.size() && StartsWith(caption, wanted))
+            return i;
+    }
+    return -1;
+}
+
+void TListView::ToggleAt(int x, int y) {
+    LVHITTESTINFO hit{};
+    hit.pt = {x, y};
+    const int i = static_cast<int>(::SendMessageA(wnd_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (i >= 0 && i < Count() && (hit.flags & LVHT_ONITEMSTATEICON)) Item(i).SetChecked(!Item(i).checked_);
+}
+
+bool TListView::WndProc(TMessage& msg) {
+    const bool press = msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK;
+    const bool space = msg.Msg == WM_KEYDOWN && msg.WParam == VK_SPACE;
+    if (TControl::WndProc(msg)) return true;
+    if (!(press || space) || !CheckBoxes()) return false;
+    // The window cannot keep a check it does not hold: the press on a box
+    // and Space are turned into the row's own change, and then go on to
+    // the window for the focus and selection they bring.
+    if (press) {
+        ToggleAt(GET_X_LPARAM(msg.LParam), GET_Y_LPARAM(msg.LParam));
+    } else {
+        const int i = static_cast<int>(::SendMessageA(wnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                      LVNI_FOCUSED));
+        if (i >= 0 && i < Count()) Item(i).SetChecked(!Item(i).checked_);
+    }
+    return false;
+}
+
 bool TListView::Reflected(TMessage& msg) {
     if (msg.Msg != WM_NOTIFY) return TControl::Reflected(msg);
     auto* hdr = reinterpret_cast<NMHDR*>(msg.LParam);
     if (hdr->hwndFrom != wnd_) return false;
-    auto* nm = reinterpret_cast<NMLISTVIEW*>(msg.LParam);
     switch (hdr->code) {
+        case LVN_GETDISPINFOA:
+            Display(reinterpret_cast<NMLVDISPINFOA*>(msg.LParam)->item);
+            return true;
+        case LVN_GETDISPINFOW:
+            Display(reinterpret_cast<NMLVDISPINFOW*>(msg.LParam)->item);
+            return true;
+        case LVN_ODFINDITEMA:
+            msg.Result = FindRow(*reinterpret_cast<NMLVFINDITEMA*>(msg.LParam));
+            return true;
+        case LVN_ODFINDITEMW:
+            msg.Result = FindRow(*reinterpret_cast<NMLVFINDITEMW*>(msg.LParam));
+            return true;
         case LVN_DELETEALLITEMS:
-            // FALSE: a deletion notification for every row.
-            msg.Result = FALSE;
+            // The rows told their own deletion already.
+            msg.Result = TRUE;
             return true;
         case LVN_DELETEITEM:
-            if (OnDeletion && nm->lParam)
-                OnDeletion(this, reinterpret_cast<TListItem*>(nm->lParam));
-            return true;
         case LVN_ITEMCHANGED:
-            if ((nm->uChanged & LVIF_STATE) && ((nm->uNewState ^ nm->uOldState) & LVIS_STATEIMAGEMASK) &
-                                                   LVIS_STATEIMAGEMASK &&
-                (nm->uOldState & LVIS_STATEIMAGEMASK) && OnItemChecked && nm->lParam)
-                OnItemChecked(this, reinterpret_cast<TListItem*>(nm->lParam));
+            // Checks and deletions are the rows' own, told by them.
             return true;
         default:
             return false;

@@ -15,17 +15,19 @@ namespace ui {
 class TListView;
 
 // One row: its caption, the texts of its further columns, its check box
-// and data of the program's that goes with the row.
+// and data of the program's that goes with the row. The row keeps all of
+// it; the list view window asks for what it shows.
 class TListItem {
 public:
     int Index() const { return index_; }
-    std::string Caption() const;
+    std::string Caption() const { return texts_.front(); }
     void SetCaption(const std::string& text);
-    // The texts of the columns after the first.
+    // The texts of the columns after the first; empty past the last.
     std::string SubItem(int i) const;
     void AddSubItem(const std::string& text);
-    int SubItemCount() const { return subItems_; }
-    bool Checked() const;
+    int SubItemCount() const { return static_cast<int>(texts_.size()) - 1; }
+    bool Checked() const { return checked_; }
+    // Tells OnItemChecked when the state changes.
     void SetChecked(bool checked);
     bool Selected() const;
     void SetSelected(bool selected);
@@ -34,16 +36,21 @@ public:
 
 private:
     friend class TListView;
-    TListItem(TListView& owner, int index) : owner_(owner), index_(index) {}
+    TListItem(TListView& owner, int index, const std::string& caption)
+        : owner_(owner), index_(index), texts_{caption} {}
+    const std::string& Text(int column) const;
+    void Redraw() const;
     TListView& owner_;
     int index_;
-    int subItems_ = 0;
+    std::vector<std::string> texts_;
+    bool checked_ = false;
 };
 
 using TListItemEvent = std::function<void(TControl* Sender, TListItem* Item)>;
 
 // A list view in report style; with CheckBoxes every row has a check box
-// that the mouse and Space toggle.
+// that the mouse and Space toggle. The rows live here and the window draws
+// them on demand, so that a long list is filled as fast as the vector.
 class TListView : public TControl {
 public:
     TListView(TWinControl& parent, const TControlLayout& layout);
@@ -63,8 +70,8 @@ public:
     void Delete(int index);
     void Clear();
     TListItem* Selected() const;
-    // Rows added between the two are laid out and painted once, at the end;
-    // the calls nest.
+    // Rows added between the two reach the window once, at the end; the
+    // calls nest.
     void BeginUpdate();
     void EndUpdate();
 
@@ -76,10 +83,18 @@ public:
 
 protected:
     void DpiChanged(int oldPpi, int newPpi) override;
+    bool WndProc(TMessage& msg) override;
 
 private:
     friend class TListItem;
     void Renumber();
+    // Tells the window how many rows there are; false when it refused.
+    bool SyncCount(bool redrawAll);
+    template <class LvItem>
+    void Display(LvItem& item) const;
+    template <class Find>
+    int FindRow(const Find& find) const;
+    void ToggleAt(int x, int y);
     std::vector<std::unique_ptr<TListItem>> items_;
     int columns_ = 0;
     int updating_ = 0;

@@ -460,3 +460,11 @@ void TAfterScreenShotWindow::N15bit1Click() { Editor.SetDepth(pf15bit); }
 void TAfterScreenShotWindow::N16bit1Click() { Editor.SetDepth(pf16bit); }
 void TAfterScreenShotWindow::N24bit1Click() { Editor.SetDepth(pf24bit); }
 void TAfterScreenShotWindow::N32bit1Click() { Editor.SetDepth(pf32bit); }
+
+void FreeWizardLeftovers() noexcept {
+    // COM's usual ten minutes, written out: Wine takes INFINITE as no delay
+    // at all, and a library unloaded after every picture is loaded again
+    // for the next one, leaving some of its memory behind each time.
+    constexpr DWORD kUnloadDelayMs = 10 * 60 * 1000;
+    ::CoFreeUnusedLibrariesEx(kUnloadDelayMs, 0);
+}

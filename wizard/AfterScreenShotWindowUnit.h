@@ -159,3 +159,7 @@ private:
 };
 
 extern TAfterScreenShotWindow* AfterScreenShotWindow;
+
+// Called once a wizard is gone: plug-in libraries that nothing has used
+// for COM's usual delay are unloaded.
+void FreeWizardLeftovers() noexcept;

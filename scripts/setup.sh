@@ -5,7 +5,8 @@ set -euo pipefail
 
 PKGS=(cmake ninja-build g++-mingw-w64-i686 mingw-w64-tools googletest
       wine wine32:i386 wine64 libwine-dev fonts-wine xvfb xauth xdotool x11-utils
-      imagemagick nsis)
+      imagemagick nsis
+      xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils libxrandr2:i386)
 
 missing=()
 for p in "${PKGS[@]}"; do

@@ -4,10 +4,7 @@
 // followed through the wizard to the clipboard.
 #include "settings/SettingsStore.h"
 #include "tests/e2e/ProgramDriver.h"
-#include "tests/support/Input.h"
-#include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
-#include "tests/support/TestSupport.h"
 #include "ui/Clipbrd.h"
 
 #include <gtest/gtest.h>
@@ -28,38 +25,28 @@ const RECT kLeftWork{-1024, 0, 0, 768};
 // monitor shows it, black in the strip below the small monitor.
 COLORREF Frozen(int x, int y) { return x < 0 && y >= 768 ? RGB(0, 0, 0) : PatternColor(x, y); }
 
+// The program started over the pattern (below the tray window, which stays
+// reachable), in the session on two monitors (KESTRIX_SESSION=multimon).
 class TwoMonitors : public testing::Test {
 protected:
     void SetUp() override {
-        const RECT desktop = Screen.DesktopRect();
-        ASSERT_TRUE(::EqualRect(&desktop, &kDesktop) && Screen.MonitorRects().size() == 2)
-            << "this test needs the session on two monitors (KESTRIX_SESSION=multimon)";
         for (auto [name, value] : {std::pair{"QuickMode", 0}, {"LeaveInClipboard", 1}})
             ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, 4);
         ClearRecoveryStore();
-        ASSERT_EQ(TrayWindow(), nullptr) << "another program shows a tray icon";
-        // Below the tray window, which stays reachable.
-        pattern_ = std::make_unique<PatternWindow>(RECT{kDesktop.left, 60, kDesktop.right, kDesktop.bottom},
-                                                   0, false);
-        program_ = std::make_unique<ChildProcess>("\"" + BinPath("kestrix.exe") + "\"");
         ASSERT_TRUE(PumpUntil([&] { return TrayIconPoint(icon_); }, 20000));
-        // Made in place: a temporary would end the program at once.
-        ends_.reset(new EndsProgram{*program_, icon_});
+        ends_.reset(new EndsProgram{program_, icon_});
     }
     void TearDown() override { ends_.reset(); }
 
     HWND OpenCapture() {
         HWND capture = nullptr;
-        pattern_->WaitShown();
-        Retry([&] {
-            MouseClick(icon_.x, icon_.y);
-            MouseClick(icon_.x, icon_.y);
-        }, [&] { return (capture = VisibleWindow("TKestrixWnd")) != nullptr; }, 8000);
+        pattern_.WaitShown();
+        Retry([&] { MouseClick(icon_.x, icon_.y), MouseClick(icon_.x, icon_.y); },
+              [&] { return (capture = VisibleWindow("TKestrixWnd")) != nullptr; }, 8000);
         return capture;
     }
-    // A drag from one corner of the selection to the opposite one, upwards
-    // first, where the pointer stays on the monitors; the wizard that opens,
-    // or null.
+    // A drag between opposite corners, upwards first so that the pointer
+    // stays on the monitors; the wizard that opens, or null.
     HWND Select(POINT from, POINT to) {
         if (!OpenCapture()) return nullptr;
         PressAt(from);
@@ -70,8 +57,8 @@ protected:
     }
 
     SavedKey settings_{kSettingsKey};
-    std::unique_ptr<PatternWindow> pattern_;
-    std::unique_ptr<ChildProcess> program_;
+    PatternWindow pattern_{RECT{kDesktop.left, 60, kDesktop.right, kDesktop.bottom}, 0, false};
+    ChildProcess program_{"\"" + BinPath("kestrix.exe") + "\""};
     POINT icon_{};
     std::unique_ptr<EndsProgram> ends_;
 };

@@ -2,6 +2,7 @@
 // virtual screen; scripts/bench.sh runs it on a display of two monitors.
 // Prints ratios.
 #include "bench/BenchTiming.h"
+#include "bench/ScreenBlit.h"
 #include "app/KestrixWindow.h"
 #include "tests/support/TestSupport.h"
 
@@ -10,30 +11,6 @@
 using namespace ui;
 using namespace testing_support;
 using namespace bench;
-
-namespace {
-
-// The virtual screen into a bitmap; with a target, also blitted back onto
-// it, as a capture shows its frozen copy.
-double BareBlit(const RECT& desktop, HWND target) {
-    const int w = desktop.right - desktop.left, h = desktop.bottom - desktop.top;
-    const double t0 = Now();
-    {
-        WindowDc screen(nullptr);
-        GdiBitmap bmp(::CreateCompatibleBitmap(screen.get(), w, h));
-        MemDc mem(::CreateCompatibleDC(screen.get()));
-        SelectGuard sel(mem.get(), bmp.get());
-        ::BitBlt(mem.get(), 0, 0, w, h, screen.get(), desktop.left, desktop.top, SRCCOPY);
-        if (target) {
-            WindowDc dc(target);
-            ::BitBlt(dc.get(), 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
-        }
-        ::GdiFlush();
-    }
-    return Now() - t0;
-}
-
-}  // namespace
 
 int main() {
     ::SetProcessDPIAware();

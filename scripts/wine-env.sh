@@ -82,8 +82,10 @@ kestrix_start_two_monitors() {
   local number log="${WINEPREFIX:-$BUILD/x}.xorg.log"
   number="$(mktemp)"
   mkdir -p "$(dirname "$log")"
+  # Sharing the virtual terminal, without switching to it: on a machine
+  # with a console, its screen stays as it is.
   Xorg -displayfd 3 -config "$ROOT/scripts/xorg-dummy.conf" -noreset -nolisten tcp \
-       -logfile "$log" 3>"$number" </dev/null >/dev/null 2>&1 &
+       -sharevts -novtswitch -keeptty -logfile "$log" 3>"$number" </dev/null >/dev/null 2>&1 &
   KESTRIX_X_PID=$!
   kestrix_await_display "$number" "Xorg with the dummy driver (log: $log)" || return 1
   xrandr --newmode kestrix1024x768 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync &&

@@ -21,7 +21,12 @@ KESTRIX_IDLE_PID=""
 
 # The prefix of one command: run, test or bench.
 kestrix_use_prefix() {
-  export WINEPREFIX="${KESTRIX_WINEPREFIX:-$BUILD/wineprefix-$1}"
+  case "$1" in
+    # Never one shared with a session on another display, even when one
+    # prefix is asked for all: a wineserver keeps its first display's monitors.
+    *multimon) export WINEPREFIX="${KESTRIX_WINEPREFIX:-$BUILD/wineprefix}-$1" ;;
+    *) export WINEPREFIX="${KESTRIX_WINEPREFIX:-$BUILD/wineprefix-$1}" ;;
+  esac
 }
 
 # Installs what is missing, and builds.

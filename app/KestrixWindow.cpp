@@ -47,6 +47,21 @@ void RunDialog(T*& slot) {
     form->ShowModal();
 }
 
+// Paints black, in a picture of the virtual screen, what no monitor shows:
+// the screen's device context gives whatever lies there, which no user saw.
+void BlackenUncovered(HDC picture, const RECT& desktop) {
+    GdiRegion uncovered(
+        ::CreateRectRgn(0, 0, desktop.right - desktop.left, desktop.bottom - desktop.top));
+    if (!uncovered) RaiseLastOSError();
+    for (RECT m : Screen.MonitorRects()) {
+        ::OffsetRect(&m, -desktop.left, -desktop.top);
+        GdiRegion shown(::CreateRectRgnIndirect(&m));
+        if (!shown) RaiseLastOSError();
+        ::CombineRgn(uncovered.get(), uncovered.get(), shown.get(), RGN_DIFF);
+    }
+    ::FillRgn(picture, uncovered.get(), static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+}
+
 }  // namespace
 
 TKestrixWnd::TKestrixWnd()
@@ -192,16 +207,20 @@ void TKestrixWnd::TakeScreenshot() {
     // A capture already up stays as it is: a second copy would contain it.
     if (Visible()) return;
     FScreenBitmap.reset();
-    const int w = Screen.Width(), h = Screen.Height();
+    // Every monitor at once, one screen pixel to one picture pixel: the
+    // window's client coordinates are the picture's.
+    const RECT desktop = Screen.DesktopRect();
+    const int w = desktop.right - desktop.left, h = desktop.bottom - desktop.top;
     FScreenBitmap = std::make_unique<TBitmap>(w, h);
     {
         WindowDc screen(nullptr);
         if (!screen) RaiseLastOSError();
         {
             TCanvas::Lease dest(FScreenBitmap->Canvas());
-            ::BitBlt(dest.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY);
+            ::BitBlt(dest.get(), 0, 0, w, h, screen.get(), desktop.left, desktop.top, SRCCOPY);
+            BlackenUncovered(dest.get(), desktop);
         }
-        SetBounds(0, 0, w, h);
+        SetBounds(desktop.left, desktop.top, w, h);
         FSelecting = false;
         Show();
         Image.Picture.Bitmap().Assign(*FScreenBitmap);

@@ -2,6 +2,7 @@
 // too), and the resident program's memory against an idle empty message loop. Prints ratios.
 #include "bench/BenchTiming.h"
 #include "bench/HostProcess.h"
+#include "bench/ScreenBlit.h"
 #include "app/KestrixWindow.h"
 #include "tests/support/Input.h"
 #include "tests/support/Processes.h"
@@ -26,30 +27,13 @@ void EndCaptureNow(TKestrixWnd& wnd) {
     Pump(50);
 }
 
-// The screen into a bitmap and one blit back onto a full-screen window.
-double BareBlit(HWND target) {
-    int w = Screen.Width(), h = Screen.Height();
-    double t0 = Now();
-    {
-        WindowDc screen(nullptr);
-        GdiBitmap bmp(::CreateCompatibleBitmap(screen.get(), w, h));
-        MemDc mem(::CreateCompatibleDC(screen.get()));
-        SelectGuard sel(mem.get(), bmp.get());
-        ::BitBlt(mem.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY);
-        WindowDc dc(target);
-        ::BitBlt(dc.get(), 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
-        ::GdiFlush();
-    }
-    return Now() - t0;
-}
-
 void CaptureRatio() {
     TKestrixWnd wnd;
     HWND target = ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, Screen.Width(),
                                     Screen.Height(), nullptr, nullptr, nullptr, nullptr);
     Pump(200);
     const Runs runs = Measure(15, [&](int) {
-        const double bare = BareBlit(target);
+        const double bare = BareBlit(RECT{0, 0, Screen.Width(), Screen.Height()}, target);
         const double capture = Once([&] {
             wnd.TakeScreenshot();
             ::GdiFlush();

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every benchmark in bench/ on a private display; each prints
+# Builds and runs every benchmark in bench/ on a private display (those
+# named bench_multimon_* on a display of two monitors); each prints
 # its ratios, the median of several runs with their minimum and maximum, and
 # a RATIO line for each bounded one, which end up in one table at the end.
 set -euo pipefail
@@ -13,11 +14,22 @@ kestrix_start_xvfb 3840x2160x24
 kestrix_start_wine
 # A benchmark that fails still leaves the others and the table to come.
 for b in "$BUILD"/bin/bench_*.exe; do
+  case "$(basename "$b")" in bench_multimon_*) continue ;; esac
   echo "== $(basename "$b")"
   wine "$b" </dev/null | tee -a "$ratios" || echo "== $(basename "$b") ended with an error"
 done
 for s in "$ROOT"/bench/*.sh; do
   bash "$s" "$BUILD/bin" | tee -a "$ratios" || echo "== $(basename "$s") ended with an error"
+done
+# The ones about several monitors, on a display of two with a prefix and
+# wineserver of their own (a wineserver keeps its first display's monitors).
+kestrix_stop
+kestrix_use_prefix bench-multimon
+kestrix_start_two_monitors
+kestrix_start_wine
+for b in "$BUILD"/bin/bench_multimon_*.exe; do
+  echo "== $(basename "$b") on two monitors"
+  wine "$b" </dev/null | tee -a "$ratios" || echo "== $(basename "$b") ended with an error"
 done
 echo
 echo "== every bounded ratio: the median of its runs against its bound"

@@ -3,9 +3,12 @@
 # and quick when everything is already there.
 set -euo pipefail
 
+# The X server with two monitors needs Xorg's dummy driver and xrandr, and
+# 32-bit Wine the 32-bit RandR library: without it Wine sees one monitor.
 PKGS=(cmake ninja-build g++-mingw-w64-i686 mingw-w64-tools googletest
       wine wine32:i386 wine64 libwine-dev fonts-wine xvfb xauth xdotool x11-utils
-      imagemagick nsis)
+      imagemagick nsis
+      xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils libxrandr2:i386)
 
 missing=()
 for p in "${PKGS[@]}"; do

@@ -46,6 +46,29 @@ LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept 
 }
 }  // namespace
 
+RECT TScreen::DesktopRect() const {
+    const int x = ::GetSystemMetrics(SM_XVIRTUALSCREEN), y = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return RECT{x, y, x + ::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                y + ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+namespace {
+BOOL CALLBACK AddMonitorRect(HMONITOR, HDC, LPRECT rc, LPARAM list) noexcept {
+    try {
+        reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rc);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+}  // namespace
+
+std::vector<RECT> TScreen::MonitorRects() const {
+    std::vector<RECT> rects;
+    ::EnumDisplayMonitors(nullptr, nullptr, AddMonitorRect, reinterpret_cast<LPARAM>(&rects));
+    return rects;
+}
+
 void TScreen::SetCursor(TCursor cursor) {
     cursor_ = cursor;
     ::SetCursor(CursorHandle(cursor));

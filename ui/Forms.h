@@ -183,6 +183,12 @@ class TScreen {
 public:
     int Width() const { return ::GetSystemMetrics(SM_CXSCREEN); }
     int Height() const { return ::GetSystemMetrics(SM_CYSCREEN); }
+    // The virtual screen round every monitor, in physical pixels; its origin
+    // is negative where a monitor lies left of or above the primary.
+    RECT DesktopRect() const;
+    // Each monitor's rectangle in the same coordinates; parts of
+    // DesktopRect() outside all of them show nothing.
+    std::vector<RECT> MonitorRects() const;
     TCursor Cursor() const { return cursor_; }
     void SetCursor(TCursor cursor);
     // The monitor that forms made now open on: a centred form on its work

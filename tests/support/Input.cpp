@@ -9,10 +9,12 @@ namespace {
 void SendMouse(DWORD flags, int x, int y) {
     INPUT in = {};
     in.type = INPUT_MOUSE;
-    int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
-    in.mi.dx = static_cast<LONG>((x * 65535LL + (w - 1) / 2) / (w - 1));
-    in.mi.dy = static_cast<LONG>((y * 65535LL + (h - 1) / 2) / (h - 1));
-    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    // On the virtual screen, so that every monitor can be reached.
+    const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN), top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int w = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), h = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    in.mi.dx = static_cast<LONG>(((x - left) * 65535LL + (w - 1) / 2) / (w - 1));
+    in.mi.dy = static_cast<LONG>(((y - top) * 65535LL + (h - 1) / 2) / (h - 1));
+    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
     ::SendInput(1, &in, sizeof in);
 }
 }  // namespace

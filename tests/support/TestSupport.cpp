@@ -142,7 +142,12 @@ COLORREF ScreenPixel(int x, int y) {
     return ::GetPixel(dc.get(), x, y);
 }
 
-PatternWindow::PatternWindow(int variant, int top, bool topmost) : variant_(variant), top_(top) {
+PatternWindow::PatternWindow(int variant, int top, bool topmost)
+    : PatternWindow(RECT{0, top, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)},
+                    variant, topmost) {}
+
+PatternWindow::PatternWindow(const RECT& area, int variant, bool topmost)
+    : variant_(variant), area_(area) {
     static bool registered = false;
     if (!registered) {
         WNDCLASSA wc = {};
@@ -152,9 +157,9 @@ PatternWindow::PatternWindow(int variant, int top, bool topmost) : variant_(vari
         ::RegisterClassA(&wc);
         registered = true;
     }
-    int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN) - top;
     wnd_ = ::CreateWindowExA(topmost ? WS_EX_TOPMOST : 0, "KestrixTestPattern", "pattern",
-                             WS_POPUP, 0, top, w, h, nullptr, nullptr,
+                             WS_POPUP, area.left, area.top, area.right - area.left,
+                             area.bottom - area.top, nullptr, nullptr,
                              ::GetModuleHandleA(nullptr), this);
     ::SetWindowLongPtrA(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetVariant(variant);
@@ -176,7 +181,7 @@ void PatternWindow::SetVariant(int variant) {
     auto* px = reinterpret_cast<uint32_t*>(bmp.Bits());
     for (int y = 0; y < rc.bottom; ++y)
         for (int x = 0; x < rc.right; ++x) {
-            COLORREF c = PatternColor(x, y + top_, variant_);
+            COLORREF c = PatternColor(x + area_.left, y + area_.top, variant_);
             px[(rc.bottom - 1 - y) * rc.right + x] =
                 (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
         }
@@ -187,9 +192,10 @@ void PatternWindow::SetVariant(int variant) {
 
 bool PatternWindow::WaitShown() {
     ::RedrawWindow(wnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
-    const POINT probes[] = {{250, top_ + 3}, {260, top_ + 70}, {w / 2, (top_ + h) / 2},
-                            {w - 5, h - 5}, {w / 3, h - 40}};
+    const RECT& a = area_;
+    const POINT probes[] = {{a.left + 250, a.top + 3}, {a.left + 260, a.top + 70},
+                            {(a.left + a.right) / 2, (a.top + a.bottom) / 2},
+                            {a.right - 5, a.bottom - 5}, {a.left + (a.right - a.left) / 3, a.bottom - 40}};
     bool ok = PumpUntil([&] {
         for (POINT p : probes)
             if (ScreenPixel(p.x, p.y) != PatternColor(p.x, p.y, variant_)) return false;

@@ -38,6 +38,8 @@ COLORREF PatternColor(int x, int y, int variant = 0);
 class PatternWindow {
 public:
     explicit PatternWindow(int variant = 0, int top = 0, bool topmost = true);
+    // Over an area of the virtual screen, which may reach across monitors.
+    PatternWindow(const RECT& area, int variant, bool topmost);
     ~PatternWindow();
     void SetVariant(int variant);
     HWND Handle() const { return wnd_; }
@@ -50,7 +52,7 @@ private:
     HWND wnd_ = nullptr;
     ui::GdiObject bitmap_;
     int variant_;
-    int top_;
+    RECT area_;
 };
 
 // Resident anonymous memory of this process in KiB, as the host system

@@ -130,6 +130,8 @@ void TComServer::StartServer() {
     // A registration run shows nothing: the program main ends right after
     // Application.Initialize.
     if (RegistrationRun()) return;
+    // Before the first class object goes out to other processes.
+    if (!serviceProviderMarshal_) serviceProviderMarshal_ = std::make_unique<ServiceProviderMarshal>();
     ComClassManager().ForEachFactory(
         this, [](TComObjectFactory& factory) { factory.RegisterClassObject(); });
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "automation/ComObj.h"
-#include "automation/ServiceProviderMarshal.h"
 
 #include <functional>
 #include <memory>
@@ -67,8 +66,6 @@ private:
     bool Suspended = false;
     bool Registering = false;
     bool Interactive = true;
-    // Outlives the class objects, which go first in the destructor.
-    std::unique_ptr<ServiceProviderMarshal> serviceProviderMarshal_;
 };
 
 // The one server of the process while a ComServerInstance holds it.

@@ -2,9 +2,11 @@
 // local server's class object to other processes through that interface,
 // and its marshaling code for it sits in a library of every ActiveX
 // interface that Wine has to relocate into about 1 MB of private memory.
-// Registered for the apartment before the class objects are published, the
-// code built into the program serves instead; a caller in another process
-// sees the same wire format, which both take from the system's own IDL.
+// Registered while the class objects are published, the code built into the
+// program makes their stubs instead; a caller in another process sees the
+// same wire format, which both take from the system's own IDL. The
+// registration is kept that short because Wine lets every apartment of the
+// process see it, while only the registering one reaches the factory.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +15,8 @@ namespace automation {
 
 class ServiceProviderMarshal {
 public:
-    // Registers the proxy and stub for the calling thread's apartment;
-    // raises when COM refuses.
+    // Registers the proxy and stub, reachable from the calling thread's
+    // apartment; raises when COM refuses.
     ServiceProviderMarshal();
     // Withdraws the class object and hands the interface back to the
     // proxy and stub that the system had chosen.

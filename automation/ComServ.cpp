@@ -1,5 +1,7 @@
 #include "automation/ComServ.h"
 
+#include "automation/ServiceProviderMarshal.h"
+
 #include <memory>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -130,6 +132,9 @@ void TComServer::StartServer() {
     // A registration run shows nothing: the program main ends right after
     // Application.Initialize.
     if (RegistrationRun()) return;
+    // The class objects go out through stubs of the program's own, made as
+    // they are published; the system's choice holds again afterwards.
+    ServiceProviderMarshal marshal;
     ComClassManager().ForEachFactory(
         this, [](TComObjectFactory& factory) { factory.RegisterClassObject(); });
 }

@@ -113,6 +113,12 @@ inline HWND CaptureSelection(const RECT& sel) {
     MoveTo(sel.left + 50, sel.top + 30);
     MoveTo(sel.right + 100, sel.bottom + 50);
     MoveTo(sel.right, sel.bottom);
+    // The corner is the last move the program saw, and Wine can hand it a
+    // late motion of the X pointer from the detour: once those are in, the
+    // corner is reached again.
+    Pump(150);
+    MoveTo(sel.right + 1, sel.bottom + 1);
+    MoveTo(sel.right, sel.bottom);
     MouseLeftUp(sel.right, sel.bottom);
     return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
 }

@@ -43,8 +43,10 @@ int main() {
     std::printf("capture of the whole desktop: TakeScreenshot %.2f ms, bare blit %.2f ms, bare blit "
                 "and back %.2f ms (medians)\n",
                 toBlit.Cost() * 1e3, toBlit.Base() * 1e3, toBlitAndBack.Base() * 1e3);
-    Report("desktop-capture/bare-blit", "ratio capture / bare blit of the virtual screen", toBlit.Ratio(),
-           1.3);
-    Report("", "ratio capture / bare blit and back", toBlitAndBack.Ratio());
+    // Bounded as the single-monitor capture is: a capture shows what it
+    // blitted, so its baseline paints the copy back too.
+    Report("desktop-capture/bare-blit", "ratio capture / bare blit of the virtual screen and back",
+           toBlitAndBack.Ratio(), 1.3);
+    Report("", "ratio capture / bare blit alone", toBlit.Ratio());
     return 0;
 }

@@ -73,10 +73,22 @@ void CaptureKeyRatio() {
         });
         ::ShowWindow(shown, SW_HIDE);
         Pump(50);
-        // The program paints the frozen copy before it takes the next message.
+        // The program paints the frozen copy before it takes the next
+        // message, so the clock stops as the message that started the
+        // capture returns, not once the queue behind it is drained.
         const double key = Once([&] {
             PressKey(VK_SNAPSHOT);
-            if (!PumpUntil([&] { return wnd.Capturing(); }, 3000)) lost = true;
+            const DWORD start = ::GetTickCount();
+            while (!wnd.Capturing() && ::GetTickCount() - start < 3000) {
+                MSG msg;
+                if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                    ::TranslateMessage(&msg);
+                    ::DispatchMessageA(&msg);
+                } else {
+                    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+                }
+            }
+            lost = lost || !wnd.Capturing();
             ::GdiFlush();
         });
         EndCaptureNow(wnd);

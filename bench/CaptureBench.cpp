@@ -178,8 +178,8 @@ void RubberBandRatio() {
 
 // ---- memory of the resident program, read from the host side ----
 
-HostMemory IdleMemory(const std::string& exe, bool waitForTray) {
-    std::string cmd = "\"" + exe + "\"";
+HostMemory IdleMemory(const std::string& exe, bool waitForTray, const char* args = "") {
+    std::string cmd = "\"" + exe + "\"" + args;
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi = {};
     if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
@@ -198,18 +198,20 @@ HostMemory IdleMemory(const std::string& exe, bool waitForTray) {
 void MemoryReport() {
     // All started the same way, turn about: the program, an empty loop that
     // has loaded OLE, the shell and the common controls, and a bare one.
-    Runs priv, rss, bare;
+    Runs priv, rss, bare, served;
     for (int i = 0; i < kRuns; ++i) {
         const HostMemory loop = IdleMemory(BinPath("empty_loop.exe"), false);
+        const HostMemory server = IdleMemory(BinPath("empty_loop.exe"), false, " /server");
         const HostMemory plain = IdleMemory(BinPath("kestrix_idle.exe"), false);
         const HostMemory prog = IdleMemory(BinPath("kestrix.exe"), true);
-        if (!loop.Read() || !plain.Read() || !prog.Read()) {
+        if (!loop.Read() || !server.Read() || !plain.Read() || !prog.Read()) {
             std::printf("memory: the host's process figures cannot be read here\n");
             return;
         }
         priv.Add(prog.privateKb, loop.privateKb);
         rss.Add(prog.rssKb, loop.rssKb);
         bare.Add(prog.privateKb, plain.privateKb);
+        served.Add(prog.privateKb, server.privateKb);
     }
     std::printf("idle after the first trim: private %.0f KiB, working set %.0f KiB; empty message "
                 "loop with OLE, shell and common controls: private %.0f KiB, working set %.0f KiB; "
@@ -219,6 +221,10 @@ void MemoryReport() {
     Report("", "ratio private to the empty loop", priv.Ratio());
     Report("", "ratio working set to the empty loop", rss.Ratio());
     Report("", "ratio private to the bare loop", bare.Ratio());
+    // What is the program's own: the loop with a hidden window, an icon and
+    // a published class object has what a tray server cannot do without.
+    std::printf("empty loop as a tray server: private %.0f KiB (median)\n", served.Base());
+    Report("", "private KiB over the empty loop as a tray server", served.Difference());
 }
 
 }  // namespace

@@ -10,9 +10,17 @@ namespace automation {
 int CoInitFlags = COINIT_APARTMENTTHREADED;
 
 std::string GuidToString(const GUID& guid) {
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
-    return AnsiString(text, static_cast<int>(wcslen(text)));
+    // As StringFromGUID2 spells it, without its round trip through UTF-16:
+    // a listing of plug-ins spells one per plug-in.
+    std::string text = "{00000000-0000-0000-0000-000000000000}";
+    auto put = [&](size_t at, unsigned long value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value >>= 4) text[at + i] = "0123456789ABCDEF"[value & 15];
+    };
+    put(1, guid.Data1, 8);
+    put(10, guid.Data2, 4);
+    put(15, guid.Data3, 4);
+    for (size_t k = 0; k < 8; ++k) put(k < 2 ? 20 + 2 * k : 21 + 2 * k, guid.Data4[k], 2);
+    return text;
 }
 
 // ------------------------------------------------------------------------

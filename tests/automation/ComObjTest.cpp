@@ -52,6 +52,16 @@ private:
 const std::string kClassKey = "CLSID\\" + GuidToString(CLSID_KestrixObject);
 const std::string kInterfaceKey = "Interface\\" + GuidToString(IID_IKestrixObject);
 
+TEST(ComObj, GuidsAreSpelledAsTheSystemSpellsThem) {
+    for (int i = 0; i < 20; ++i) {
+        GUID guid;
+        ASSERT_EQ(::CoCreateGuid(&guid), S_OK);
+        wchar_t text[40] = {};
+        ::StringFromGUID2(guid, text, 40);
+        EXPECT_EQ(GuidToString(guid), std::string(text, text + 38));
+    }
+}
+
 TEST(ComObjectFactory, RegistersAndUnregistersTheClass) {
     RedirectedKey classes(HKEY_CLASSES_ROOT);
     auto& factory = KestrixObjectFactory();

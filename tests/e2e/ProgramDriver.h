@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -108,17 +109,23 @@ inline HWND CaptureSelection(const RECT& sel) {
             MouseClick(icon.x, icon.y);
         }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 4000))
         return nullptr;
+    // The right edges of the selection and of the detour, as the frozen
+    // screen shows them without a band.
+    auto edge = [&](int x) {
+        std::vector<COLORREF> pixels;
+        for (int y = sel.top + 1; y < sel.bottom - 1 && pixels.size() < 24; ++y)
+            pixels.push_back(ScreenPixel(x, y));
+        return pixels;
+    };
+    const std::vector<COLORREF> corner = edge(sel.right - 1), detour = edge(sel.right + 99);
     // The press is taken once the frozen screen holds the mouse.
     PressAt({sel.left, sel.top});
     MoveTo(sel.left + 50, sel.top + 30);
     MoveTo(sel.right + 100, sel.bottom + 50);
     MoveTo(sel.right, sel.bottom);
-    // The corner is the last move the program saw, and Wine can hand it a
-    // late motion of the X pointer from the detour: once those are in, the
-    // corner is reached again.
-    Pump(150);
-    MoveTo(sel.right + 1, sel.bottom + 1);
-    MoveTo(sel.right, sel.bottom);
+    // The selection ends at the last move the program took, which a loaded
+    // machine delivers late: the release waits for the band at the corner.
+    PumpUntil([&] { return edge(sel.right - 1) != corner && edge(sel.right + 99) == detour; }, 3000);
     MouseLeftUp(sel.right, sel.bottom);
     return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
 }

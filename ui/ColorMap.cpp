@@ -60,12 +60,37 @@ size_t Prune(const int lo[3], int side, const Candidate* from, const Candidate* 
     return n;
 }
 
+// For each colour lo + (offsets[i], offsets[j], offsets[k]), i slowest,
+// the nearest of the candidates as its distance and index in one number:
+// the nearer, or of equals the first, is the smaller. Per candidate, the
+// squares of each channel's differences, added up for the colours.
+template <class Candidate>
+void NearestAt(const int lo[3], const int (&offsets)[4], const Candidate* from, size_t count, uint32_t* best) {
+    std::fill(best, best + 64, 0xFFFFFFFFu);
+    for (const Candidate* e = from; e != from + count; ++e) {
+        uint32_t red[4], green[4], blue[4];
+        for (int t = 0; t < 4; ++t) {
+            const int dr = lo[0] + offsets[t] - e->r, dg = lo[1] + offsets[t] - e->g, db = lo[2] + offsets[t] - e->b;
+            red[t] = static_cast<uint32_t>(dr * dr) << 8;
+            green[t] = static_cast<uint32_t>(dg * dg) << 8;
+            blue[t] = static_cast<uint32_t>(db * db) << 8 | e->index;
+        }
+        uint32_t* to = best;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                const uint32_t rg = red[i] + green[j];
+                for (int k = 0; k < 4; ++k, ++to) *to = std::min(*to, rg + blue[k]);
+            }
+    }
+}
+
 }  // namespace
 
 TColorMap::TColorMap(const std::vector<uint32_t>& table)
     // Zeroed by the system as its pages are first touched, most never.
     : cells_(static_cast<uint32_t*>(std::calloc(kSide * kSide * kSide, sizeof(uint32_t))), std::free),
       large_(size_t{1} << 9),
+      middle_(size_t{1} << 12),
       small_(size_t{1} << 15) {
     if (!cells_) throw std::bad_alloc();
     // The first block stands for no block; then a block of each index, for
@@ -89,7 +114,11 @@ TColorMap::TColorMap(const std::vector<uint32_t>& table)
 
 TColorMap::~TColorMap() = default;
 
-// The cell of 8 levels a side around a colour, with its candidates.
+// The cell of 8 levels a side around a colour, with its candidates. The
+// first time, each of its cells of 4 that one entry is nearest to
+// throughout is pointed to that entry's block: the squared distance to an
+// entry is, less that to another, linear in the colour, so an entry
+// nearest at all 8 corners of a cell is nearest throughout.
 const TColorMap::Region& TColorMap::RegionOf(int r, int g, int b) {
     Region& cell = small_[CellOf(r, g, b, 3)];
     if (cell.count != Region::kUnknown) return cell;
@@ -106,7 +135,24 @@ const TColorMap::Region& TColorMap::RegionOf(int r, int g, int b) {
     };
     Region& large = large_[CellOf(r, g, b, 5)];
     if (large.count == Region::kUnknown) fill(large, 5, Region::kUnknown, all_.size());
-    fill(cell, 3, large.first, large.count);
+    Region& middle = middle_[CellOf(r, g, b, 4)];
+    if (middle.count == Region::kUnknown) fill(middle, 4, large.first, large.count);
+    fill(cell, 3, middle.first, middle.count);
+    const int lo[3] = {r >> 3 << 3, g >> 3 << 3, b >> 3 << 3};
+    uint32_t corner[64];
+    NearestAt(lo, {0, 3, 4, 7}, candidates_.data() + cell.first, cell.count, corner);
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+            for (int k = 0; k < 2; ++k) {
+                const uint32_t* first = corner + (i * 32 + j * 8 + k * 2);
+                const uint32_t index = *first & 0xFF;
+                bool one = true;
+                for (int d = 0; d < 8; ++d) one &= (first[(d >> 2) * 16 + (d >> 1 & 1) * 4 + (d & 1)] & 0xFF) == index;
+                if (one)
+                    cells_[(kFirst + static_cast<uint32_t>(lo[0] / 4 + i)) << 14 |
+                           (kFirst + static_cast<uint32_t>(lo[1] / 4 + j)) << 7 |
+                           (kFirst + static_cast<uint32_t>(lo[2] / 4 + k))] = (index + 1) * 64;
+            }
     return cell;
 }
 
@@ -131,39 +177,11 @@ uint32_t TColorMap::Fill(uint32_t cell) {
     const int lo[3] = {static_cast<int>(at[0] - kFirst) * 4, static_cast<int>(at[1] - kFirst) * 4,
                        static_cast<int>(at[2] - kFirst) * 4};
     const Region& region = RegionOf(lo[0], lo[1], lo[2]);
-    const Candidate* from = candidates_.data() + region.first;
-    // The distance and the index in one number: the nearer, or of equals
-    // the first, is the smaller. Per entry, the squares of each channel's
-    // differences, added up for the colours.
-    auto nearestOf = [&](const Candidate* entries, size_t count, uint32_t* best, int step) {
-        const int n = step == 1 ? 4 : 2;
-        for (const Candidate* e = entries; e != entries + count; ++e) {
-            uint32_t red[4], green[4], blue[4];
-            for (int t = 0; t < n; ++t) {
-                const int dr = lo[0] + t * step - e->r, dg = lo[1] + t * step - e->g, db = lo[2] + t * step - e->b;
-                red[t] = static_cast<uint32_t>(dr * dr) << 8;
-                green[t] = static_cast<uint32_t>(dg * dg) << 8;
-                blue[t] = static_cast<uint32_t>(db * db) << 8 | e->index;
-            }
-            uint32_t* to = best;
-            for (int i = 0; i < n; ++i)
-                for (int j = 0; j < n; ++j) {
-                    const uint32_t rg = red[i] + green[j];
-                    for (int k = 0; k < n; ++k, ++to) *to = std::min(*to, rg + blue[k]);
-                }
-        }
-    };
-    // The squared distance to an entry is, less that to another, linear in
-    // the colour: an entry nearest at all 8 corners is nearest throughout.
-    uint32_t best[64];
-    std::fill(best, best + 8, 0xFFFFFFFFu);
-    nearestOf(from, region.count, best, 3);
-    if (std::all_of(best + 1, best + 8, [&](uint32_t v) { return (v & 0xFF) == (best[0] & 0xFF); }))
-        return cells_[cell] = ((best[0] & 0xFF) + 1) * 64;
+    if (cells_[cell]) return cells_[cell];
     Candidate near[256];
-    const size_t count = Prune(lo, 3, from, from + region.count, near);
-    std::fill(best, best + 64, 0xFFFFFFFFu);
-    nearestOf(near, count, best, 1);
+    const Candidate* from = candidates_.data() + region.first;
+    uint32_t best[64];
+    NearestAt(lo, {0, 1, 2, 3}, near, Prune(lo, 3, from, from + region.count, near), best);
     for (int i = 0; i < 64; ++i) nearest[i] = static_cast<uint8_t>(best[i]);
     return cells_[cell] = Block(nearest);
 }

@@ -84,9 +84,9 @@ private:
     // What each entry shows, as the diffusion carries it.
     uint32_t shown_[4][256] = {};
     // The entries that can be nearest somewhere in a cell of 8 levels a
-    // side, found among those of the cell of 32 around it.
+    // side, found among those of the cells of 16 and 32 around it.
     std::vector<Candidate> all_, candidates_;
-    std::vector<Region> large_, small_;
+    std::vector<Region> large_, middle_, small_;
 };
 
 }  // namespace ui

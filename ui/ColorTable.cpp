@@ -1,5 +1,7 @@
 #include "ui/ColorTable.h"
 
+#include "ui/Parallel.h"
+
 #include <algorithm>
 #include <array>
 
@@ -20,37 +22,64 @@ inline uint32_t PlaceOf(uint32_t c) { return (c >> 10 & 0x1C0) | (c >> 5 & 0x38)
 // (a bin's colours differ only there).
 struct Histogram {
     std::vector<uint32_t> count, low[3];
-};
 
-Histogram Count(TPixelRows px, int w, int h) {
-    // A pixel adds to one word of its bin: the low bits of its channels in
-    // a byte each and one to the top byte, which starts at 224 so that its
-    // 32nd pixel carries out of the word, before any byte can overflow;
-    // the word is then emptied into the full sums.
-    constexpr uint32_t kStart = 224u << 24;
-    std::vector<uint32_t> packed(kBins, kStart);
-    Histogram hist;
-    hist.count.assign(kBins, 0);
-    for (auto& l : hist.low) l.assign(kBins, 0);
-    auto empty = [&](uint32_t bin, uint32_t word, uint32_t pixels) {
-        hist.count[bin] += pixels;
-        hist.low[0][bin] += word >> 16 & 0xFF;
-        hist.low[1][bin] += word >> 8 & 0xFF;
-        hist.low[2][bin] += word & 0xFF;
-    };
-    for (int y = 0; y < h; ++y) {
-        const uint32_t* row = px[y];
-        for (int x = 0; x < w; ++x) {
-            const uint32_t c = row[x];
-            const uint32_t bin = BinOf(c);
-            if (__builtin_add_overflow(packed[bin], (c & 0x070707) | 1u << 24, &packed[bin])) {
-                empty(bin, packed[bin], 32);
-                packed[bin] = kStart;
-            }
+    Histogram() : count(kBins) {
+        for (auto& l : low) l.assign(kBins, 0);
+    }
+    Histogram Empty() const { return Histogram(); }
+    void Add(const Histogram& other) {
+        for (int i = 0; i < kBins; ++i) {
+            count[i] += other.count[i];
+            for (int k = 0; k < 3; ++k) low[k][i] += other.low[k][i];
         }
     }
-    for (uint32_t bin = 0; bin < kBins; ++bin) empty(bin, packed[bin], (packed[bin] >> 24) - 224);
-    return hist;
+    // Counts the rows as the pieces come; the other thread's counts are
+    // kept apart and added once it is done.
+    void Count(TPixelRows px, int w, TPieces& rows) {
+        // A pixel adds to one word of its bin: the low bits of its
+        // channels in a byte each and one to the top byte, which starts at
+        // 224 so that its 32nd pixel carries out of the word, before any
+        // byte can overflow; the word is then emptied into the full sums.
+        constexpr uint32_t kStart = 224u << 24;
+        std::vector<uint32_t> packed(kBins, kStart);
+        auto empty = [&](uint32_t bin, uint32_t word, uint32_t pixels) {
+            count[bin] += pixels;
+            low[0][bin] += word >> 16 & 0xFF;
+            low[1][bin] += word >> 8 & 0xFF;
+            low[2][bin] += word & 0xFF;
+        };
+        for (int first, last; rows.Next(first, last);)
+            for (int y = first; y < last; ++y) {
+                const uint32_t* row = px[y];
+                for (int x = 0; x < w; ++x) {
+                    const uint32_t c = row[x];
+                    const uint32_t bin = BinOf(c);
+                    if (__builtin_add_overflow(packed[bin], (c & 0x070707) | 1u << 24, &packed[bin])) {
+                        empty(bin, packed[bin], 32);
+                        packed[bin] = kStart;
+                    }
+                }
+            }
+        for (uint32_t bin = 0; bin < kBins; ++bin) empty(bin, packed[bin], (packed[bin] >> 24) - 224);
+    }
+};
+
+// Runs count(rows, counts) on this thread and, for a large picture,
+// count(rows, other) on another, with other empty counts that are then
+// added to these.
+template <class Counts, class Count>
+void CountOnTwoThreads(Counts& counts, int w, int h, Count count) {
+    TPieces rows(h, 16);
+    if (static_cast<long long>(w) * h < kPixelsForTwoThreads) {
+        count(rows, counts);
+        return;
+    }
+    Counts other = counts.Empty();
+    {
+        TBackground helper(true, [&] { count(rows, other); });
+        count(rows, counts);
+    }
+    counts.Add(other);
 }
 
 // The nearest of a set of colours (in RGB distance), the first of equals:
@@ -112,7 +141,8 @@ private:
 // have exactly takes the place of their mean, so that the flat areas of a
 // screenshot keep their colour.
 std::vector<uint32_t> AdaptiveTable(TPixelRows px, int width, int height, int n) {
-    const Histogram hist = Count(px, width, height);
+    Histogram hist;
+    CountOnTwoThreads(hist, width, height, [&](TPieces& rows, Histogram& counts) { counts.Count(px, width, rows); });
     // The occupied bins as points (their mean colour) weighted by their pixels.
     struct Point {
         double w, c[3];
@@ -216,24 +246,33 @@ std::vector<uint32_t> AdaptiveTable(TPixelRows px, int width, int height, int n)
     if (entryOf.size() == 1) return table;
     // Slot 0, the other bins', is counted into too rather than tested for;
     // a run of one colour is counted at its end.
-    std::vector<uint32_t> exact(entryOf.size() * 512);
-    for (int y = 0; y < height; ++y) {
-        const uint32_t* row = px[y];
-        uint32_t run = row[0] & 0xFFFFFF, length = 0;
-        for (int x = 0; x < width; ++x) {
-            const uint32_t c = row[x] & 0xFFFFFF;
-            if (c != run) {
-                exact[slot[BinOf(run)] * 512u + PlaceOf(run)] += length;
-                run = c;
-                length = 0;
-            }
-            ++length;
+    struct Exact {
+        std::vector<uint32_t> count;
+        Exact Empty() const { return Exact{std::vector<uint32_t>(count.size())}; }
+        void Add(const Exact& other) {
+            for (size_t i = 0; i < count.size(); ++i) count[i] += other.count[i];
         }
-        exact[slot[BinOf(run)] * 512u + PlaceOf(run)] += length;
-    }
+    } exact{std::vector<uint32_t>(entryOf.size() * 512)};
+    CountOnTwoThreads(exact, width, height, [&](TPieces& rows, Exact& into) {
+        for (int first, last; rows.Next(first, last);)
+            for (int y = first; y < last; ++y) {
+                const uint32_t* row = px[y];
+                uint32_t run = row[0] & 0xFFFFFF, length = 0;
+                for (int x = 0; x < width; ++x) {
+                    const uint32_t c = row[x] & 0xFFFFFF;
+                    if (c != run) {
+                        into.count[slot[BinOf(run)] * 512u + PlaceOf(run)] += length;
+                        run = c;
+                        length = 0;
+                    }
+                    ++length;
+                }
+                into.count[slot[BinOf(run)] * 512u + PlaceOf(run)] += length;
+            }
+    });
     for (uint32_t bin = 0; bin < kBins; ++bin)
         if (const uint32_t s = slot[bin]) {
-            const uint32_t* counts = &exact[s * 512];
+            const uint32_t* counts = &exact.count[s * 512];
             const uint32_t place = static_cast<uint32_t>(std::max_element(counts, counts + 512) - counts);
             const size_t j = entryOf[s];
             if (static_cast<double>(counts[place]) * 2 > weight[j])

@@ -2,6 +2,7 @@
 
 #include "ui/ColorMap.h"
 #include "ui/ColorTable.h"
+#include "ui/Parallel.h"
 
 #include <algorithm>
 #include <array>
@@ -275,10 +276,36 @@ std::vector<uint32_t> ReduceToIndexed(std::integral_constant<int, bpp>, TPixelRo
         };
         Quantize<uint8_t>(px, w, h, false, false, pick, out);
     } else {
-        table = how.adaptive ? AdaptiveTable(px, w, h, static_cast<int>(n)) : fixedTable;
-        CompleteTable(table, bpp, fixedTable);
-        const auto nearest = std::make_unique<TColorMap>(table);
-        Quantize<uint8_t>(px, w, h, how.diffuse, how.keepFlatAreas, *nearest, out);
+        auto reduce = [&](std::vector<uint32_t> colors) {
+            table = std::move(colors);
+            CompleteTable(table, bpp, fixedTable);
+            const auto nearest = std::make_unique<TColorMap>(table);
+            Quantize<uint8_t>(px, w, h, how.diffuse, how.keepFlatAreas, *nearest, out);
+        };
+        if (!how.adaptive) {
+            reduce(fixedTable);
+            return table;
+        }
+        const TAdaptiveTable adaptive(px, w, h, static_cast<int>(n));
+        if (!adaptive.Unsettled() || static_cast<long long>(w) * h < kPixelsForTwoThreads ||
+            !adaptive.LikelySettled(px, w, h)) {
+            reduce(adaptive.Settled(px, w, h, false));
+            return table;
+        }
+        // Where a sample of the rows says settling will leave the table as
+        // it is, the picture is reduced with it while another thread
+        // settles it, and again in the rare case that settling changes it.
+        std::vector<uint32_t> settled;
+        bool counted = false;
+        {
+            TBackground check(true, [&] {
+                settled = adaptive.Settled(px, w, h, true);
+                counted = true;
+            });
+            reduce(adaptive.Colors());
+        }
+        if (!counted) settled = adaptive.Settled(px, w, h, false);
+        if (settled != adaptive.Colors()) reduce(std::move(settled));
     }
     return table;
 }

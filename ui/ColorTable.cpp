@@ -64,13 +64,13 @@ struct Histogram {
     }
 };
 
-// Runs count(rows, counts) on this thread and, for a large picture,
-// count(rows, other) on another, with other empty counts that are then
-// added to these.
+// Runs count(rows, counts) on this thread and, for a large picture unless
+// `alone`, count(rows, other) on another, with other empty counts that are
+// then added to these.
 template <class Counts, class Count>
-void CountOnTwoThreads(Counts& counts, int w, int h, Count count) {
+void CountOnTwoThreads(Counts& counts, int w, int h, bool alone, Count count) {
     TPieces rows(h, 16);
-    if (static_cast<long long>(w) * h < kPixelsForTwoThreads) {
+    if (alone || static_cast<long long>(w) * h < kPixelsForTwoThreads) {
         count(rows, counts);
         return;
     }
@@ -140,9 +140,10 @@ private:
 // of the pixels nearest it. A colour that more than half of those pixels
 // have exactly takes the place of their mean, so that the flat areas of a
 // screenshot keep their colour.
-std::vector<uint32_t> AdaptiveTable(TPixelRows px, int width, int height, int n) {
+TAdaptiveTable::TAdaptiveTable(TPixelRows px, int width, int height, int n) {
     Histogram hist;
-    CountOnTwoThreads(hist, width, height, [&](TPieces& rows, Histogram& counts) { counts.Count(px, width, rows); });
+    CountOnTwoThreads(hist, width, height, false,
+                      [&](TPieces& rows, Histogram& counts) { counts.Count(px, width, rows); });
     // The occupied bins as points (their mean colour) weighted by their pixels.
     struct Point {
         double w, c[3];
@@ -225,57 +226,79 @@ std::vector<uint32_t> AdaptiveTable(TPixelRows px, int width, int height, int n)
             if (acc[j][3] > 0)
                 for (int k = 0; k < 3; ++k) means[j][k] = acc[j][k] / acc[j][3];
     }
-    std::vector<uint32_t> table;
     for (const auto& m : means)
-        table.push_back(Pack(Clamp255(static_cast<int>(m[0] + 0.5)),
-                             Clamp255(static_cast<int>(m[1] + 0.5)),
-                             Clamp255(static_cast<int>(m[2] + 0.5))));
+        colors_.push_back(Pack(Clamp255(static_cast<int>(m[0] + 0.5)),
+                               Clamp255(static_cast<int>(m[1] + 0.5)),
+                               Clamp255(static_cast<int>(m[2] + 0.5))));
     assign();
-    std::vector<double> weight(means.size());
-    for (size_t i = 0; i < points.size(); ++i) weight[owner[i]] += points[i].w;
+    weight_.assign(means.size(), 0);
+    for (size_t i = 0; i < points.size(); ++i) weight_[owner[i]] += points[i].w;
     // Only a colour of a bin that has more than half of its entry's pixels
-    // can have that many itself: those bins' colours are counted exactly,
-    // 512 a bin.
-    std::vector<uint16_t> slot(kBins);
-    std::vector<size_t> entryOf(1);
+    // can have that many itself: those bins' colours are to be counted.
+    slot_.assign(kBins, 0);
+    entryOf_.assign(1, 0);
     for (size_t i = 0; i < points.size(); ++i)
-        if (points[i].w * 2 > weight[owner[i]]) {
-            slot[points[i].bin] = static_cast<uint16_t>(entryOf.size());
-            entryOf.push_back(owner[i]);
+        if (points[i].w * 2 > weight_[owner[i]]) {
+            slot_[points[i].bin] = static_cast<uint16_t>(entryOf_.size());
+            entryOf_.push_back(owner[i]);
         }
-    if (entryOf.size() == 1) return table;
-    // Slot 0, the other bins', is counted into too rather than tested for;
-    // a run of one colour is counted at its end.
+}
+
+TAdaptiveTable::~TAdaptiveTable() = default;
+
+std::vector<uint32_t> TAdaptiveTable::Count(TPixelRows px, int width, int height, int every, bool alone) const {
+    // The colours of the bins to count, 512 a bin. Slot 0, the other bins',
+    // is counted into too rather than tested for; a run of one colour is
+    // counted at its end.
     struct Exact {
         std::vector<uint32_t> count;
         Exact Empty() const { return Exact{std::vector<uint32_t>(count.size())}; }
         void Add(const Exact& other) {
             for (size_t i = 0; i < count.size(); ++i) count[i] += other.count[i];
         }
-    } exact{std::vector<uint32_t>(entryOf.size() * 512)};
-    CountOnTwoThreads(exact, width, height, [&](TPieces& rows, Exact& into) {
+    } exact{std::vector<uint32_t>(entryOf_.size() * 512)};
+    CountOnTwoThreads(exact, width, (height + every - 1) / every, alone, [&](TPieces& rows, Exact& into) {
         for (int first, last; rows.Next(first, last);)
-            for (int y = first; y < last; ++y) {
+            for (int y = first * every; y < last * every && y < height; y += every) {
                 const uint32_t* row = px[y];
                 uint32_t run = row[0] & 0xFFFFFF, length = 0;
                 for (int x = 0; x < width; ++x) {
                     const uint32_t c = row[x] & 0xFFFFFF;
                     if (c != run) {
-                        into.count[slot[BinOf(run)] * 512u + PlaceOf(run)] += length;
+                        into.count[slot_[BinOf(run)] * 512u + PlaceOf(run)] += length;
                         run = c;
                         length = 0;
                     }
                     ++length;
                 }
-                into.count[slot[BinOf(run)] * 512u + PlaceOf(run)] += length;
+                into.count[slot_[BinOf(run)] * 512u + PlaceOf(run)] += length;
             }
     });
+    return std::move(exact.count);
+}
+
+bool TAdaptiveTable::LikelySettled(TPixelRows px, int width, int height) const {
+    constexpr int kEvery = 16;
+    const std::vector<uint32_t> counts = Count(px, width, height, kEvery, true);
+    // A colour of more than 2 in 5 of its entry's share of those rows.
+    const double share = static_cast<double>((height + kEvery - 1) / kEvery) / height;
+    for (size_t s = 1; s < entryOf_.size(); ++s) {
+        const uint32_t most = *std::max_element(counts.begin() + s * 512, counts.begin() + (s + 1) * 512);
+        if (most * 5.0 > weight_[entryOf_[s]] * share * 2) return false;
+    }
+    return true;
+}
+
+std::vector<uint32_t> TAdaptiveTable::Settled(TPixelRows px, int width, int height, bool alone) const {
+    std::vector<uint32_t> table = colors_;
+    if (!Unsettled()) return table;
+    const std::vector<uint32_t> exact = Count(px, width, height, 1, alone);
     for (uint32_t bin = 0; bin < kBins; ++bin)
-        if (const uint32_t s = slot[bin]) {
-            const uint32_t* counts = &exact.count[s * 512];
+        if (const uint32_t s = slot_[bin]) {
+            const uint32_t* counts = &exact[s * 512];
             const uint32_t place = static_cast<uint32_t>(std::max_element(counts, counts + 512) - counts);
-            const size_t j = entryOf[s];
-            if (static_cast<double>(counts[place]) * 2 > weight[j])
+            const size_t j = entryOf_[s];
+            if (static_cast<double>(counts[place]) * 2 > weight_[j])
                 table[j] = (bin >> 10) << 19 | (place >> 6) << 16 | (bin >> 5 & 31) << 11 |
                            (place >> 3 & 7) << 8 | (bin & 31) << 3 | (place & 7);
         }

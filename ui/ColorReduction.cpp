@@ -29,6 +29,46 @@ inline uint32_t Red(uint32_t rb, uint32_t) { return kLevelOf[rb >> 20]; }
 inline uint32_t Green(uint32_t, uint32_t g) { return kLevelOf[g >> 4]; }
 inline uint32_t Blue(uint32_t rb, uint32_t) { return kLevelOf[rb >> 4 & 0x7FF]; }
 
+// Marks the pixels of a row in an area of one colour, its rim included:
+// the same as the pixel above or below, and as the one left or right; off
+// the picture counts as another colour. `up` is set to which are the same
+// as those above (none without `above`), `down` is which are the same as
+// those below (as the row below set its own `up`), `right` is room for a
+// row of marks. In short simple loops, which a processor with vector
+// registers runs several pixels at a time.
+template <class Target>
+inline void MarkFlatOn(Target, const uint32_t* row, const uint32_t* above, int w, uint8_t* up,
+                       const uint8_t* down, uint8_t* right, uint8_t* flat) {
+    auto same = [](uint32_t a, uint32_t b) -> uint8_t { return ((a ^ b) & 0xFFFFFF) == 0; };
+    if (above)
+        for (int x = 0; x < w; ++x) up[x] = same(row[x], above[x]);
+    else
+        std::fill(up, up + w, 0);
+    for (int x = 0; x + 1 < w; ++x) right[x] = same(row[x], row[x + 1]);
+    right[w - 1] = 0;
+    flat[0] = (up[0] | down[0]) & right[0];
+    for (int x = 1; x < w; ++x) flat[x] = (up[x] | down[x]) & (right[x] | right[x - 1]);
+}
+
+// Compiled twice, for any processor and for one with SSE2, and chosen by
+// what the processor has.
+struct AnyProcessor {};
+struct WithSse2 {};
+[[gnu::noinline]] void MarkFlatAny(const uint32_t* row, const uint32_t* above, int w, uint8_t* up,
+                                   const uint8_t* down, uint8_t* right, uint8_t* flat) {
+    MarkFlatOn(AnyProcessor{}, row, above, w, up, down, right, flat);
+}
+[[gnu::noinline, gnu::target("sse2")]] void MarkFlatSse2(const uint32_t* row, const uint32_t* above, int w,
+                                                         uint8_t* up, const uint8_t* down, uint8_t* right,
+                                                         uint8_t* flat) {
+    MarkFlatOn(WithSse2{}, row, above, w, up, down, right, flat);
+}
+void MarkFlat(const uint32_t* row, const uint32_t* above, int w, uint8_t* up, const uint8_t* down, uint8_t* right,
+              uint8_t* flat) {
+    static const bool sse2 = __builtin_cpu_supports("sse2");
+    (sse2 ? MarkFlatSse2 : MarkFlatAny)(row, above, w, up, down, right, flat);
+}
+
 // Every pixel mapped by pick(rb, g, shown), which takes the channels held
 // as the diffusion holds them, returns the code of the pixel and sets what
 // that code shows; out.Row(y) is where the codes of row y go, out.Done(y)
@@ -63,20 +103,13 @@ void Quantize(TPixelRows px, int w, int h, bool diffuse, bool keepFlat, Pick& pi
     // left or right. Off the picture counts as another colour. Each pair of
     // rows is compared once: this row's pixels are the same as those below
     // where the row below found them the same as those above.
-    std::vector<uint8_t> flat(static_cast<size_t>(w)), sameAbove(flat.size()), sameBelow(flat.size());
-    auto same = [](uint32_t a, uint32_t b) -> uint8_t { return ((a ^ b) & 0xFFFFFF) == 0; };
+    std::vector<uint8_t> flat(static_cast<size_t>(w)), sameAbove(flat.size()), sameBelow(flat.size()),
+        sameRight(flat.size());
     for (int y = 0; y < h; ++y) {
         const uint32_t* row = px[y];
         if (keepFlat) {
-            const uint32_t* above = y + 1 < h ? px[y + 1] : nullptr;
-            uint8_t left = 0;
-            for (int x = 0; x < w; ++x) {
-                const uint8_t up = above ? same(row[x], above[x]) : 0;
-                const uint8_t right = x + 1 < w ? same(row[x], row[x + 1]) : 0;
-                flat[static_cast<size_t>(x)] = (up | sameBelow[static_cast<size_t>(x)]) & (left | right);
-                sameAbove[static_cast<size_t>(x)] = up;
-                left = right;
-            }
+            MarkFlat(row, y + 1 < h ? px[y + 1] : nullptr, w, sameAbove.data(), sameBelow.data(), sameRight.data(),
+                     flat.data());
             sameAbove.swap(sameBelow);
         }
         const int dir = y % 2 == 0 ? 1 : -1;

@@ -138,10 +138,13 @@ HDC TBitmapImage::Dc() {
 
 namespace {
 
-std::vector<uint32_t> ReadPixels(TBitmapImage& image, int w, int h, int bpp) {
-    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+// The pixels of an image as 0x??RRGGBB rows: a 32-bit image's own rows,
+// any other's made into `store`.
+TPixelRows ReadPixels(TBitmapImage& image, int w, int h, int bpp, std::vector<uint32_t>& store) {
     const int stride = DibStride(w, bpp);
-    uint32_t* out = px.data();
+    if (bpp == 32) return TPixelRows{reinterpret_cast<const uint32_t*>(image.bits), stride / 4};
+    store.resize(static_cast<size_t>(w) * h);
+    uint32_t* out = store.data();
     if (bpp <= 8) {
         RGBQUAD q[256] = {};
         ::GetDIBColorTable(image.Dc(), 0, 256, q);
@@ -155,13 +158,6 @@ std::vector<uint32_t> ReadPixels(TBitmapImage& image, int w, int h, int bpp) {
                                        : row[x >> 3] >> (7 - (x & 7)) & 1;
                 *out++ = table[index];
             }
-        }
-    } else if (bpp == 32) {
-        // Blue, green, red and a spare byte, read as one number.
-        for (int y = 0; y < h; ++y) {
-            const auto* p =
-                reinterpret_cast<const uint32_t*>(image.bits + static_cast<size_t>(y) * stride);
-            for (int x = 0; x < w; ++x) *out++ = p[x] & 0x00FFFFFF;
         }
     } else if (bpp == 24) {
         for (int y = 0; y < h; ++y) {
@@ -177,9 +173,9 @@ std::vector<uint32_t> ReadPixels(TBitmapImage& image, int w, int h, int bpp) {
         }
         ::GdiFlush();
         const uint32_t* p = reinterpret_cast<const uint32_t*>(wide.ConstBits());
-        for (size_t i = 0; i < px.size(); ++i) px[i] = p[i] & 0x00FFFFFF;
+        for (size_t i = 0; i < store.size(); ++i) store[i] = p[i] & 0x00FFFFFF;
     }
-    return px;
+    return TPixelRows{store.data(), w};
 }
 
 // The levels as the platform shows them on the screen, measured once.
@@ -205,7 +201,7 @@ const HighColorLevels& Levels() {
     return levels;
 }
 
-void WritePixels(TBitmapImage& image, int w, int h, int bpp, const std::vector<uint32_t>& px,
+void WritePixels(TBitmapImage& image, int w, int h, int bpp, TPixelRows px,
                  const TColorReduction& how) {
     const int stride = DibStride(w, bpp);
     if (bpp <= 8) {
@@ -215,17 +211,16 @@ void WritePixels(TBitmapImage& image, int w, int h, int bpp, const std::vector<u
         for (size_t i = 0; i < table.size(); ++i) quads[i] = Quad(table[i]);
         ::SetDIBColorTable(image.Dc(), 0, static_cast<UINT>(table.size()), quads);
     } else if (bpp == 24 || bpp == 32) {
-        const int step = bpp / 8;
-        const uint32_t* in = px.data();
         for (int y = 0; y < h; ++y) {
+            const uint32_t* in = px[y];
             uint8_t* p = image.bits + static_cast<size_t>(y) * stride;
             if (bpp == 32) {
-                std::memcpy(p, in, static_cast<size_t>(w) * 4);
-                in += w;
+                // Without the spare byte a pixel read in place may have.
+                for (int x = 0; x < w; ++x) reinterpret_cast<uint32_t*>(p)[x] = in[x] & 0x00FFFFFF;
                 continue;
             }
-            for (int x = 0; x < w; ++x, p += step) {
-                const uint32_t c = *in++;
+            for (int x = 0; x < w; ++x, p += 3) {
+                const uint32_t c = in[x];
                 p[0] = static_cast<uint8_t>(Blue(c));
                 p[1] = static_cast<uint8_t>(Green(c));
                 p[2] = static_cast<uint8_t>(Red(c));
@@ -343,7 +338,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format, const TColorReduction& how) {
     const std::shared_ptr<TBitmapImage> old = image_;
     ::GdiFlush();
     try {
-        std::vector<uint32_t> pixels = ReadPixels(*old, w, h, BitsPerPixel(was));
+        std::vector<uint32_t> store;
+        const TPixelRows pixels = ReadPixels(*old, w, h, BitsPerPixel(was), store);
         Recreate(w, h, format, false);
         WritePixels(*image_, w, h, BitsPerPixel(format), pixels, how);
     } catch (...) {

@@ -4,6 +4,7 @@
 // rows bottom-up as in a DIB; they go out as the format's packed rows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,6 +19,14 @@ inline uint32_t Pack(int r, int g, int b) {
     return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
 }
 }  // namespace pixel
+
+// A picture's rows of 0x??RRGGBB pixels, bottom-up, `pitch` pixels apart;
+// the top byte is not looked at, so that a 32-bit DIB is read in place.
+struct TPixelRows {
+    const uint32_t* first = nullptr;
+    std::ptrdiff_t pitch = 0;
+    const uint32_t* operator[](int y) const { return first + y * pitch; }
+};
 
 // How a picture is re-encoded in a format that holds fewer colours than it
 // has.
@@ -53,14 +62,29 @@ std::vector<uint32_t> FixedColorTable(int bpp, const uint32_t* statics);
 // `stride` bytes apart, and gives back the table (1 << bpp entries). The
 // fixed table is the format's, taken when the reduction is not adaptive and
 // to complete a table made for the picture.
-std::vector<uint32_t> ReduceToIndexed(const std::vector<uint32_t>& pixels, int width, int height,
-                                      int bpp, const std::vector<uint32_t>& fixedTable,
+std::vector<uint32_t> ReduceToIndexed(TPixelRows pixels, int width, int height, int bpp,
+                                      const std::vector<uint32_t>& fixedTable,
                                       const TColorReduction& how, uint8_t* rows, int stride);
 // Re-encodes the pixels as rows of 15-bit (5-5-5) or 16-bit (5-6-5) codes,
 // `stride` bytes apart, each channel at the level the platform shows
 // nearest.
-void ReduceToHighColor(const std::vector<uint32_t>& pixels, int width, int height, int bpp,
+void ReduceToHighColor(TPixelRows pixels, int width, int height, int bpp,
                        const HighColorLevels& levels, const TColorReduction& how, uint8_t* rows,
                        int stride);
+
+// The same of pixels held row after row.
+inline std::vector<uint32_t> ReduceToIndexed(const std::vector<uint32_t>& pixels, int width,
+                                             int height, int bpp,
+                                             const std::vector<uint32_t>& fixedTable,
+                                             const TColorReduction& how, uint8_t* rows, int stride) {
+    return ReduceToIndexed(TPixelRows{pixels.data(), width}, width, height, bpp, fixedTable, how,
+                           rows, stride);
+}
+inline void ReduceToHighColor(const std::vector<uint32_t>& pixels, int width, int height, int bpp,
+                              const HighColorLevels& levels, const TColorReduction& how,
+                              uint8_t* rows, int stride) {
+    ReduceToHighColor(TPixelRows{pixels.data(), width}, width, height, bpp, levels, how, rows,
+                      stride);
+}
 
 }  // namespace ui

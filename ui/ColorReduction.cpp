@@ -5,7 +5,6 @@
 #include "ui/Parallel.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -18,11 +17,10 @@ namespace {
 
 // Pixels are handled as 0x00RRGGBB, rows bottom-up as in the DIB.
 using namespace pixel;
-inline int Clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-// A pixel's channels as the diffusion holds them (see kLevel), rounded to
-// the nearest level; a channel's level held to 0..255, red and blue
-// paired.
+// A pixel's channels as the diffusion holds them (see kLevel), with the
+// half that rounds them to the nearest level; and from channels so held,
+// each one's level held to 0..255.
 inline uint32_t HeldRb(uint32_t c) { return ((c & 0xFF00FF) << 4) + ((kLevel + 8) << 16 | (kLevel + 8)); }
 inline uint32_t HeldG(uint32_t c) { return (c >> 4 & 0xFF0) + kLevel + 8; }
 inline uint32_t Red(uint32_t rb, uint32_t) { return kLevelOf[rb >> 20]; }
@@ -35,10 +33,10 @@ inline uint32_t Blue(uint32_t rb, uint32_t) { return kLevelOf[rb >> 4 & 0x7FF]; 
 // as those above (none without `above`), `down` is which are the same as
 // those below (as the row below set its own `up`), `right` is room for a
 // row of marks. In short simple loops, which a processor with vector
-// registers runs several pixels at a time.
-template <class Target>
-inline void MarkFlatOn(Target, const uint32_t* row, const uint32_t* above, int w, uint8_t* up,
-                       const uint8_t* down, uint8_t* right, uint8_t* flat) {
+// registers runs several pixels at a time: compiled for any processor and
+// for one with SSE2, and chosen by what the processor has.
+[[gnu::always_inline]] inline void MarkFlatIn(const uint32_t* row, const uint32_t* above, int w, uint8_t* up,
+                                              const uint8_t* down, uint8_t* right, uint8_t* flat) {
     auto same = [](uint32_t a, uint32_t b) -> uint8_t { return ((a ^ b) & 0xFFFFFF) == 0; };
     if (above)
         for (int x = 0; x < w; ++x) up[x] = same(row[x], above[x]);
@@ -49,19 +47,14 @@ inline void MarkFlatOn(Target, const uint32_t* row, const uint32_t* above, int w
     flat[0] = (up[0] | down[0]) & right[0];
     for (int x = 1; x < w; ++x) flat[x] = (up[x] | down[x]) & (right[x] | right[x - 1]);
 }
-
-// Compiled twice, for any processor and for one with SSE2, and chosen by
-// what the processor has.
-struct AnyProcessor {};
-struct WithSse2 {};
 [[gnu::noinline]] void MarkFlatAny(const uint32_t* row, const uint32_t* above, int w, uint8_t* up,
                                    const uint8_t* down, uint8_t* right, uint8_t* flat) {
-    MarkFlatOn(AnyProcessor{}, row, above, w, up, down, right, flat);
+    MarkFlatIn(row, above, w, up, down, right, flat);
 }
 [[gnu::noinline, gnu::target("sse2")]] void MarkFlatSse2(const uint32_t* row, const uint32_t* above, int w,
                                                          uint8_t* up, const uint8_t* down, uint8_t* right,
                                                          uint8_t* flat) {
-    MarkFlatOn(WithSse2{}, row, above, w, up, down, right, flat);
+    MarkFlatIn(row, above, w, up, down, right, flat);
 }
 void MarkFlat(const uint32_t* row, const uint32_t* above, int w, uint8_t* up, const uint8_t* down, uint8_t* right,
               uint8_t* flat) {

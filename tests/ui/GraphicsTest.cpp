@@ -499,3 +499,110 @@ TEST(ColorReduction, EveryColourTakesTheNearestEntryAndOfEqualsTheFirst) {
         }
     }
 }
+
+namespace {
+
+// The diffusion done the plain way: each pixel's error in sixteenths spread
+// with Floyd and Steinberg's weights, alternate rows backwards, the first
+// nearest of equals, areas of one colour (their rims included) left alone.
+std::vector<int> PlainDiffusion(const std::vector<uint32_t>& px, int w, int h, const std::vector<uint32_t>& table) {
+    using namespace pixel;
+    std::vector<int> indices(px.size()), error(static_cast<size_t>(w) * (h + 1) * 3);
+    auto at = [&](int x, int y) { return &error[(static_cast<size_t>(y) * w + x) * 3]; };
+    auto pass = [&](int x, int y, int weight, const int* e) {
+        if (x >= 0 && x < w)
+            for (int k = 0; k < 3; ++k) at(x, y)[k] += e[k] * weight;
+    };
+    for (int y = 0; y < h; ++y) {
+        const int dir = y % 2 == 0 ? 1 : -1;
+        for (int i = 0; i < w; ++i) {
+            const int x = dir > 0 ? i : w - 1 - i;
+            const uint32_t c = px[static_cast<size_t>(y) * w + x];
+            auto same = [&](int xx, int yy) {
+                return xx >= 0 && xx < w && yy >= 0 && yy < h && px[static_cast<size_t>(yy) * w + xx] == c;
+            };
+            const bool flat = (same(x, y + 1) || same(x, y - 1)) && (same(x - 1, y) || same(x + 1, y));
+            int v[3] = {Red(c), Green(c), Blue(c)};
+            for (int k = 0; k < 3 && !flat; ++k) v[k] = std::clamp(v[k] + ((at(x, y)[k] + 8) >> 4), 0, 255);
+            auto distance = [&](uint32_t e) {
+                return (Red(e) - v[0]) * (Red(e) - v[0]) + (Green(e) - v[1]) * (Green(e) - v[1]) +
+                       (Blue(e) - v[2]) * (Blue(e) - v[2]);
+            };
+            int best = 0;
+            for (int j = 1; j < static_cast<int>(table.size()); ++j)
+                if (distance(table[j]) < distance(table[best])) best = j;
+            indices[static_cast<size_t>(y) * w + x] = best;
+            if (flat) continue;
+            const int e[3] = {v[0] - Red(table[best]), v[1] - Green(table[best]), v[2] - Blue(table[best])};
+            pass(x + dir, y, 7, e);
+            pass(x - dir, y + 1, 3, e);
+            pass(x, y + 1, 5, e);
+            pass(x + dir, y + 1, 1, e);
+        }
+    }
+    return indices;
+}
+
+int IndexAt(const std::vector<uint8_t>& rows, int stride, int bpp, int x, int y) {
+    const uint8_t* row = &rows[static_cast<size_t>(y) * stride];
+    return bpp == 8 ? row[x] : bpp == 4 ? row[x >> 1] >> (x & 1 ? 0 : 4) & 0x0F : row[x >> 3] >> (7 - (x & 7)) & 1;
+}
+
+}  // namespace
+
+// Gradients, noise, saturated colours whose errors carry far beyond 0..255
+// at 1 bit, and a patch of one colour: the same indices as the plain way,
+// with the fixed tables and with one made for the picture.
+TEST(ColorReduction, DiffusionTakesTheSameNearestEntriesAsThePlainWay) {
+    const int w = 97, h = 61;
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int noise = static_cast<int>((x * 7919u + y * 104729u) % 23) - 11;
+            auto ch = [&](int v) { return static_cast<uint32_t>(std::clamp(v + noise, 0, 255)); };
+            uint32_t c = ch(x * 255 / w) << 16 | ch(y * 255 / h) << 8 | ch(255 - x * 2);
+            if (x < 12) c = y < 30 ? 0xFF0000 : 0x0000FF;
+            if (x > 80 && y > 40) c = x % 2 ? 0xFFFFFF : 0x000000;
+            if (x > 40 && x < 60 && y > 20 && y < 35) c = 0x7B4DC9;
+            px[static_cast<size_t>(y) * w + x] = c | 0xFF000000;  // the top byte is not looked at
+        }
+    uint32_t statics[20];
+    for (int k = 0; k < 20; ++k) statics[k] = 0x2B5F91u * static_cast<uint32_t>(k + 1) & 0xFFFFFF;
+    for (int bpp : {1, 4, 8})
+        for (bool adaptive : {false, true}) {
+            SCOPED_TRACE(bpp * 10 + adaptive);
+            const int stride = (w * bpp + 31) / 32 * 4;
+            std::vector<uint8_t> rows(static_cast<size_t>(stride) * h);
+            const std::vector<uint32_t> table = ReduceToIndexed(
+                px, w, h, bpp, FixedColorTable(bpp, statics), TColorReduction{adaptive, true, true}, rows.data(), stride);
+            std::vector<uint32_t> colours(px);
+            for (auto& c : colours) c &= 0xFFFFFF;
+            const std::vector<int> expected = PlainDiffusion(colours, w, h, table);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(IndexAt(rows, stride, bpp, x, y), expected[static_cast<size_t>(y) * w + x]) << x << "," << y;
+        }
+}
+
+// A large picture's table is made on two threads and settled while the
+// picture is reduced: an area mostly of one colour keeps it exactly even
+// where the rows sampled first show its colours evenly mixed.
+TEST(ColorReduction, ALargeAreaMostlyOfOneColourKeepsItThoughFewRowsShowIt) {
+    const int w = 1024, h = 1024;
+    const uint32_t colour = 0x508040;
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t c = static_cast<uint32_t>(x / 4) << 16 | static_cast<uint32_t>(y / 4) << 8 |
+                         static_cast<uint32_t>((x + y) / 8 + (x * 7 + y * 13) % 5);
+            // Every 16th row the colours of the area's histogram bin in
+            // turn; elsewhere its colour but for one pixel in four.
+            if (y >= h / 2) c = y % 16 == 0 ? colour + static_cast<uint32_t>(x % 8) : x % 4 == 3 ? colour + 7 : colour;
+            px[static_cast<size_t>(y) * w + x] = c;
+        }
+    std::vector<uint8_t> rows(static_cast<size_t>(w) * h);
+    const std::vector<uint32_t> table =
+        ReduceToIndexed(px, w, h, 8, FixedColorTable(8, nullptr), TColorReduction{}, rows.data(), w);
+    EXPECT_NE(std::find(table.begin(), table.end(), colour), table.end());
+    EXPECT_EQ(table[IndexAt(rows, w, 8, 1, 600)], colour);
+}

@@ -37,10 +37,7 @@ TEST(EditorScenario, AStrokeUndoneThenOneBitLeavesAOneBitPictureInTheClipboard) 
         MouseClick(icon.x, icon.y);
     }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 8000));
     ASSERT_TRUE(Retry([] {
-        PressAt({300, 300});
-        MoveTo(400, 400);
-        MoveTo(500, 450);
-        MouseLeftUp(500, 450);
+        DragOut({300, 300}, {{400, 400}}, {500, 450});
     }, [] { return VisibleWindow("TAfterScreenShotWindow") != nullptr; }));
     HWND wizard = Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
     ASSERT_NE(wizard, nullptr);

@@ -49,10 +49,7 @@ protected:
     // stays on the monitors; the wizard that opens, or null.
     HWND Select(POINT from, POINT to) {
         if (!OpenCapture()) return nullptr;
-        PressAt(from);
-        MoveTo(from.x, to.y);
-        MoveTo(to.x, to.y);
-        MouseLeftUp(to.x, to.y);
+        DragOut(from, {{from.x, to.y}}, to);
         return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
     }
 

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,43 @@ inline bool Retry(const std::function<void()>& act, const std::function<bool()>&
     }
     return false;
 }
+// Drags on the frozen screen from `from` through `via` to `to`. The selection
+// ends at the last move the program took, which a loaded machine delivers
+// late: the release waits until the band's edge shows at `to`, and no longer
+// at any via point outside the selection, and stays so.
+inline void DragOut(POINT from, std::initializer_list<POINT> via, POINT to) {
+    const int left = (std::min)(from.x, to.x), right = (std::max)(from.x, to.x);
+    const int top = (std::min)(from.y, to.y), bottom = (std::max)(from.y, to.y);
+    auto edge = [&](int x) {
+        std::vector<COLORREF> pixels;
+        for (int y = top + 1; y < bottom - 1 && pixels.size() < 24; ++y) pixels.push_back(ScreenPixel(x, y));
+        return pixels;
+    };
+    auto edgeOf = [&](POINT p) { return p.x > from.x ? p.x - 1 : p.x; };
+    std::vector<std::pair<int, std::vector<COLORREF>>> outside;
+    for (POINT p : via)
+        if (p.x < left || p.x > right) outside.emplace_back(edgeOf(p), edge(edgeOf(p)));
+    const std::vector<COLORREF> corner = edge(edgeOf(to));
+    // The press is taken once the frozen screen holds the mouse.
+    PressAt(from);
+    for (POINT p : via) MoveTo(p.x, p.y);
+    MoveTo(to.x, to.y);
+    auto atCorner = [&] {
+        if (edge(edgeOf(to)) == corner) return false;
+        for (const auto& [x, pixels] : outside)
+            if (edge(x) != pixels) return false;
+        return true;
+    };
+    // A move the system echoes late can still take the band away again: the
+    // band must stay at the corner for a while.
+    DWORD since = 0;
+    PumpUntil([&] {
+        if (!atCorner()) return since = 0, false;
+        if (!since) since = ::GetTickCount();
+        return ::GetTickCount() - since >= 250;
+    }, 4000);
+    MouseLeftUp(to.x, to.y);
+}
 // Double-clicks the tray icon and drags out the rectangle from its top-left
 // corner (ending the drag elsewhere first); the wizard that opens, or null.
 inline HWND CaptureSelection(const RECT& sel) {
@@ -109,24 +148,8 @@ inline HWND CaptureSelection(const RECT& sel) {
             MouseClick(icon.x, icon.y);
         }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 4000))
         return nullptr;
-    // The right edges of the selection and of the detour, as the frozen
-    // screen shows them without a band.
-    auto edge = [&](int x) {
-        std::vector<COLORREF> pixels;
-        for (int y = sel.top + 1; y < sel.bottom - 1 && pixels.size() < 24; ++y)
-            pixels.push_back(ScreenPixel(x, y));
-        return pixels;
-    };
-    const std::vector<COLORREF> corner = edge(sel.right - 1), detour = edge(sel.right + 99);
-    // The press is taken once the frozen screen holds the mouse.
-    PressAt({sel.left, sel.top});
-    MoveTo(sel.left + 50, sel.top + 30);
-    MoveTo(sel.right + 100, sel.bottom + 50);
-    MoveTo(sel.right, sel.bottom);
-    // The selection ends at the last move the program took, which a loaded
-    // machine delivers late: the release waits for the band at the corner.
-    PumpUntil([&] { return edge(sel.right - 1) != corner && edge(sel.right + 99) == detour; }, 3000);
-    MouseLeftUp(sel.right, sel.bottom);
+    DragOut({sel.left, sel.top}, {{sel.left + 50, sel.top + 30}, {sel.right + 100, sel.bottom + 50}},
+            {sel.right, sel.bottom});
     return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
 }
 // Opens a popup menu by a click at a screen point, and clicks its first or

@@ -76,10 +76,7 @@ protected:
             }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 8000))
             return nullptr;
         Retry([] {
-            PressAt({300, 300});
-            MoveTo(400, 400);
-            MoveTo(500, 450);
-            MouseLeftUp(500, 450);
+            DragOut({300, 300}, {{400, 400}}, {500, 450});
         }, [] { return VisibleWindow("TAfterScreenShotWindow") != nullptr; });
         return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
     }

@@ -100,13 +100,8 @@ TEST_F(WholeProgram, CaptureThroughTheTrayIconThenExit) {
     EXPECT_EQ(rc.right - rc.left, ::GetSystemMetrics(SM_CXSCREEN));
     EXPECT_EQ(rc.bottom - rc.top, ::GetSystemMetrics(SM_CYSCREEN));
 
-    // Drag out 200 x 150 pixels from (300, 300), ending somewhere else; the
-    // press is taken once the frozen screen holds the mouse.
-    PressAt({300, 300});
-    MoveTo(350, 330);
-    MoveTo(600, 500);
-    MoveTo(500, 450);
-    MouseLeftUp(500, 450);
+    // Drag out 200 x 150 pixels from (300, 300), ending somewhere else first.
+    DragOut({300, 300}, {{350, 330}, {600, 500}}, {500, 450});
     HWND wizard = nullptr;
     ASSERT_TRUE(PumpUntil(
         [&] { return (wizard = VisibleWindow("TAfterScreenShotWindow")) != nullptr; }, 10000));

@@ -81,11 +81,11 @@ inline HWND Wait(const std::function<HWND()>& find) {
     PumpUntil([&] { return (w = find()) != nullptr; }, 10000);
     return w;
 }
-// A press at a screen point, once the window under it holds the mouse.
-inline void PressAt(POINT p) {
+// A press at a screen point; true once the window under it holds the mouse.
+inline bool PressAt(POINT p) {
     MoveTo(p.x, p.y);
     MouseLeftDown(p.x, p.y);
-    PumpUntil([&] {
+    return PumpUntil([&] {
         GUITHREADINFO gi{sizeof gi};
         return ::GetGUIThreadInfo(::GetWindowThreadProcessId(::WindowFromPoint(p), nullptr), &gi) &&
                gi.hwndCapture;
@@ -117,8 +117,9 @@ inline void DragOut(POINT from, std::initializer_list<POINT> via, POINT to) {
     for (POINT p : via)
         if (p.x < left || p.x > right) outside.emplace_back(edgeOf(p), edge(edgeOf(p)));
     const std::vector<COLORREF> corner = edge(edgeOf(to));
-    // The press is taken once the frozen screen holds the mouse.
-    PressAt(from);
+    // The press is taken once the frozen screen holds the mouse; a window
+    // still waking up may lose the first.
+    for (int attempt = 0; attempt < 3 && !PressAt(from); ++attempt) MouseLeftUp(from.x, from.y);
     for (POINT p : via) MoveTo(p.x, p.y);
     MoveTo(to.x, to.y);
     auto atCorner = [&] {
@@ -128,13 +129,19 @@ inline void DragOut(POINT from, std::initializer_list<POINT> via, POINT to) {
         return true;
     };
     // A move the system echoes late can still take the band away again: the
-    // band must stay at the corner for a while.
-    DWORD since = 0;
-    PumpUntil([&] {
-        if (!atCorner()) return since = 0, false;
-        if (!since) since = ::GetTickCount();
-        return ::GetTickCount() - since >= 250;
-    }, 4000);
+    // band must stay at the corner for a while. A move that never arrives
+    // is made again, by way of the next pixel.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD since = 0;
+        if (PumpUntil([&] {
+                if (!atCorner()) return since = 0, false;
+                if (!since) since = ::GetTickCount();
+                return ::GetTickCount() - since >= 250;
+            }, 5000))
+            break;
+        MoveTo(to.x + 1, to.y);
+        MoveTo(to.x, to.y);
+    }
     MouseLeftUp(to.x, to.y);
 }
 // Double-clicks the tray icon and drags out the rectangle from its top-left

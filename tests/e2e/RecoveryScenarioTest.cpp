@@ -75,9 +75,7 @@ protected:
                 MouseClick(icon_.x, icon_.y);
             }, [] { return VisibleWindow("TKestrixWnd") != nullptr; }, 8000))
             return nullptr;
-        Retry([] {
-            DragOut({300, 300}, {{400, 400}}, {500, 450});
-        }, [] { return VisibleWindow("TAfterScreenShotWindow") != nullptr; });
+        DragOut({300, 300}, {{400, 400}}, {500, 450});
         return Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
     }
     static bool Shows(HWND wizard, int x, int y, COLORREF c) { return PictureShows(wizard, x, y, c); }

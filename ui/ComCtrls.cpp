@@ -156,14 +156,16 @@ TListItem& TListView::Add() { return Add(std::string()); }
 
 TListItem& TListView::Add(const std::string& caption) {
     items_.push_back(std::unique_ptr<TListItem>(new TListItem(*this, Count(), caption)));
-    if (updating_ == 0 && !SyncCount(false)) {
+    if (updating_ == 0 && !SyncCount(false, false)) {
         items_.pop_back();
         throw Exception("Cannot add a list row");
     }
     return *items_.back();
 }
 
-bool TListView::SyncCount(bool redrawAll) {
+bool TListView::SyncCount(bool redrawAll, bool evenHidden) {
+    if (!evenHidden && !::IsWindowVisible(wnd_)) return countPending_ = true;
+    countPending_ = false;
     if (::SendMessageA(wnd_, LVM_GETITEMCOUNT, 0, 0) == Count()) {
         if (redrawAll) ::InvalidateRect(wnd_, nullptr, TRUE);
         return true;
@@ -178,7 +180,7 @@ void TListView::BeginUpdate() { ++updating_; }
 
 void TListView::EndUpdate() {
     if (updating_ == 0 || --updating_ > 0) return;
-    if (!SyncCount(true)) throw Exception("Cannot add a list row");
+    if (!SyncCount(true, false)) throw Exception("Cannot add a list row");
 }
 
 void TListView::Delete(int index) {
@@ -265,6 +267,9 @@ void TListView::ToggleAt(int x, int y) {
 }
 
 bool TListView::WndProc(TMessage& msg) {
+    // Whatever the window is asked once in sight (a paint, a reader's
+    // question, a key) finds every row there.
+    if (countPending_ && ::IsWindowVisible(wnd_)) SyncCount(true);
     const bool press = msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK;
     const bool space = msg.Msg == WM_KEYDOWN && msg.WParam == VK_SPACE;
     if (TControl::WndProc(msg)) return true;

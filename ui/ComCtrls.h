@@ -88,8 +88,10 @@ protected:
 private:
     friend class TListItem;
     void Renumber();
-    // Tells the window how many rows there are; false when it refused.
-    bool SyncCount(bool redrawAll);
+    // Tells the window how many rows there are; false when it refused. A
+    // window out of sight may be told when it first hears of anything once
+    // in sight: the count's scroll bar is most of a long fill's cost.
+    bool SyncCount(bool redrawAll, bool evenHidden = true);
     template <class LvItem>
     void Display(LvItem& item) const;
     template <class Find>
@@ -98,6 +100,7 @@ private:
     std::vector<std::unique_ptr<TListItem>> items_;
     int columns_ = 0;
     int updating_ = 0;
+    bool countPending_ = false;
 };
 
 constexpr TControlKind ckListView = &CreateControl<TListView>;

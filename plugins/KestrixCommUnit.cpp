@@ -139,34 +139,40 @@ std::vector<std::string> ReadCheckedPlugins(const std::wstring& path) {
     return lines;
 }
 
-CLSID StringToClassId(const std::string& text) {
+bool ParseClassId(const std::string& text, CLSID& id) {
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
     static const char kShape[] = "{00000000-0000-0000-0000-000000000000}";
-    bool ok = text.size() == sizeof kShape - 1;
-    for (size_t i = 0; ok && i < text.size(); ++i) {
+    if (text.size() != sizeof kShape - 1) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
         const char want = kShape[i];
         const char c = text[i];
         // Spelled out: the runtime's character classes go through its locale.
-        ok = want == '0' ? (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')
-                         : c == want;
+        if (want == '0' ? !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))
+                        : c != want)
+            return false;
     }
-    if (!ok)
-        throw EOleSysError("\"" + text + "\" is not a class identifier: " +
-                               SysErrorMessage(static_cast<DWORD>(CO_E_CLASSSTRING)),
-                           CO_E_CLASSSTRING);
     // Read in place: a listing converts two of these per plug-in.
     auto hex = [&](size_t from, size_t count) {
         unsigned long long value = 0;
         std::from_chars(text.data() + from, text.data() + from + count, value, 16);
         return value;
     };
-    CLSID id{};
+    id = CLSID{};
     id.Data1 = static_cast<unsigned long>(hex(1, 8));
     id.Data2 = static_cast<unsigned short>(hex(10, 4));
     id.Data3 = static_cast<unsigned short>(hex(15, 4));
     id.Data4[0] = static_cast<unsigned char>(hex(20, 2));
     id.Data4[1] = static_cast<unsigned char>(hex(22, 2));
     for (size_t k = 0; k < 6; ++k) id.Data4[2 + k] = static_cast<unsigned char>(hex(25 + 2 * k, 2));
+    return true;
+}
+
+CLSID StringToClassId(const std::string& text) {
+    CLSID id;
+    if (!ParseClassId(text, id))
+        throw EOleSysError("\"" + text + "\" is not a class identifier: " +
+                               SysErrorMessage(static_cast<DWORD>(CO_E_CLASSSTRING)),
+                           CO_E_CLASSSTRING);
     return id;
 }
 
@@ -237,6 +243,8 @@ PluginListing LoadPluginEntries(const PluginCallNote& note) {
         // What was read before the failure is listed all the same.
     }
     for (const std::string& id : ids) {
+        CLSID pluginId;
+        const bool parsed = ParseClassId(id, pluginId);
         std::string who = id;
         auto tell = [&](const char* call) {
             if (note) note(who, call);
@@ -248,8 +256,11 @@ PluginListing LoadPluginEntries(const PluginCallNote& note) {
             Bstr name, description, optionsName;
             try {
                 tell("GetPlugin");
-                const HRESULT hr = ForeignCall(
-                    [&] { return plugin_directory::CreatePlugin(WideString(id), plugin); });
+                // A key that is no identifier gets the directory's own word on it.
+                const HRESULT hr = ForeignCall([&] {
+                    return parsed ? plugin_directory::CreatePlugin(pluginId, id, plugin)
+                                  : plugin_directory::CreatePlugin(WideString(id), plugin);
+                });
                 if (FAILED(hr)) continue;
                 tell("GetPluginInfo");
                 ForeignCall([&] {
@@ -270,7 +281,7 @@ PluginListing LoadPluginEntries(const PluginCallNote& note) {
             listed.name = AnsiString(name.get());
             listed.description = AnsiString(description.get());
             auto entry = std::make_shared<PluginEntry>();
-            entry->PluginId = StringToClassId(id);
+            entry->PluginId = parsed ? pluginId : StringToClassId(id);
             entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
             listed.entry = std::move(entry);
             // New rows are unchecked.

@@ -29,6 +29,8 @@ std::vector<std::string> SplitPluginList(BSTR text);
 // own parser also takes a ProgID); raises EOleSysError CO_E_CLASSSTRING
 // naming the text otherwise.
 CLSID StringToClassId(const std::string& text);
+// The same without raising: false for any other text.
+bool ParseClassId(const std::string& text, CLSID& id);
 
 // What a row of a plug-in list carries: the plug-in's class and the class
 // of its options object.

@@ -36,6 +36,11 @@ HRESULT CreatePlugin(const std::wstring& id, ComPtr<IKestrixPlugin>& instance) {
     std::string nick = AnsiString(id.c_str(), static_cast<int>(id.size()));
     OleCheck(::CLSIDFromString(WideString(nick).c_str(), &classId),
              Quoted(id) + " is no plug-in identifier");
+    return CreatePlugin(classId, nick, instance);
+}
+
+HRESULT CreatePlugin(const CLSID& classId, const std::string& nick, ComPtr<IKestrixPlugin>& instance) {
+    instance.reset();
     ComPtr<IUnknown> object;
     OleCheck(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                 IID_IUnknown, object.put_void()),

@@ -25,5 +25,7 @@ void ReadPluginIds(std::vector<std::string>& ids);
 // EOleSysError; an object that is no plug-in comes back as the status
 // (E_NOINTERFACE), with instance empty.
 HRESULT CreatePlugin(const std::wstring& id, ui::ComPtr<IKestrixPlugin>& instance);
+// The same for an identifier already read; nick names it in a failure.
+HRESULT CreatePlugin(const CLSID& classId, const std::string& nick, ui::ComPtr<IKestrixPlugin>& instance);
 
 }  // namespace plugin_directory

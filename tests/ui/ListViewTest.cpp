@@ -75,4 +75,19 @@ TEST(ListViewTest, AThousandRowsFilledInOneUpdateReachTheWindowAndAClearTellsEac
     EXPECT_EQ(::SendMessageA(form.List.Handle(), LVM_GETITEMCOUNT, 0, 0), 0);
 }
 
+TEST(ListViewTest, RowsAddedOutOfSightAreAllThereOnceInSight) {
+    ListForm form;
+    form.Hide();
+    form.List.BeginUpdate();
+    for (int i = 0; i < 50; ++i) form.List.Add("Hidden " + std::to_string(i));
+    form.List.EndUpdate();
+    form.List.Add("Last");
+    form.Show();
+    ASSERT_TRUE(PumpUntil([&] { return ::IsWindowVisible(form.List.Handle()) != FALSE; }));
+    EXPECT_EQ(::SendMessageA(form.List.Handle(), LVM_GETITEMCOUNT, 0, 0), 54);
+    char text[16] = {};
+    ListView_GetItemText(form.List.Handle(), 53, 0, text, 16);
+    EXPECT_STREQ(text, "Last");
+}
+
 }  // namespace

@@ -141,7 +141,7 @@ void TPictureEditor::ApplyPenColor() {
 }
 
 void TPictureEditor::ScreenShotMouseDown(TMouseButton, TShiftState, int X, int Y) {
-    const TTool tool = SelectedTool();
+    const TTool tool = dragTool_ = SelectedTool();
     switch (tool) {
         case TTool::Move:
             Dragging = true;
@@ -178,7 +178,7 @@ void TPictureEditor::ScreenShotMouseDown(TMouseButton, TShiftState, int X, int Y
 void TPictureEditor::ScreenShotMouseMove(TShiftState, int X, int Y) {
     if (!Dragging) return;
     TCanvas& c = PictureCanvas();
-    switch (SelectedTool()) {
+    switch (dragTool_) {
         case TTool::Move: {
             // Each axis on its own: a step past a bound leaves that axis where
             // it is, never pulled to the bound.
@@ -204,7 +204,7 @@ void TPictureEditor::ScreenShotMouseMove(TShiftState, int X, int Y) {
         case TTool::Line:
         case TTool::Square:
         case TTool::Ellipse: {
-            const TTool tool = SelectedTool();
+            const TTool tool = dragTool_;
             const RECT before = SaveUnderRect;
             RestoreUnder();
             SaveUnder(AnchorX, AnchorY, X, Y);

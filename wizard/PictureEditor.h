@@ -88,6 +88,9 @@ public:
 private:
     enum class TTool { None, Move, Paint, Line, Square, Text, Ellipse };
     TTool SelectedTool() const;
+    // The tool of the drag under way: asking the tool bar costs a round trip
+    // to the window system, too much for every move of a stroke.
+    TTool dragTool_ = TTool::None;
     void SelectTool(ui::TToolButton& button, ui::TCursor cursor);
     ui::TBitmap& Picture() { return c_.screenShot.Picture.Bitmap(); }
     ui::TCanvas& PictureCanvas() { return Picture().Canvas(); }

@@ -152,12 +152,6 @@ TAfterScreenShotWindow::~TAfterScreenShotWindow() {
 void TAfterScreenShotWindow::FormCreate() {
     Editor.Reset();
     QuickModeOn = false;
-    // A list that could not be made whole still leaves the settings to read.
-    try {
-        LoadPluginList();
-    } catch (const std::exception& e) {
-        listFailures_.push_back({"", e.what()});
-    }
     LoadSettings();
 }
 
@@ -182,6 +176,13 @@ void TAfterScreenShotWindow::LoadSettings() {
 
 void TAfterScreenShotWindow::TimerTimer() {
     Timer.SetEnabled(false);
+    // Listed once the wizard is on screen: the first plug-in call waits for
+    // the picture's copy on disk, and the picture need not wait for either.
+    try {
+        LoadPluginList();
+    } catch (const std::exception& e) {
+        listFailures_.push_back({"", e.what()});
+    }
     if (!listFailures_.empty()) {
         const std::string message = PluginFailuresMessage(listFailures_);
         listFailures_.clear();

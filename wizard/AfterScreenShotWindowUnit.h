@@ -84,6 +84,9 @@ public:
 
     void FormCreate();
     void TimerTimer();
+    // Fills the plug-in page's list from the directory; the first tick does
+    // it, once the wizard is on screen.
+    void LoadPluginList();
     void NotebookPageChanged();
     void BackClick();
     void NextClick();
@@ -128,7 +131,6 @@ private:
     [[noreturn]] void DropPlugin(int row, const ui::EForeignFault& fault);
     bool Dropped(int row) const;
 
-    void LoadPluginList();
     void LoadSettings();
     int NextCheckedPlugin(int after);
     void ShowPluginOptions(int index);

@@ -197,6 +197,19 @@ TEST_F(WizardTest, WithoutPluginsNextLeadsToTheReportWhereCloseLeavesThePicture)
     EXPECT_TRUE(RecordedErrors().empty());
 }
 
+TEST_F(WizardTest, NoPluginCodeRunsBeforeTheWizardIsOnScreenAndTheFirstTickListsThemAll) {
+    auto wizard = std::make_unique<Wizard>();
+    FillPicture(wizard->ScreenShot.Picture.Bitmap(), pf24bit);
+    EXPECT_EQ(Logged({"GetPluginInfo"}), 0);
+    int rows = 0;
+    ASSERT_TRUE(RunWizard(*wizard, [&](Wizard& w) -> std::vector<Step> {
+        rows = w.ActionsView.Count();
+        return {Click(w.Finalize)};
+    }));
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(Logged({"GetPluginInfo"}), 3);
+}
+
 TEST_F(WizardTest, CancelOnTheFirstThreePagesOnlyRewritesTheLoadedChoice) {
     Check("A");
     for (int page = 0; page < 3; ++page) {

@@ -24,8 +24,8 @@ struct TColorMap::Region {
 
 namespace {
 
-// Cells a side, and the first and last that levels 0..255 fall in.
-constexpr uint32_t kSide = 128, kFirst = 32, kLast = 95;
+// Cells a side.
+constexpr uint32_t kSide = 64;
 
 size_t CellOf(int r, int g, int b, int shift) {
     const int levels = 8 - shift;
@@ -96,7 +96,6 @@ TColorMap::TColorMap(const std::vector<uint32_t>& table)
     // The first block stands for no block; then a block of each index, for
     // the cells one entry is nearest to throughout.
     blockStore_.resize((table.size() + 1) * 64);
-    uniformEnd_ = static_cast<uint32_t>(blockStore_.size());
     for (size_t i = 0; i < table.size(); ++i) {
         std::memset(&blockStore_[(i + 1) * 64], static_cast<int>(i), 64);
         const uint32_t r = static_cast<uint32_t>(Red(table[i])), g = static_cast<uint32_t>(Green(table[i])),
@@ -149,38 +148,21 @@ const TColorMap::Region& TColorMap::RegionOf(int r, int g, int b) {
                 bool one = true;
                 for (int d = 0; d < 8; ++d) one &= (first[(d >> 2) * 16 + (d >> 1 & 1) * 4 + (d & 1)] & 0xFF) == index;
                 if (one)
-                    cells_[(kFirst + static_cast<uint32_t>(lo[0] / 4 + i)) << 14 |
-                           (kFirst + static_cast<uint32_t>(lo[1] / 4 + j)) << 7 |
-                           (kFirst + static_cast<uint32_t>(lo[2] / 4 + k))] = (index + 1) * 64;
+                    cells_[static_cast<uint32_t>(lo[0] / 4 + i) << 12 | static_cast<uint32_t>(lo[1] / 4 + j) << 6 |
+                           static_cast<uint32_t>(lo[2] / 4 + k)] = (index + 1) * 64;
             }
     return cell;
 }
 
 uint32_t TColorMap::Fill(uint32_t cell) {
-    const uint32_t at[3] = {cell >> 14, cell >> 7 & (kSide - 1), cell & (kSide - 1)};
-    uint8_t nearest[64];
-    if (std::any_of(at, at + 3, [](uint32_t c) { return c < kFirst || c > kLast; })) {
-        // Outside levels 0..255: each colour's nearest is that of its
-        // levels held to 0..255, in the cell they fall in.
-        uint32_t in[3], place[3][4];
-        for (int k = 0; k < 3; ++k) {
-            in[k] = std::clamp(at[k], kFirst, kLast);
-            for (uint32_t t = 0; t < 4; ++t) place[k][t] = at[k] < kFirst ? 0 : at[k] > kLast ? 3 : t;
-        }
-        const uint32_t inner = in[0] << 14 | in[1] << 7 | in[2];
-        const uint32_t from = cells_[inner] ? cells_[inner] : Fill(inner);
-        if (from < uniformEnd_) return cells_[cell] = from;
-        for (int i = 0; i < 64; ++i)
-            nearest[i] = blocks_[from | place[0][i >> 4] << 4 | place[1][i >> 2 & 3] << 2 | place[2][i & 3]];
-        return cells_[cell] = Block(nearest);
-    }
-    const int lo[3] = {static_cast<int>(at[0] - kFirst) * 4, static_cast<int>(at[1] - kFirst) * 4,
-                       static_cast<int>(at[2] - kFirst) * 4};
+    const int lo[3] = {static_cast<int>(cell >> 12) * 4, static_cast<int>(cell >> 6 & (kSide - 1)) * 4,
+                       static_cast<int>(cell & (kSide - 1)) * 4};
     const Region& region = RegionOf(lo[0], lo[1], lo[2]);
     if (cells_[cell]) return cells_[cell];
     Candidate near[256];
     const Candidate* from = candidates_.data() + region.first;
     uint32_t best[64];
+    uint8_t nearest[64];
     NearestAt(lo, {0, 1, 2, 3}, near, Prune(lo, 3, from, from + region.count, near), best);
     for (int i = 0; i < 64; ++i) nearest[i] = static_cast<uint8_t>(best[i]);
     return cells_[cell] = Block(nearest);

@@ -36,12 +36,12 @@ struct TShown {
 constexpr uint32_t kAhead = 0x800, kBelow = 0x100;
 
 // The nearest table entry of a colour (in RGB distance), the first of
-// equals. The colour cube, levels -128 to 383 a channel, is cut into cells
-// of 4 levels a side; a cell that one entry is nearest to throughout points
-// to a block of 64 of that index, any other to a block of the nearest entry
-// of each of its 64 colours, worked out the first time a colour of the cell
-// is asked for. A look-up is then two loads, with nothing to hold the
-// levels to 0..255 but a test.
+// equals. The colour cube is cut into cells of 4 levels a side; a cell that
+// one entry is nearest to throughout points to a block of 64 of that index,
+// any other to a block of the nearest entry of each of its 64 colours,
+// worked out the first time a colour of the cell is asked for. A look-up is
+// then two loads after the levels are held to 0..255, and the cells' table
+// (1 MB) stays in the processor's cache.
 class TColorMap {
 public:
     explicit TColorMap(const std::vector<uint32_t>& table);
@@ -49,17 +49,14 @@ public:
     TColorMap(const TColorMap&) = delete;
     TColorMap& operator=(const TColorMap&) = delete;
 
-    // The index of the entry nearest to a colour held as above.
+    // The index of the entry nearest to a colour held as above: that of
+    // its levels held to 0..255.
     int operator()(uint32_t rb, uint32_t g, TShown& shown) {
-        if (__builtin_expect((((rb ^ 0x20002000) & 0xE000E000) | ((g ^ 0x2000) & 0xE000)) != 0, 0)) {
-            // Beyond the cells: the nearest of the level held to 0..255.
-            rb = Hold(rb >> 16) << 16 | Hold(rb & 0xFFFF);
-            g = Hold(g);
-        }
-        const uint32_t cell = (rb >> 8 & 0x1FC000) | (g << 1 & 0x3F80) | (rb >> 6 & 0x7F);
+        const uint32_t r = kLevelOf[rb >> 20], gl = kLevelOf[g >> 4], b = kLevelOf[rb >> 4 & 0x7FF];
+        const uint32_t cell = (r >> 2) << 12 | (gl >> 2) << 6 | b >> 2;
         uint32_t block = cells_[cell];
         if (__builtin_expect(block == 0, 0)) block = Fill(cell);
-        const int i = blocks_[block | (rb >> 16 & 0x30) | (g >> 2 & 0xC) | (rb >> 4 & 3)];
+        const int i = blocks_[block | (r & 3) << 4 | (gl & 3) << 2 | (b & 3)];
         shown = TShown{shown_[0][i], shown_[1][i], shown_[2][i], shown_[3][i]};
         return i;
     }
@@ -68,9 +65,6 @@ private:
     struct Candidate;
     struct Region;
 
-    static uint32_t Hold(uint32_t held) {
-        return held < kLevel ? kLevel : held > kLevel + 0xFFF ? kLevel + 0xFFF : held;
-    }
     uint32_t Fill(uint32_t cell);
     uint32_t Block(const uint8_t* nearest);
     const Region& RegionOf(int r, int g, int b);
@@ -79,8 +73,6 @@ private:
     std::unique_ptr<uint32_t[], void (*)(void*)> cells_;
     const uint8_t* blocks_ = nullptr;
     std::vector<uint8_t> blockStore_;
-    // Where the blocks of one index end.
-    uint32_t uniformEnd_ = 0;
     // What each entry shows, as the diffusion carries it.
     uint32_t shown_[4][256] = {};
     // The entries that can be nearest somewhere in a cell of 8 levels a

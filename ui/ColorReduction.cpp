@@ -62,17 +62,24 @@ void MarkFlat(const uint32_t* row, const uint32_t* above, int w, uint8_t* up, co
     (sse2 ? MarkFlatSse2 : MarkFlatAny)(row, above, w, up, down, right, flat);
 }
 
-// Every pixel mapped by pick(rb, g, shown), which takes the channels held
-// as the diffusion holds them, returns the code of the pixel and sets what
-// that code shows; out.Row(y) is where the codes of row y go, out.Done(y)
-// called once they are there. Diffusing spreads each pixel's error over the
-// pixels still to come (Floyd and Steinberg's weights, alternate rows run
-// backwards).
+// Rows first .. last - 1 of a picture, after rows warm .. first - 1 run for
+// the errors they pass on alone.
+struct TRowSpan {
+    int warm, first, last;
+};
+
+// The pixels of the rows of a span mapped by pick(rb, g, shown), which takes
+// the channels held as the diffusion holds them, returns the code of the
+// pixel and sets what that code shows; out.Row(y) is where the codes of row
+// y go, out.Done(y) called once they are there. Diffusing spreads each
+// pixel's error over the pixels still to come (Floyd and Steinberg's
+// weights, alternate rows run backwards).
 template <class Code, class Pick, class Out>
-void Quantize(TPixelRows px, int w, int h, bool diffuse, bool keepFlat, Pick& pick, Out& out) {
+void Quantize(TPixelRows px, int w, int h, TRowSpan span, bool diffuse, bool keepFlat, Pick& pick, Out& out) {
+    const int first = span.first, last = span.last;
     TShown shown;
     if (!diffuse) {
-        for (int y = 0; y < h; ++y) {
+        for (int y = first; y < last; ++y) {
             const uint32_t* row = px[y];
             Code* codes = out.Row(y);
             for (int x = 0; x < w; ++x) codes[x] = static_cast<Code>(pick(HeldRb(row[x]), HeldG(row[x]), shown));
@@ -98,7 +105,8 @@ void Quantize(TPixelRows px, int w, int h, bool diffuse, bool keepFlat, Pick& pi
     // where the row below found them the same as those above.
     std::vector<uint8_t> flat(static_cast<size_t>(w)), sameAbove(flat.size()), sameBelow(flat.size()),
         sameRight(flat.size());
-    for (int y = 0; y < h; ++y) {
+    std::vector<Code> unused(first > span.warm ? static_cast<size_t>(w) : 0);
+    for (int y = span.warm; y < last; ++y) {
         const uint32_t* row = px[y];
         if (keepFlat) {
             MarkFlat(row, y + 1 < h ? px[y + 1] : nullptr, w, sameAbove.data(), sameBelow.data(), sameRight.data(),
@@ -106,7 +114,7 @@ void Quantize(TPixelRows px, int w, int h, bool diffuse, bool keepFlat, Pick& pi
             sameAbove.swap(sameBelow);
         }
         const int dir = y % 2 == 0 ? 1 : -1;
-        Place* const first = places.data() + 1;
+        Place* const begin = places.data() + 1;
         // The place of the row before under pixel i of this one is w - 1 - i:
         // that row ran the other way.
         const Place* e = before.data() + w;
@@ -114,8 +122,8 @@ void Quantize(TPixelRows px, int w, int h, bool diffuse, bool keepFlat, Pick& pi
         uint32_t aheadRb = kAhead * kPair, aheadG = kAhead;
         // Only the pixel's look-up and what comes of it wait for the pixel
         // before; the rest of the loop is done meanwhile.
-        for (Place* p = first; p != first + w; ++p, --e) {
-            const int i = static_cast<int>(p - first);
+        for (Place* p = begin; p != begin + w; ++p, --e) {
+            const int i = static_cast<int>(p - begin);
             const int x = dir > 0 ? i : w - 1 - i;
             const uint32_t c = row[x];
             // In an area of one colour no error comes in or goes out, so the
@@ -140,14 +148,44 @@ void Quantize(TPixelRows px, int w, int h, bool diffuse, bool keepFlat, Pick& pi
             p->rb = levelsRb + shown.belowRb;
             p->g = static_cast<uint16_t>(levelG + shown.belowG);
         }
-        Code* codes = out.Row(y);
+        Code* codes = y >= first ? out.Row(y) : unused.data();
         if (dir > 0)
-            for (int i = 0; i < w; ++i) codes[i] = static_cast<Code>(first[i].code);
+            for (int i = 0; i < w; ++i) codes[i] = static_cast<Code>(begin[i].code);
         else
-            for (int i = 0; i < w; ++i) codes[w - 1 - i] = static_cast<Code>(first[i].code);
-        out.Done(y);
+            for (int i = 0; i < w; ++i) codes[w - 1 - i] = static_cast<Code>(begin[i].code);
+        if (y >= first) out.Done(y);
         places.swap(before);
     }
+}
+
+// Runs part(span) over all the rows. A large picture being diffused is
+// run in two halves at once where another thread can be had. The upper half
+// first runs some rows below it, so that its first row takes errors from
+// below much as it would have, and no seam shows between the halves.
+template <class Part>
+void InHalves(int w, int h, bool diffuse, Part part) {
+    constexpr int kWarmRows = 16;
+    if (!diffuse || static_cast<long long>(w) * h < kPixelsForTwoThreads) {
+        part(TRowSpan{0, 0, h});
+        return;
+    }
+    const int mid = h / 2;
+    const TRowSpan halves[2] = {{0, 0, mid}, {std::max(0, mid - kWarmRows), mid, h}};
+    TPieces pieces(2, 1);
+    bool done[2] = {false, false};
+    auto run = [&] {
+        for (int k, end; pieces.Next(k, end);) {
+            part(halves[k]);
+            done[k] = true;
+        }
+    };
+    {
+        TBackground other(true, run);
+        run();
+    }
+    // A half the other thread took and could not finish (it had no memory).
+    for (int k = 0; k < 2; ++k)
+        if (!done[k]) part(halves[k]);
 }
 
 // A set of at most 256 colours, each with its table index.
@@ -300,13 +338,18 @@ std::vector<uint32_t> ReduceToIndexed(std::integral_constant<int, bpp>, TPixelRo
         auto pick = [&](uint32_t rb, uint32_t g, TShown&) {
             return few->IndexOf(static_cast<uint32_t>(Pack(Red(rb, g), Green(rb, g), Blue(rb, g))));
         };
-        Quantize<uint8_t>(px, w, h, false, false, pick, out);
+        Quantize<uint8_t>(px, w, h, TRowSpan{0, 0, h}, false, false, pick, out);
     } else {
         auto reduce = [&](std::vector<uint32_t> colors) {
             table = std::move(colors);
             CompleteTable(table, bpp, fixedTable);
-            const auto nearest = std::make_unique<TColorMap>(table);
-            Quantize<uint8_t>(px, w, h, how.diffuse, how.keepFlatAreas, *nearest, out);
+            // Each half has a map of its own: one shared would have to be
+            // filled under a lock, which costs more than filling it twice.
+            InHalves(w, h, how.diffuse, [&](TRowSpan span) {
+                IndexedRows<bpp> to(w, rows, stride);
+                const auto nearest = std::make_unique<TColorMap>(table);
+                Quantize<uint8_t>(px, w, h, span, how.diffuse, how.keepFlatAreas, *nearest, to);
+            });
         };
         if (!how.adaptive) {
             reduce(fixedTable);
@@ -374,7 +417,10 @@ void ReduceToHighColor(TPixelRows px, int w, int h, int bpp, const HighColorLeve
                        belowOf[1][gg]};
         return codeOf[0][r] | codeOf[1][gg] | codeOf[2][b];
     };
-    Quantize<uint16_t>(px, w, h, how.diffuse, how.keepFlatAreas, pick, out);
+    InHalves(w, h, how.diffuse, [&](TRowSpan span) {
+        Rows to = out;
+        Quantize<uint16_t>(px, w, h, span, how.diffuse, how.keepFlatAreas, pick, to);
+    });
 }
 
 }  // namespace ui

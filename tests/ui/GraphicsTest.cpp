@@ -606,3 +606,36 @@ TEST(ColorReduction, ALargeAreaMostlyOfOneColourKeepsItThoughFewRowsShowIt) {
     EXPECT_NE(std::find(table.begin(), table.end(), colour), table.end());
     EXPECT_EQ(table[IndexAt(rows, w, 8, 1, 600)], colour);
 }
+
+// A large picture is diffused in two halves at once: the lower half is as a
+// run over it alone makes it, and in the upper half, the seam included,
+// every small block keeps the average colour of the picture there.
+TEST(ColorReduction, ALargePictureDiffusedInTwoHalvesKeepsItsRowsAndItsShades) {
+    const int w = 1024, h = 1024, half = h / 2;
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t noise = (x * 7919u + y * 104729u) % 9;
+            px[static_cast<size_t>(y) * w + x] = (60 + x / 8 + noise) << 16 | (60 + y / 8 + noise) << 8 | (60 + noise);
+        }
+    const std::vector<uint32_t> table = FixedColorTable(8, nullptr);
+    const TColorReduction fixed{false, true, true};
+    std::vector<uint8_t> whole(static_cast<size_t>(w) * h), lower(static_cast<size_t>(w) * half);
+    ReduceToIndexed(px, w, h, 8, table, fixed, whole.data(), w);
+    ReduceToIndexed(std::vector<uint32_t>(px.begin(), px.begin() + static_cast<ptrdiff_t>(w) * half), w, half, 8,
+                    table, fixed, lower.data(), w);
+    EXPECT_TRUE(std::equal(lower.begin(), lower.end(), whole.begin()));
+    double worst = 0;
+    for (int by = half - 32; by < h; by += 8)
+        for (int bx = 0; bx < w; bx += 8)
+            for (int shift : {16, 8, 0}) {
+                double in = 0, out = 0;
+                for (int y = by; y < by + 8; ++y)
+                    for (int x = bx; x < bx + 8; ++x) {
+                        in += px[static_cast<size_t>(y) * w + x] >> shift & 0xFF;
+                        out += table[whole[static_cast<size_t>(y) * w + x]] >> shift & 0xFF;
+                    }
+                worst = std::max(worst, std::abs(in - out) / 64);
+            }
+    EXPECT_LT(worst, 8) << "the largest difference of an 8 x 8 block's average, in levels";
+}

@@ -33,10 +33,11 @@ void CaptureRatio() {
                                     Screen.Height(), nullptr, nullptr, nullptr, nullptr);
     Pump(200);
     const Runs runs = Measure(15, [&](int) {
+        SettleDisplay();
         const double bare = BareBlit(RECT{0, 0, Screen.Width(), Screen.Height()}, target);
         // What the blit painted back reaches the display first, not during
         // the capture's own blit.
-        Pump(50);
+        SettleDisplay();
         const double capture = Once([&] {
             wnd.TakeScreenshot();
             ::GdiFlush();
@@ -63,19 +64,9 @@ void CaptureKeyRatio() {
     // What the key adds to the capture itself.
     Runs direct;
     const Runs runs = Measure(kRuns * 2 + 1, [&](int) {
-        const double bare = Once([&] {
-            WindowDc screen(nullptr);
-            GdiBitmap bmp(::CreateCompatibleBitmap(screen.get(), w, h));
-            MemDc mem(::CreateCompatibleDC(screen.get()));
-            SelectGuard sel(mem.get(), bmp.get());
-            ::BitBlt(mem.get(), 0, 0, w, h, screen.get(), x, y, SRCCOPY);
-            ::ShowWindow(shown, SW_SHOW);
-            WindowDc dc(shown);
-            ::BitBlt(dc.get(), 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
-            ::GdiFlush();
-        });
-        ::ShowWindow(shown, SW_HIDE);
-        Pump(50);
+        SettleDisplay();
+        const double bare = BareBlitAndShow(RECT{x, y, x + w, y + h}, shown);
+        SettleDisplay();
         // The program paints the frozen copy before it takes the next
         // message, so the clock stops as the message that started the
         // capture returns, not once the queue behind it is drained.

@@ -1,6 +1,7 @@
-// The baseline of the capture benchmarks: a bare blit of a rectangle of the
+// The baselines of the capture benchmarks: a bare blit of a rectangle of the
 // screen into a bitmap and, given a window, back onto it, as a capture shows
-// its frozen copy.
+// its frozen copy; or back onto a hidden window shown for it, as a capture
+// must show one.
 #pragma once
 
 #include "bench/BenchTiming.h"
@@ -9,6 +10,20 @@
 #include <windows.h>
 
 namespace bench {
+
+// Lets what earlier steps sent to the display reach it before a step is
+// timed: messages are handled, and reading a pixel of the screen waits for
+// the display to have done everything asked of it so far.
+inline void SettleDisplay() {
+    const DWORD until = ::GetTickCount() + 50;
+    MSG msg;
+    while (static_cast<LONG>(::GetTickCount() - until) < 0) {
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        ::Sleep(5);
+    }
+    ui::WindowDc screen(nullptr);
+    ::GetPixel(screen.get(), 0, 0);
+}
 
 inline double BareBlit(const RECT& area, HWND target) {
     const int w = area.right - area.left, h = area.bottom - area.top;
@@ -26,6 +41,24 @@ inline double BareBlit(const RECT& area, HWND target) {
         ::GdiFlush();
     }
     return Now() - t0;
+}
+
+// The window is hidden again after the clock has stopped.
+inline double BareBlitAndShow(const RECT& area, HWND hidden) {
+    const int w = area.right - area.left, h = area.bottom - area.top;
+    const double t = Once([&] {
+        ui::WindowDc screen(nullptr);
+        ui::GdiBitmap bmp(::CreateCompatibleBitmap(screen.get(), w, h));
+        ui::MemDc mem(::CreateCompatibleDC(screen.get()));
+        ui::SelectGuard sel(mem.get(), bmp.get());
+        ::BitBlt(mem.get(), 0, 0, w, h, screen.get(), area.left, area.top, SRCCOPY);
+        ::ShowWindow(hidden, SW_SHOW);
+        ui::WindowDc dc(hidden);
+        ::BitBlt(dc.get(), 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
+        ::GdiFlush();
+    });
+    ::ShowWindow(hidden, SW_HIDE);
+    return t;
 }
 
 }  // namespace bench

@@ -281,8 +281,8 @@ void TKestrixWnd::HandOver(const RECT& sel) {
     if (!picture.Empty()) {
         try {
             recovery = TRecoveryEntry::Create();
-            // Written while the wizard's window is made; the wizard waits for
-            // it before it first calls plug-in code.
+            // Written once the wizard is on screen, before it first calls
+            // plug-in code.
             recovery->BeginSave(picture);
         } catch (const std::exception& e) {
             recovery.reset();

@@ -176,8 +176,9 @@ void TAfterScreenShotWindow::LoadSettings() {
 
 void TAfterScreenShotWindow::TimerTimer() {
     Timer.SetEnabled(false);
-    // Listed once the wizard is on screen: the first plug-in call waits for
-    // the picture's copy on disk, and the picture need not wait for either.
+    // Once the wizard is on screen, the picture's copy goes to disk and the
+    // plug-ins are listed: the picture need not wait for either.
+    KeepPicture();
     try {
         LoadPluginList();
     } catch (const std::exception& e) {

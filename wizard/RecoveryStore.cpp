@@ -77,16 +77,13 @@ std::unique_ptr<TRecoveryEntry> TRecoveryEntry::Create() {
     return std::make_unique<TRecoveryEntry>(JoinPath(RecoveryFolder(), name));
 }
 
-// One copy on its way to disk. The thread touches only what is here, never
-// the bitmap object itself: that holds the pixels alive and stays with the
-// program's thread.
+// One copy on its way to disk: the pixels as they were when it was begun.
 struct TRecoveryEntry::Write {
     TBitmap pixels;
     std::string head;
     const void* bits = nullptr;
     size_t size = 0;
     std::wstring temp, target;
-    KernelHandle thread;
     DWORD error = 0;
     const std::wstring* failed = nullptr;
 
@@ -113,17 +110,11 @@ struct TRecoveryEntry::Write {
         file.reset();
         ::DeleteFileW(temp.c_str());
     }
-    static DWORD WINAPI Start(void* self) noexcept {
-        static_cast<Write*>(self)->Run();
-        return 0;
-    }
 };
 
 TRecoveryEntry::TRecoveryEntry(std::wstring picturePath) : picture_(std::move(picturePath)) {}
 
-TRecoveryEntry::~TRecoveryEntry() {
-    if (write_ && write_->thread) ::WaitForSingleObject(write_->thread.get(), INFINITE);
-}
+TRecoveryEntry::~TRecoveryEntry() = default;
 
 void TRecoveryEntry::Save(TBitmap& picture) {
     BeginSave(picture);
@@ -131,7 +122,8 @@ void TRecoveryEntry::Save(TBitmap& picture) {
 }
 
 void TRecoveryEntry::BeginSave(TBitmap& picture) {
-    FinishSave();
+    // A copy not yet written gives way to these newer pixels.
+    write_.reset();
     const size_t slash = picture_.find_last_of(L'\\');
     CreateFolders(picture_.substr(0, slash));
     auto write = std::make_unique<Write>();
@@ -147,16 +139,13 @@ void TRecoveryEntry::BeginSave(TBitmap& picture) {
     });
     write->temp = WithoutExtension(picture_) + kTemp;
     write->target = picture_;
-    write->thread.reset(::CreateThread(nullptr, 0, &Write::Start, write.get(), 0, nullptr));
-    // Without a thread the copy is made here and now.
-    if (!write->thread) write->Run();
     write_ = std::move(write);
 }
 
 void TRecoveryEntry::FinishSave() {
     if (!write_) return;
-    if (write_->thread) ::WaitForSingleObject(write_->thread.get(), INFINITE);
     const std::unique_ptr<Write> done = std::move(write_);
+    done->Run();
     if (done->failed) Fail(*done->failed, done->error);
 }
 
@@ -180,10 +169,7 @@ void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
 }
 
 void TRecoveryEntry::Remove() noexcept {
-    try {
-        FinishSave();
-    } catch (...) {
-    }
+    write_.reset();
     call_.reset();
     ::DeleteFileW((WithoutExtension(picture_) + kCall).c_str());
     ::DeleteFileW(picture_.c_str());

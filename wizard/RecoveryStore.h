@@ -36,10 +36,12 @@ public:
     // over the last copy, so a copy on disk is always whole. Raises with
     // the reason when it cannot.
     void Save(ui::TBitmap& picture);
-    // The same on a thread of its own, so that the disk's time overlaps the
-    // window's making: the picture's pixels as they are now are written
-    // (later edits make pixels of their own). FinishSave waits for it and
-    // raises what it met; every other use of the entry waits first too.
+    // The same in two steps, so that the wizard is on screen before the
+    // disk is waited for: BeginSave takes the picture's pixels as they are
+    // now (later edits make pixels of their own), FinishSave writes them
+    // and raises what it met. A thread of its own would overlap the disk's
+    // time with the window's making, but the system keeps much of a
+    // finished thread's memory for the next one.
     void BeginSave(ui::TBitmap& picture);
     void FinishSave();
     // Records the plug-in call under way (an empty plug-in: none).

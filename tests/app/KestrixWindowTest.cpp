@@ -546,6 +546,27 @@ TEST_F(KestrixWindowTest, TheEndOfTheSessionKeepsThePictureOfAnOpenWizardOnDisk)
     EXPECT_TRUE(pattern_->WaitShown());
 }
 
+// The copy is written once the wizard is on screen, whether or not any
+// plug-in is ever called.
+TEST_F(KestrixWindowTest, ThePictureIsOnDiskOnceTheWizardIsUp) {
+    StartCapture();
+    TBitmap picture;
+    WhenReady([] { return AfterScreenShotWindow && !AfterScreenShotWindow->Timer.Enabled(); },
+              [&] {
+                  for (const auto& f : std::filesystem::directory_iterator(RecoveryStorePath()))
+                      if (f.path().extension() == ".bmp") LoadBitmapFile(f.path().wstring(), picture);
+                  AfterScreenShotWindow->ModalResult = mrOk;
+              });
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 60, 70);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, 110, 90);
+    Send(WM_LBUTTONUP, 0, 110, 90);
+    ASSERT_TRUE(PumpUntil([] { return !PendingWhenReady(); }, 4000));
+    EXPECT_EQ(picture.Width(), 50);
+    EXPECT_EQ(picture.Height(), 20);
+    EXPECT_EQ(Mismatches(picture, 60, 70), 0);
+    EXPECT_TRUE(pattern_->WaitShown());
+}
+
 TEST_F(KestrixWindowTest, AKeptPictureThatCannotBeReadIsMovedAsideWithAMessage) {
     std::filesystem::create_directories(RecoveryStorePath());
     const std::filesystem::path damaged = RecoveryStorePath() / "Picture-20260101-000000-1-1.bmp";

@@ -170,16 +170,12 @@ public:
             switches.Crash("Execute");
             std::string file = switches.Text(
                 "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
-            std::vector<char> bytes = ReadStream(ImageStream);
             ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-            DWORD written = 0;
-            if (out && !bytes.empty())
-                ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr);
+            const size_t size = CopyStream(ImageStream, out ? out.get() : nullptr);
             out.reset();
             HWND wnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(ParentWnd));
-            Log(Prefix() + "Execute size=" + std::to_string(bytes.size()) +
+            Log(Prefix() + "Execute size=" + std::to_string(size) +
                 " wnd=" + Hex(static_cast<unsigned long>(ParentWnd)) +
                 " visible=" + (::IsWindowVisible(wnd) ? "1" : "0") + " options=" + options_);
             if (!Result) return E_POINTER;
@@ -203,20 +199,24 @@ protected:
     }
 
 private:
-    // The stream from where it stands to its end.
-    static std::vector<char> ReadStream(IUnknown* unknown) {
-        std::vector<char> bytes;
+    // The stream from where it stands to its end, into the file (if any)
+    // piece by piece; its length. A copy of the whole picture would raise
+    // the heap this shares with the program for good, as the memory
+    // benchmark would count against the program.
+    static size_t CopyStream(IUnknown* unknown, HANDLE out) {
         ComPtr<IStream> stream;
-        if (!unknown || FAILED(unknown->QueryInterface(IID_IStream, stream.put_void())))
-            return bytes;
-        char buffer[65536];
+        if (!unknown || FAILED(unknown->QueryInterface(IID_IStream, stream.put_void()))) return 0;
+        char buffer[16384];
+        size_t total = 0;
         for (;;) {
             ULONG got = 0;
             HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
-            bytes.insert(bytes.end(), buffer, buffer + got);
+            DWORD written = 0;
+            if (out && got) ::WriteFile(out, buffer, got, &written, nullptr);
+            total += got;
             if (FAILED(hr) || got == 0) break;
         }
-        return bytes;
+        return total;
     }
 
     char letter_;

@@ -1,12 +1,15 @@
 // Capture costs against bare blits of the same size (from the capture key
-// too), and the resident program's memory against an idle empty message loop. Prints ratios.
+// too); the resident program's memory against an idle empty message loop,
+// and after quick-mode wizard runs against before them. Prints ratios.
 #include "bench/BenchTiming.h"
 #include "bench/HostProcess.h"
 #include "bench/ScreenBlit.h"
 #include "app/KestrixWindow.h"
-#include "tests/support/Input.h"
-#include "tests/support/Processes.h"
-#include "tests/support/TestSupport.h"
+#include "plugins/KestrixCommUnit.h"
+#include "plugins/PluginDirectory.h"
+#include "tests/e2e/ProgramDriver.h"
+#include "tests/support/RegistryScope.h"
+#include "tests/support/TestPlugin/TestPluginControl.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -221,6 +224,73 @@ void MemoryReport() {
     Report("", "private KiB over the empty loop as a tray server", served.Difference());
 }
 
+// The program's memory before and after quick-mode wizard runs with a
+// plug-in, from outside: started as a user starts it, idle, then captures
+// made through its icon, each handed to the plug-in with Next.
+void WizardMemoryReport() {
+    const char kSettings[] = "Software\\Orvane\\Kestrix";
+    SavedKey settings(kSettings), plugins(kPluginsKey);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kPluginsKey);
+    if (test_plugin::RunRegsvr32(true) != 0) {
+        std::printf("wizard memory: the test plug-in cannot be installed here\n");
+        return;
+    }
+    for (auto [name, value] : {std::pair{"QuickMode", 1}, {"LeaveInClipboard", 0}})
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettings, name, REG_DWORD, &value, sizeof value);
+    WriteCheckedPlugins(CheckedPluginsPath(), {test_plugin::CLSID_TestPluginA});
+    test_plugin::ClearLog();
+    const std::string exe = BinPath("kestrix.exe");
+    std::string cmd = "\"" + exe + "\"";
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return;
+    KernelHandle process(pi.hProcess), thread(pi.hThread);
+    POINT icon;
+    PumpUntil([&] { return TrayIconPoint(icon); }, 20000);
+    // One run: the wizard opens on the plug-in's page; Next runs it and
+    // the wizard closes.
+    int done = 0;
+    auto run = [&](int i) {
+        const int x = 100 + 8 * i;
+        HWND wizard = CaptureSelection(RECT{x, 120, x + 300, 320});
+        if (!wizard) return;
+        HWND next = Wait([&] {
+            return IsShown(Inside(wizard, "TOleContainer")) ? FindDescendant(wizard, "Button", "Next  >") : nullptr;
+        });
+        for (int attempt = 0; attempt < 3 && ::IsWindow(wizard); ++attempt) {
+            ClickWindow(next);
+            PumpUntil([&] { return !::IsWindow(wizard); }, 5000);
+        }
+        done += !::IsWindow(wizard);
+    };
+    auto settled = [&] {
+        Pump(1500);
+        return HostMemoryOf(exe).privateKb;
+    };
+    const long before = settled();
+    run(0);
+    const long afterOne = settled();
+    for (int i = 1; i < 20; ++i) run(i);
+    const long after = settled();
+    if (HWND main = WindowOfProcess(pi.dwProcessId, "TKestrixWnd")) ::PostMessageA(main, WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
+    int runs = 0;
+    for (const std::string& line : test_plugin::LogLines()) runs += line.find(" Execute ") != std::string::npos;
+    test_plugin::RunRegsvr32(false);
+    if (before < 0 || afterOne < 0 || after < 0) {
+        std::printf("wizard memory: the host's process figures cannot be read here\n");
+        return;
+    }
+    // One sequence of runs, each on the one before: one measurement.
+    std::printf("program's memory around quick-mode wizard runs: private %ld KiB idle, %ld KiB after "
+                "the first, %ld KiB after 20 (%d wizards closed, %d plug-in runs logged)\n",
+                before, afterOne, after, done, runs);
+    Report("wizard-memory-after-1-KiB", "growth after one run, KiB", SpreadOf({double(afterOne - before)}),
+           512);
+    Report("wizard-memory-after-20-KiB", "growth after 20 runs, KiB", SpreadOf({double(after - before)}), 512);
+}
+
 }  // namespace
 
 int main() {
@@ -234,5 +304,6 @@ int main() {
     CapturePhases();
     RubberBandRatio();
     MemoryReport();
+    WizardMemoryReport();
     return 0;
 }

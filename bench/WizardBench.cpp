@@ -1,16 +1,12 @@
 // The wizard's costs: writing a 4K picture into the stream a plug-in
 // receives against a memcpy of its pixels; opening the wizard with 100
 // installed plug-ins against the bare GetPlugin + GetPluginInfo calls for
-// them; and the process's private memory before and after 20 wizard runs
-// with a plug-in. Prints ratios.
+// them. Prints ratios. (The memory the program keeps after the wizard is
+// measured from outside, by bench_capture.)
 #include "bench/BenchProgram.h"
 #include "bench/BenchTiming.h"
-#include "bench/HostProcess.h"
 #include "automation/ComObj.h"
-#include "plugins/KestrixCommUnit.h"
 #include "plugins/KestrixObjectUnit.h"
-#include "settings/SettingsStore.h"
-#include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TrayDialog.h"
 #include "ui/BitmapFile.h"
@@ -195,68 +191,6 @@ void OpenRatio(HKEY many, HKEY none) {
     Report("", "ratio of the whole opening to the bare calls", whole.Ratio());
 }
 
-// ---- memory over 20 runs with a plug-in ----
-
-// This process's private memory, from the host's side.
-long PrivateKb() { return OwnHostMemory().privateKb; }
-
-// One run as a user makes it: the plug-in's options, Next to run it, then
-// Close on the last page; what follows as the program does it.
-void OneRun() {
-    auto wizard = std::make_unique<TAfterScreenShotWindow>();
-    AfterScreenShotWindow = wizard.get();
-    TBitmap& picture = wizard->ScreenShot.Picture.Bitmap();
-    picture.SetPixelFormat(pf32bit);
-    picture.SetSize(800, 600);
-    WhenReady([] { return !AfterScreenShotWindow->Timer.Enabled(); }, [] {
-        TAfterScreenShotWindow& w = *AfterScreenShotWindow;
-        RunSteps({{[&w] { w.NextClick(); }, [&w] { return w.Notebook.PageIndex() == 1; }},
-                  {[&w] { w.NextClick(); }, [&w] { return w.PluginContainer.HasObject(); }},
-                  {[&w] { w.NextClick(); }, [&w] { return w.Notebook.PageIndex() == 3; }},
-                  {[&w] { w.FinalizeClick(); }}});
-    });
-    wizard->ShowModal();
-    CancelWhenReady();
-    AfterScreenShotWindow = nullptr;
-    wizard.reset();
-    FreeWizardLeftovers();
-    TrimWorkingSet();
-    Pump(200);
-}
-
-void MemoryAfterRuns() {
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, kPluginsKey);
-    if (test_plugin::RunRegsvr32(true) != 0) {
-        std::printf("memory: the test plug-in cannot be installed here\n");
-        return;
-    }
-    WizardWriteSettings(false);
-    test_plugin::ClearLog();
-    WriteCheckedPlugins(CheckedPluginsPath(), {test_plugin::CLSID_TestPluginA});
-    Pump(500);
-    const long before = PrivateKb();
-    OneRun();
-    const long afterOne = PrivateKb();
-    for (int i = 1; i < 20; ++i) OneRun();
-    const long after = PrivateKb();
-    int runs = 0;
-    for (const std::string& line : test_plugin::LogLines()) runs += line.find(" Execute ") != std::string::npos;
-    test_plugin::RunRegsvr32(false);
-    if (before < 0 || afterOne < 0 || after < 0) {
-        std::printf("memory: the host's process figures cannot be read here\n");
-        return;
-    }
-    // One sequence of runs, each step on the one before: its figures are
-    // of one measurement, not a median.
-    std::printf("memory: private %ld KiB before the runs, %ld KiB after the first, %ld KiB after "
-                "20 (%d plug-in runs logged)\n",
-                before, afterOne, after, runs);
-    Report("wizard-memory-after-1-KiB", "growth after one run, KiB",
-           SpreadOf({double(afterOne - before)}), 512);
-    Report("wizard-memory-after-20-KiB", "growth after 20 runs, KiB",
-           SpreadOf({double(after - before)}), 512);
-}
-
 }  // namespace
 
 int main() {
@@ -272,7 +206,6 @@ int main() {
                       nullptr, none.put(), nullptr);
     StreamRatio();
     OpenRatio(many.get(), none.get());
-    MemoryAfterRuns();
     KestrixObjectFactory().RevokeClassObject();
     many.reset();
     none.reset();

@@ -10,6 +10,9 @@ kestrix_use_prefix bench
 ratios="$(mktemp)"
 kestrix_end_with 'kestrix_stop; rm -f "$ratios"'
 kestrix_prepare
+# Pages of a file just written count as a process's own until they reach the
+# disk: a program just linked would seem to hold its whole image.
+sync
 kestrix_start_xvfb 3840x2160x24
 kestrix_start_wine
 # A benchmark that fails still leaves the others and the table to come.

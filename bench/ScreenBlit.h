@@ -5,6 +5,7 @@
 #pragma once
 
 #include "bench/BenchTiming.h"
+#include "tests/support/TestSupport.h"
 #include "ui/Handles.h"
 
 #include <windows.h>
@@ -15,12 +16,7 @@ namespace bench {
 // timed: messages are handled, and reading a pixel of the screen waits for
 // the display to have done everything asked of it so far.
 inline void SettleDisplay() {
-    const DWORD until = ::GetTickCount() + 50;
-    MSG msg;
-    while (static_cast<LONG>(::GetTickCount() - until) < 0) {
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
-        ::Sleep(5);
-    }
+    testing_support::Pump(50);
     ui::WindowDc screen(nullptr);
     ::GetPixel(screen.get(), 0, 0);
 }

@@ -7,6 +7,7 @@
 #include "ui/BitmapFile.h"
 #include "ui/Exception.h"
 #include "wizard/AfterScreenShotWindowUnit.h"
+#include "wizard/PictureWizardRun.h"
 #include "wizard/RecoveryStore.h"
 
 #include <shellapi.h>
@@ -277,39 +278,7 @@ void TKestrixWnd::HandOver(const RECT& sel) {
         ::BitBlt(dest.get(), 0, 0, w, h, frozen.get(), sel.left, sel.top, SRCCOPY);
     }
     EndCapture();
-    std::unique_ptr<TRecoveryEntry> recovery;
-    if (!picture.Empty()) {
-        try {
-            recovery = TRecoveryEntry::Create();
-            // Written once the wizard is on screen, before it first calls
-            // plug-in code.
-            recovery->BeginSave(picture);
-        } catch (const std::exception& e) {
-            recovery.reset();
-            Application.HandleException(
-                Exception(std::string(e.what()) + " The picture stays open in the wizard."));
-        }
-    }
-    RunWizard(picture, std::move(recovery), false, monitor);
-}
-
-void TKestrixWnd::RunWizard(TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery,
-                            bool broughtBack, HMONITOR monitor) {
-    std::unique_ptr<TAfterScreenShotWindow> wizard;
-    ScopeExit cleanup([&] {
-        wizard.reset();
-        AfterScreenShotWindow = nullptr;
-        FreeWizardLeftovers();
-        TrimWorkingSet();
-    });
-    wizard = MakeFormOn<TAfterScreenShotWindow>(monitor, std::move(recovery), broughtBack);
-    AfterScreenShotWindow = wizard.get();
-    wizard->ScreenShot.Picture.Bitmap().Assign(picture);
-    picture.FreeImage();
-    wizard->ScreenShot.Invalidate();
-    wizard->ShowModal();
-    // The program is ending with the wizard still open.
-    if (Application.Terminated()) wizard->KeepForQuit();
+    RunPictureWizard(picture, nullptr, monitor);
 }
 
 void TKestrixWnd::BringBackKeptPictures() {
@@ -336,7 +305,7 @@ void TKestrixWnd::BringBackNow() {
         if (!kept.Plugin.empty()) text += " while the plug-in \"" + kept.Plugin + "\" was running";
         text += ". It opens now, so that you can finish with it.";
         Application.MessageBox(text, MB_OK | MB_ICONINFORMATION);
-        RunWizard(picture, std::make_unique<TRecoveryEntry>(kept.Path), true, TrayMonitor());
+        RunPictureWizard(picture, &kept, TrayMonitor());
     }
 }
 
@@ -379,9 +348,9 @@ void TKestrixWnd::EndCapture() {
 }
 
 bool TKestrixWnd::WndProc(TMessage& msg) {
-    if (msg.Msg == WM_ENDSESSION && msg.WParam && AfterScreenShotWindow) {
+    if (msg.Msg == WM_ENDSESSION && msg.WParam) {
         // The process may be ended as soon as this returns.
-        AfterScreenShotWindow->KeepForQuit();
+        KeepWizardPictureForSessionEnd();
         return false;
     }
     if (msg.Msg == WM_ACTIVATE && LOWORD(msg.WParam) == WA_INACTIVE) {

@@ -85,9 +85,6 @@ private:
     void ShowBalloon(const std::string& title, const std::string& text);
     void TrayWndProc(ui::TMessage& Message);
     void HandOver(const RECT& selection);
-    // The wizard opens centred on the monitor's work area, at its DPI.
-    void RunWizard(ui::TBitmap& picture, std::unique_ptr<TRecoveryEntry> recovery, bool broughtBack,
-                   HMONITOR monitor);
     void BringBackNow();
     // While a dialog runs, tray requests bring it forward instead.
     bool BringOpenDialogForward();

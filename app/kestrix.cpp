@@ -38,7 +38,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Application.CreateForm(KestrixWnd);
         // A second instance, or one started for a client, leaves the store
         // to the program the user runs.
-        if (ClaimRecoveryStore() && server->StartMode() != automation::ssAutomation)
+        if (server->StartMode() != automation::ssAutomation && ClaimRecoveryStore())
             KestrixWnd->BringBackKeptPictures();
         Application.Run();
     } catch (...) {

@@ -226,7 +226,98 @@ void WriteCheckedPlugins(const std::wstring& path, const std::vector<CLSID>& plu
     tempFile.Release();
 }
 
-PluginListing LoadPluginEntries(const PluginCallNote& note) {
+namespace {
+// Longer than any name or description a list can show.
+constexpr UINT kMaxPluginString = 1u << 20;
+
+// A string a plug-in returned that is no string of the system's allocator.
+class ENotAString : public Exception {
+public:
+    ENotAString() : Exception("It returned a string that is not a BSTR.") {}
+};
+
+// Reads and frees a string a plug-in returned; runs inside the plug-in's
+// fault frame, where a pointer that is no string faults as the plug-in's
+// own. One whose length and end do not agree is left unfreed: the
+// allocator must never see it.
+std::wstring TakePluginString(BSTR& s) {
+    BSTR p = std::exchange(s, nullptr);
+    if (!p) return {};
+    const UINT length = ::SysStringLen(p);
+    if (length > kMaxPluginString || p[length] != L'\0') throw ENotAString();
+    std::wstring text(p, length);
+    ::SysFreeString(p);
+    return text;
+}
+}  // namespace
+
+void ListPlugin(const std::string& id, const std::vector<std::string>& checked, PluginListing& listing,
+                const PluginCallNote& note, const PluginInfoTrace& trace) {
+    CLSID pluginId;
+    const bool parsed = ParseClassId(id, pluginId);
+    std::string who = id;
+    auto tell = [&](const char* call) {
+        if (note) note(who, id, call);
+    };
+    try {
+        // A plug-in that faults is never called again, not even to be
+        // released: its references are dropped unreleased.
+        ComPtr<IKestrixPlugin> plugin;
+        std::wstring name, description, optionsName;
+        try {
+            tell("GetPlugin");
+            // A key that is no identifier gets the directory's own word on it.
+            const HRESULT hr = ForeignCall([&] {
+                return parsed ? plugin_directory::CreatePlugin(pluginId, id, plugin)
+                              : plugin_directory::CreatePlugin(WideString(id), plugin);
+            });
+            if (FAILED(hr)) return;
+            tell("GetPluginInfo");
+            ForeignCall([&] {
+                try {
+                    BSTR n = nullptr, d = nullptr, o = nullptr;
+                    HRESULT result = S_OK;
+                    const HRESULT status = plugin->GetPluginInfo(&n, &d, &o, &result);
+                    name = TakePluginString(n);
+                    description = TakePluginString(d);
+                    optionsName = TakePluginString(o);
+                    if (trace) trace(Utf8(name.data(), static_cast<int>(name.size())),
+                                     Utf8(description.data(), static_cast<int>(description.size())),
+                                     Utf8(optionsName.data(), static_cast<int>(optionsName.size())), status, result);
+                    automation::OleCheckCall(status, plugin.get(), IID_IKestrixPlugin);
+                } catch (const ENotAString&) {
+                    throw;
+                } catch (...) {
+                    // The instance goes on a failure too, inside the frame.
+                    plugin.reset();
+                    throw;
+                }
+                plugin.reset();
+            });
+        } catch (const EForeignFault& fault) {
+            plugin.Detach();
+            throw Exception("It stopped working (" + std::string(fault.what()) + ").");
+        } catch (const ENotAString&) {
+            plugin.Detach();
+            throw;
+        }
+        if (!name.empty()) who = Utf8(name.data(), static_cast<int>(name.size()));
+        ListedPlugin& listed = listing.plugins.emplace_back();
+        listed.name = AnsiString(name.data(), static_cast<int>(name.size()));
+        listed.description = AnsiString(description.data(), static_cast<int>(description.size()));
+        auto entry = std::make_shared<PluginEntry>();
+        entry->PluginId = parsed ? pluginId : StringToClassId(id);
+        entry->OptionsClassId =
+            StringToClassId(AnsiString(optionsName.data(), static_cast<int>(optionsName.size())));
+        listed.entry = std::move(entry);
+        // New rows are unchecked.
+        listed.checked = IsPluginChecked(checked, listed.entry->PluginId);
+    } catch (const std::exception& e) {
+        listing.failures.push_back({who, e.what()});
+    }
+}
+
+PluginListing LoadPluginEntries(const PluginCallNote& note, const PluginSkip& skip) {
     PluginListing listing;
     std::vector<std::string> checked;
     try {
@@ -243,52 +334,11 @@ PluginListing LoadPluginEntries(const PluginCallNote& note) {
         // What was read before the failure is listed all the same.
     }
     for (const std::string& id : ids) {
-        CLSID pluginId;
-        const bool parsed = ParseClassId(id, pluginId);
-        std::string who = id;
-        auto tell = [&](const char* call) {
-            if (note) note(who, call);
-        };
-        try {
-            // A plug-in that faults is never called again, not even to be
-            // released: its references are dropped unreleased.
-            ComPtr<IKestrixPlugin> plugin;
-            Bstr name, description, optionsName;
-            try {
-                tell("GetPlugin");
-                // A key that is no identifier gets the directory's own word on it.
-                const HRESULT hr = ForeignCall([&] {
-                    return parsed ? plugin_directory::CreatePlugin(pluginId, id, plugin)
-                                  : plugin_directory::CreatePlugin(WideString(id), plugin);
-                });
-                if (FAILED(hr)) continue;
-                tell("GetPluginInfo");
-                ForeignCall([&] {
-                    HRESULT result = S_OK;
-                    automation::OleCheckCall(
-                        plugin->GetPluginInfo(name.put(), description.put(), optionsName.put(),
-                                              &result),
-                        plugin.get(), IID_IKestrixPlugin);
-                });
-                ForeignCall([&] { plugin.reset(); });
-            } catch (const EForeignFault& fault) {
-                plugin.Detach();
-                throw Exception("It stopped working (" + std::string(fault.what()) + ").");
-            }
-            if (name.get() && *name.get())
-                who = Utf8(name.get(), static_cast<int>(::SysStringLen(name.get())));
-            ListedPlugin& listed = listing.plugins.emplace_back();
-            listed.name = AnsiString(name.get());
-            listed.description = AnsiString(description.get());
-            auto entry = std::make_shared<PluginEntry>();
-            entry->PluginId = parsed ? pluginId : StringToClassId(id);
-            entry->OptionsClassId = StringToClassId(AnsiString(optionsName.get()));
-            listed.entry = std::move(entry);
-            // New rows are unchecked.
-            listed.checked = IsPluginChecked(checked, listed.entry->PluginId);
-        } catch (const std::exception& e) {
-            listing.failures.push_back({who, e.what()});
+        if (PluginFailure left; skip && skip(id, left)) {
+            if (!left.Reason.empty()) listing.failures.push_back(std::move(left));
+            continue;
         }
+        ListPlugin(id, checked, listing, note);
     }
     return listing;
 }

@@ -59,9 +59,10 @@ struct PluginFailure {
     std::string Reason;
 };
 
-// Told before each call into a plug-in's code while the list fills: the
-// plug-in (its identifier, or its name once known) and the call.
-using PluginCallNote = std::function<void(const std::string& plugin, const char* call)>;
+// Told before each call into a plug-in's code: the plug-in (its name, or
+// its identifier while the name is not known), its identifier and the call.
+using PluginCallNote =
+    std::function<void(const std::string& plugin, const std::string& id, const char* call)>;
 
 // What a form lists: the plug-ins and what could not be listed.
 struct PluginListing {
@@ -69,13 +70,31 @@ struct PluginListing {
     std::vector<PluginFailure> failures;
 };
 
+// Whether a plug-in is left out of a listing without being called, and
+// why (a reason for the failures): for a plug-in that the last runs on
+// this picture did not survive.
+using PluginSkip = std::function<bool(const std::string& id, PluginFailure& failure)>;
+
 // One entry per plug-in of the directory, in its order: the name, the
 // description, its identifiers and whether "CheckedPlugins.lst" checks it.
 // A plug-in that cannot be created or whose GetPluginInfo fails or faults
 // is left out and named in the failures; one whose options identifier does
 // not convert is listed without an entry and named too. An unreadable list
-// of defaults is named as well and checks nothing.
-PluginListing LoadPluginEntries(const PluginCallNote& note = nullptr);
+// of defaults is named as well and checks nothing. The strings a plug-in
+// returns are read and freed inside the fault frame: one that is no
+// string of the system's allocator is the plug-in's fault.
+PluginListing LoadPluginEntries(const PluginCallNote& note = nullptr, const PluginSkip& skip = nullptr);
+
+// What GetPluginInfo gave, as it gave it: the strings (UTF-8), its status
+// and its Result.
+using PluginInfoTrace = std::function<void(const std::string& name, const std::string& description,
+                                           const std::string& optionsName, HRESULT status, HRESULT result)>;
+
+// Lists one plug-in as LoadPluginEntries does: a row in listing.plugins,
+// or its failure in listing.failures; nothing for a class that is no
+// plug-in.
+void ListPlugin(const std::string& id, const std::vector<std::string>& checked, PluginListing& listing,
+                const PluginCallNote& note = nullptr, const PluginInfoTrace& trace = nullptr);
 
 // The one message that names each plug-in of a fill that failed.
 std::string PluginFailuresMessage(const std::vector<PluginFailure>& failures);

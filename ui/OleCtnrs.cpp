@@ -439,6 +439,7 @@ void TOleContainer::QuietObjectCall(F&& f) noexcept {
         AbandonObject();
         faultCode_ = fault.Code;
         faultAddress_ = fault.Address;
+        faultTag_ = ObjectTag;
         if (wnd_) ::PostMessageA(wnd_, WM_OBJECTFAULT, 0, 0);
     } catch (...) {
     }
@@ -509,29 +510,38 @@ void TOleContainer::CreateObject(const std::wstring& progId, bool iconic) {
 
 void TOleContainer::DestroyObject() noexcept {
     if (!object_) return;
-    QuietObjectCall([&] {
-        ComPtr<IOleObject> object = std::move(object_);
-        ComPtr<TOleSite> site = std::move(site_);
-        HWND own = ObjectWindow();
-        HWND focus = ::GetFocus();
-        // The keyboard stays with the form, not with a window that goes.
-        if (own && wnd_ && !Dying() && (focus == own || ::IsChild(own, focus))) ::SetFocus(wnd_);
-        if (ComPtr<IOleInPlaceObject> inPlace = inPlaceObject_) {
-            inPlace->UIDeactivate();
-            inPlace->InPlaceDeactivate();
-        }
-        object->Close(OLECLOSE_NOSAVE);
-        object->SetClientSite(nullptr);
-        RemoveFormHooks();
-        if (site) site->Detach();
-        inPlaceObject_.reset();
-        activeObject_.reset();
-        storage_.reset();
-        // The object put back, so that a fault in its last release is
-        // abandoned with it rather than released again.
-        object_ = std::move(object);
-        object_.reset();
-    });
+    QuietObjectCall([&] { CloseSteps(); });
+}
+
+void TOleContainer::CloseObject() {
+    if (!object_) return;
+    ObjectCall([&] { CloseSteps(); });
+}
+
+void TOleContainer::CloseSteps() {
+    // Copies, not moves: a fault half-way leaves the members to
+    // AbandonObject, which detaches our site so that the object left behind
+    // can never reach this container once it is gone.
+    ComPtr<IOleObject> object = object_;
+    HWND own = ObjectWindow();
+    HWND focus = ::GetFocus();
+    // The keyboard stays with the form, not with a window that goes.
+    if (own && wnd_ && !Dying() && (focus == own || ::IsChild(own, focus))) ::SetFocus(wnd_);
+    if (ComPtr<IOleInPlaceObject> inPlace = inPlaceObject_) {
+        inPlace->UIDeactivate();
+        inPlace->InPlaceDeactivate();
+    }
+    object->Close(OLECLOSE_NOSAVE);
+    object->SetClientSite(nullptr);
+    RemoveFormHooks();
+    if (site_) site_->Detach();
+    site_.reset();
+    inPlaceObject_.reset();
+    activeObject_.reset();
+    storage_.reset();
+    object_.reset();
+    // The last release: a fault in it abandons the local reference.
+    object.reset();
 }
 
 ComPtr<IDispatch> TOleContainer::OleObject() const {

@@ -28,6 +28,9 @@ public:
     bool HasObject() const noexcept { return static_cast<bool>(object_); }
     // Deactivates, closes and releases the object held, if any.
     void DestroyObject() noexcept;
+    // The same, but a fault in it abandons the object and raises
+    // EForeignFault at once, so that the caller can tell whose it was.
+    void CloseObject();
     // Lets go of the object without calling it again, not even to release
     // it: for an object that faulted.
     void AbandonObject() noexcept;
@@ -37,6 +40,11 @@ public:
     // led to it is done; a fault in CreateObject or DoVerb abandons it and
     // raises EForeignFault.
     std::function<void(const EForeignFault&)> OnObjectFault;
+    // The owner's mark for the object held: the fault reported later
+    // carries the mark of the object that faulted (FaultedTag), even when
+    // another object has been created since.
+    intptr_t ObjectTag = 0;
+    intptr_t FaultedTag() const noexcept { return faultTag_; }
     // The object's automation interface; raises when no object is held or
     // the object has none.
     ComPtr<IDispatch> OleObject() const;
@@ -66,6 +74,8 @@ private:
     void RemoveFormHooks() noexcept;
     bool TranslateObjectKey(MSG& msg) noexcept;
     [[noreturn]] void RaiseNoObject() const;
+    // Deactivates, closes and releases the object; inside a fault frame.
+    void CloseSteps();
     // Runs a call into the object; a fault abandons it and raises.
     template <class F>
     decltype(auto) ObjectCall(F&& f);
@@ -84,6 +94,7 @@ private:
     int keyFilter_ = 0;
     DWORD faultCode_ = 0;
     const void* faultAddress_ = nullptr;
+    intptr_t faultTag_ = 0;
 };
 
 constexpr TControlKind ckOleContainer = &CreateControl<TOleContainer>;

@@ -107,8 +107,11 @@ void PaintSidePicture(TImage& image) {
 }  // namespace
 
 TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> recovery,
-                                               bool broughtBack)
-    : TForm(kForm, kControls), recovery_(std::move(recovery)), broughtBack_(broughtBack) {
+                                               const TKeptPicture* kept)
+    : TForm(kForm, kControls),
+      recovery_(std::move(recovery)),
+      broughtBack_(kept != nullptr),
+      kept_(kept ? *kept : TKeptPicture{}) {
     Ctl<TPanel>("EditorPanel").SetColor(clHighlightText);
     ScreenShot.AutoSize = true;
     PaintSidePicture(Ctl<TImage>("SidePicture"));
@@ -127,7 +130,15 @@ TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> r
     Label8.OnClick = [this](TControl*) { Label8Click(); };
     PluginContainer.OnEnter = [this](TControl*) { PluginContainerEnter(); };
     PluginContainer.OnExit = [this](TControl*) { PluginContainerExit(); };
-    PluginContainer.OnObjectFault = [this](const EForeignFault& fault) { DropPlugin(pluginRow_, fault); };
+    PluginSession.OnCall = [this](const std::string& plugin, const std::string& id, const char* call) {
+        // The picture is on disk before any plug-in code runs.
+        if (!plugin.empty()) KeepPicture();
+        NoteCall(plugin, id, call);
+    };
+    PluginSession.OnFault = [this](const PluginTurn& faulted, const EForeignFault&) {
+        if (faulted.row >= 0 && faulted.row < ActionsView.Count())
+            ActionsView.Item(faulted.row).SetChecked(false);
+    };
     ActionsView.OnDeletion = [this](TControl*, TListItem* item) { ActionsViewDeletion(item); };
     OnClose = [this](TCloseAction& action) { FormClose(action); };
     OnActivate = [this] { FormActivate(); };
@@ -145,7 +156,10 @@ TAfterScreenShotWindow::TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> r
 }
 
 TAfterScreenShotWindow::~TAfterScreenShotWindow() {
-    PluginContainer.OnObjectFault = nullptr;
+    // The last calls into the plug-in, while the picture's note is there.
+    Guarded([this] { PluginSession.Close(); });
+    PluginSession.OnCall = nullptr;
+    PluginSession.OnFault = nullptr;
     Guarded([this] { FormDestroy(); });
 }
 
@@ -156,12 +170,32 @@ void TAfterScreenShotWindow::FormCreate() {
 }
 
 void TAfterScreenShotWindow::LoadPluginList() {
+    // Openings of this picture ended the program twice: no plug-in code
+    // runs for it any more, so that it opens whatever they do.
+    if (kept_.Openings >= 2) {
+        ActionsView.Clear();
+        listFailures_ = {{"", "Kestrix ended each time this picture was opened again, so no plug-in is "
+                              "called for it. The picture is here to be finished; capture anew to use "
+                              "the plug-ins."}};
+        return;
+    }
+    // The plug-in whose call the last opening did not survive is left out.
+    auto skip = [this](const std::string& id, PluginFailure& failure) {
+        if (kept_.Openings < 1 || kept_.PluginId.empty() || ::lstrcmpiA(id.c_str(), kept_.PluginId.c_str()) != 0)
+            return false;
+        failure = {kept_.Plugin.empty() ? id : kept_.Plugin,
+                   "Kestrix ended while it ran " + kept_.Call +
+                       " for this picture, so it is not called for this picture again."};
+        return true;
+    };
     // A row without a usable entry could only fail later, at its turn.
-    PluginListing listing = LoadPluginEntries([this](const std::string& plugin, const char* call) {
-        KeepPicture();
-        NoteCall(plugin, call);
-    });
-    NoteCall("", "");
+    PluginListing listing = LoadPluginEntries(
+        [this](const std::string& plugin, const std::string& id, const char* call) {
+            KeepPicture();
+            NoteCall(plugin, id, call);
+        },
+        skip);
+    NoteCall("", "", "");
     FillPluginList(ActionsView, listing.plugins, false);
     listFailures_ = std::move(listing.failures);
 }
@@ -184,12 +218,15 @@ void TAfterScreenShotWindow::TimerTimer() {
     } catch (const std::exception& e) {
         listFailures_.push_back({"", e.what()});
     }
+    // A message about the list shows over the editor, not over the list
+    // page the form is stored with.
+    if (!QuickModeOn || !listFailures_.empty()) GoToPage(WizardPage::Preview);
     if (!listFailures_.empty()) {
         const std::string message = PluginFailuresMessage(listFailures_);
         listFailures_.clear();
         Application.HandleException(Exception(message));
     }
-    GoToPage(QuickModeOn ? 2 : 0);
+    if (QuickModeOn) GoToPage(WizardPage::ExecutePlugins);
 }
 
 void TAfterScreenShotWindow::GoToPage(int index) {
@@ -197,28 +234,32 @@ void TAfterScreenShotWindow::GoToPage(int index) {
     Notebook.SetPageIndex(index);
 }
 
+WizardPage TAfterScreenShotWindow::Page() const {
+    return static_cast<WizardPage>(Notebook.PageIndex());
+}
+
 void TAfterScreenShotWindow::CloseWizard() { Close(); }
 
 void TAfterScreenShotWindow::NotebookPageChanged() {
-    switch (Notebook.PageIndex()) {
-        case 0:
+    switch (Page()) {
+        case WizardPage::Preview:
             Back.SetEnabled(false);
             Next.SetEnabled(true);
             break;
-        case 1:
+        case WizardPage::ChoosePlugins:
             Back.SetEnabled(true);
             Next.SetEnabled(true);
             break;
-        case 2:
+        case WizardPage::ExecutePlugins:
             Back.SetEnabled(true);
             Next.SetEnabled(true);
             CurrentPluginIndex = NextCheckedPlugin(-1);
             if (CurrentPluginIndex == -1)
-                GoToPage(3);
+                GoToPage(WizardPage::Report);
             else
                 ShowPluginOptions(CurrentPluginIndex);
             break;
-        case 3:
+        case WizardPage::Report:
             if (QuickModeOn) CloseWizard();
             Back.SetEnabled(false);
             Next.SetEnabled(false);
@@ -236,45 +277,45 @@ void TAfterScreenShotWindow::NotebookPageChanged() {
 void TAfterScreenShotWindow::BackClick() { GoToPage(Notebook.PageIndex() - 1); }
 
 void TAfterScreenShotWindow::NextClick() {
-    const int page = Notebook.PageIndex();
-    if (page == 0 || page == 1) {
-        GoToPage(page + 1);
+    const WizardPage page = Page();
+    if (page == WizardPage::Preview || page == WizardPage::ChoosePlugins) {
+        GoToPage(static_cast<int>(page) + 1);
         return;
     }
-    if (page != 2) return;
+    if (page != WizardPage::ExecutePlugins) return;
     if (CurrentPluginIndex < 0) {
-        GoToPage(3);
+        GoToPage(WizardPage::Report);
         return;
     }
     // A plug-in turned off after a fault gives way to the next one.
     if (Dropped(CurrentPluginIndex)) {
         CurrentPluginIndex = NextCheckedPlugin(CurrentPluginIndex);
         if (CurrentPluginIndex == -1)
-            GoToPage(3);
+            GoToPage(WizardPage::Report);
         else
             ShowPluginOptions(CurrentPluginIndex);
         return;
     }
     // After a failed set-up the page holds no object of this plug-in, or
     // another one's: set it up again instead of running it.
-    if (!pluginReady_) {
+    if (!PluginSession.Ready() || PluginSession.Current().row != CurrentPluginIndex) {
         ShowPluginOptions(CurrentPluginIndex);
         return;
     }
     if (!RunCurrentPlugin()) return;
     CurrentPluginIndex = NextCheckedPlugin(CurrentPluginIndex);
     if (CurrentPluginIndex == -1)
-        GoToPage(3);
+        GoToPage(WizardPage::Report);
     else if (QuickModeOn)
         CloseWizard();
     else
         ShowPluginOptions(CurrentPluginIndex);
 }
 
-void TAfterScreenShotWindow::Label9Click() { GoToPage(3); }
+void TAfterScreenShotWindow::Label9Click() { GoToPage(WizardPage::Report); }
 
 void TAfterScreenShotWindow::FinalizeClick() {
-    if (Notebook.PageIndex() == 3 && cbLeaveInClipboard.Checked())
+    if (Page() == WizardPage::Report && cbLeaveInClipboard.Checked())
         Clipboard().Assign(ScreenShot.Picture.Bitmap());
     CloseWizard();
 }
@@ -291,40 +332,7 @@ int TAfterScreenShotWindow::NextCheckedPlugin(int after) {
 
 bool TAfterScreenShotWindow::Dropped(int row) const {
     auto entry = std::static_pointer_cast<PluginEntry>(ActionsView.Item(row).Data);
-    return entry && std::any_of(dropped_.begin(), dropped_.end(), [&](const CLSID& id) {
-               return ::IsEqualCLSID(id, entry->PluginId);
-           });
-}
-
-template <class F>
-decltype(auto) TAfterScreenShotWindow::PluginCall(int row, const char* call, F&& f) {
-    if (row < 0) row = pluginRow_;
-    KeepPicture();
-    NoteCall(row >= 0 && row < ActionsView.Count() ? ActionsView.Item(row).Caption() : std::string(), call);
-    ScopeExit endNote([this] { NoteCall("", ""); });
-    try {
-        return ForeignCall(std::forward<F>(f));
-    } catch (const EForeignFault& fault) {
-        DropPlugin(row, fault);
-    }
-}
-
-void TAfterScreenShotWindow::DropPlugin(int row, const EForeignFault& fault) {
-    std::string name = "?";
-    if (row >= 0 && row < ActionsView.Count()) {
-        TListItem& item = ActionsView.Item(row);
-        name = item.Caption();
-        if (auto entry = std::static_pointer_cast<PluginEntry>(item.Data)) dropped_.push_back(entry->PluginId);
-        item.SetChecked(false);
-    }
-    // Nothing of a plug-in that faulted is called again, not even Release.
-    if (row == pluginRow_) {
-        CurrentPlugin.Detach();
-        PluginContainer.AbandonObject();
-        pluginReady_ = false;
-    }
-    throw Exception("The plug-in \"" + name + "\" stopped working (" + fault.what() +
-                    ") and was turned off for this picture.");
+    return entry && PluginSession.Dropped(entry->PluginId);
 }
 
 void TAfterScreenShotWindow::KeepPicture() noexcept {
@@ -338,98 +346,64 @@ void TAfterScreenShotWindow::KeepPicture() noexcept {
     } catch (const std::exception& e) {
         // Said once: the picture is still here, only its copy on disk is not.
         keepFailed_ = true;
-        Application.HandleException(Exception(std::string(e.what()) +
-                                              " The picture stays open in the wizard."));
+        if (!quiet_)
+            Application.HandleException(Exception(std::string(e.what()) +
+                                                  " The picture stays open in the wizard."));
     }
 }
 
-void TAfterScreenShotWindow::NoteCall(const std::string& plugin, const char* call) noexcept {
+void TAfterScreenShotWindow::NoteCall(const std::string& plugin, const std::string& id,
+                                      const char* call) noexcept {
     if (!recovery_) return;
     try {
-        recovery_->NoteCall(plugin, call);
+        recovery_->NoteCall(plugin, id, call);
     } catch (...) {
     }
 }
 
 void TAfterScreenShotWindow::KeepForQuit() noexcept {
-    Guarded([this] { Editor.CommitOpenText(); });
+    auto step = [this](auto f) {
+        if (!quiet_) return Guarded(f);
+        try {
+            f();
+        } catch (...) {
+        }
+    };
+    step([this] { Editor.CommitOpenText(); });
     if (recovery_) {
         keepFailed_ = false;
         pictureDirty_ = true;
         KeepPicture();
+        // An orderly end: the next start opens it as a first opening.
+        recovery_->ClearOpenings();
         // Not removed with the wizard: the next start brings it back.
         recovery_.reset();
     }
-    Guarded([this] { SaveLeaveInClipboard(); });
+    step([this] { SaveLeaveInClipboard(); });
+}
+
+void TAfterScreenShotWindow::KeepForSessionEnd() noexcept {
+    quiet_ = true;
+    KeepForQuit();
 }
 
 void TAfterScreenShotWindow::ShowPluginOptions(int index) {
-    pluginReady_ = false;
     auto entry = std::static_pointer_cast<PluginEntry>(ActionsView.Item(index).Data);
     if (!entry) throw Exception("The plug-in of row " + std::to_string(index + 1) + " has no entry");
-    PluginCall(pluginRow_, "Release", [&] { CurrentPlugin.reset(); });
-    pluginRow_ = index;
-    const std::string id = automation::GuidToString(entry->PluginId);
-    PluginCall(index, "GetPlugin", [&] {
-        OleCheck(plugin_directory::CreatePlugin(WideString(id), CurrentPlugin),
-                 "Cannot create the plug-in " + id);
-    });
-    CoTaskString progId;
-    OleCheck(::ProgIDFromCLSID(entry->OptionsClassId, progId.put()),
-             "The options object " + automation::GuidToString(entry->OptionsClassId) +
-                 " of the plug-in " + id + " has no ProgID");
-    PluginCall(index, "CreateObject", [&] { PluginContainer.CreateObject(progId.get(), false); });
-    PluginCall(index, "SetPlugin", [&] {
-        ComPtr<IKestrixPluginOptions> options = PluginOptions();
-        automation::OleCheckCall(options->SetPlugin(CurrentPlugin.get()), options.get(),
-                                 IID_IKestrixPluginOptions);
-    });
-    PluginCall(index, "DoVerb", [&] { PluginContainer.DoVerb(OLEIVERB_SHOW); });
-    pluginReady_ = true;
-}
-
-ComPtr<IKestrixPluginOptions> TAfterScreenShotWindow::PluginOptions() {
-    return PluginOptionsOf(PluginContainer.OleObject());
+    PluginSession.Show(PluginTurn{index, ActionsView.Item(index).Caption(), *entry});
 }
 
 bool TAfterScreenShotWindow::RunCurrentPlugin() {
-    HRESULT result = S_OK;
-    PluginCall(-1, "SaveSettings", [&] {
-        ComPtr<IKestrixPluginOptions> options = PluginOptions();
-        automation::OleCheckCall(options->SaveSettings(&result), options.get(),
-                                 IID_IKestrixPluginOptions);
-    });
-    if (FAILED(result)) return false;
-
+    if (!PluginSession.SaveSettings()) return false;
     ComPtr<IStream> stream = BitmapFileStream(ScreenShot.Picture.Bitmap());
-
     Hide();
     ScopeExit showAgain([this] { Show(); });
-    PluginCall(-1, "Execute", [&] {
-        automation::OleCheckCall(
-            CurrentPlugin->Execute(stream.get(),
-                                   static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())), &result),
-            CurrentPlugin.get(), IID_IKestrixPlugin);
-    });
-    return SUCCEEDED(result);
+    return PluginSession.Execute(stream.get(), Handle());
 }
 
-void TAfterScreenShotWindow::PluginContainerEnter() {
-    if (!PluginContainer.HasObject()) return;
-    PluginCall(-1, "Notify", [&] {
-        ComPtr<IKestrixPluginOptions> options = PluginOptions();
-        automation::OleCheckCall(options->Notify(nmGetFocus), options.get(), IID_IKestrixPluginOptions);
-    });
-}
+void TAfterScreenShotWindow::PluginContainerEnter() { PluginSession.Notify(nmGetFocus); }
 
-void TAfterScreenShotWindow::PluginContainerExit() {
-    if (!PluginContainer.HasObject()) return;
-    PluginCall(-1, "Notify", [&] {
-        ComPtr<IKestrixPluginOptions> options = PluginOptions();
-        automation::OleCheckCall(options->Notify(nmLostFocus), options.get(),
-                                 IID_IKestrixPluginOptions);
-    });
-}
+void TAfterScreenShotWindow::PluginContainerExit() { PluginSession.Notify(nmLostFocus); }
 
 void TAfterScreenShotWindow::ActionsViewDeletion(TListItem* Item) { Item->Data.reset(); }
 

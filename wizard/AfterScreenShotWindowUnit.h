@@ -4,6 +4,7 @@
 #pragma once
 
 #include "plugins/KestrixCommUnit.h"
+#include "plugins/PluginSession.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/ComCtrls.h"
 #include "ui/Dialogs.h"
@@ -20,13 +21,18 @@
 #include <vector>
 
 
+// The pages, in the notebook's order.
+enum class WizardPage : int { Preview = 0, ChoosePlugins = 1, ExecutePlugins = 2, Report = 3 };
+
 class TAfterScreenShotWindow : public ui::TForm {
 public:
     // With a recovery entry, the picture's copy on disk is kept up to date
-    // for as long as the wizard runs; one brought back from an earlier run
-    // opens on the editor, quick mode or not.
+    // for as long as the wizard runs. A picture kept by an earlier run
+    // opens on the editor, quick mode or not; when earlier openings of it
+    // never came to an end, the plug-in named in its note, and after that
+    // every plug-in, is left uncalled.
     explicit TAfterScreenShotWindow(std::unique_ptr<TRecoveryEntry> recovery = nullptr,
-                                    bool broughtBack = false);
+                                    const TKeptPicture* kept = nullptr);
     ~TAfterScreenShotWindow() override;
 
     ui::TNotebook& Notebook = Ctl<ui::TNotebook>("Notebook");
@@ -64,6 +70,8 @@ public:
     ui::TLabel& Label9 = Ctl<ui::TLabel>("Label9");
     // Page 2: the current plug-in's options.
     ui::TOleContainer& PluginContainer = Ctl<ui::TOleContainer>("PluginContainer");
+    // The plug-in whose options page 2 shows, and every call into it.
+    TPluginSession PluginSession{PluginContainer};
     // Page 3: the end.
     ui::TCheckBox& cbLeaveInClipboard = Ctl<ui::TCheckBox>("cbLeaveInClipboard");
     ui::TLabel& Label8 = Ctl<ui::TLabel>("Label8");
@@ -74,7 +82,7 @@ public:
     // Row of the plug-in whose options are on page 2, or -1.
     int CurrentPluginIndex = -1;
     // The instance that page 2 will execute.
-    ui::ComPtr<IKestrixPlugin> CurrentPlugin;
+    ui::ComPtr<IKestrixPlugin>& CurrentPlugin = PluginSession.Plugin;
 
     // The picture editor of page 0; its undo history's limit is read with
     // the other settings.
@@ -118,17 +126,12 @@ public:
     // The program ends with the wizard open: the copy on disk is brought up
     // to date and the clipboard choice saved, so the next start has both.
     void KeepForQuit() noexcept;
+    // The same at the end of the session, where nothing may be shown.
+    void KeepForSessionEnd() noexcept;
 
 private:
-    // Runs a call into plug-in code: the picture is on disk first and the
-    // call noted there. A fault in it turns the plug-in of row `row` off for
-    // this picture and raises the message that says so; row -1 is the
-    // plug-in that CurrentPlugin holds.
-    template <class F>
-    decltype(auto) PluginCall(int row, const char* call, F&& f);
     void KeepPicture() noexcept;
-    void NoteCall(const std::string& plugin, const char* call) noexcept;
-    [[noreturn]] void DropPlugin(int row, const ui::EForeignFault& fault);
+    void NoteCall(const std::string& plugin, const std::string& id, const char* call) noexcept;
     bool Dropped(int row) const;
 
     void LoadSettings();
@@ -136,25 +139,24 @@ private:
     void ShowPluginOptions(int index);
     bool RunCurrentPlugin();
     void SaveLeaveInClipboard();
-    // The options object of page 2; raises when there is none.
-    ui::ComPtr<IKestrixPluginOptions> PluginOptions();
     // Makes a page current; an index outside the pages is ignored.
     void GoToPage(int index);
+    void GoToPage(WizardPage page) { GoToPage(static_cast<int>(page)); }
+    WizardPage Page() const;
     void CloseWizard();
 
     ui::TBitmap& Picture() { return ScreenShot.Picture.Bitmap(); }
 
-    // The plug-in of CurrentPluginIndex is set up completely.
-    bool pluginReady_ = false;
-    // The row whose instance CurrentPlugin holds, or -1.
-    int pluginRow_ = -1;
     // Settings that were never read are never written back.
     bool settingsRead_ = false;
     std::vector<PluginFailure> listFailures_;
-    // Plug-ins that faulted: never called again for this picture.
-    std::vector<CLSID> dropped_;
     std::unique_ptr<TRecoveryEntry> recovery_;
     bool broughtBack_ = false;
+    // What the earlier openings of a kept picture left: how many never
+    // ended, and the plug-in call under way when the last one did not.
+    TKeptPicture kept_;
+    // Nothing is shown any more: the session is ending.
+    bool quiet_ = false;
     // The picture changed since it was last written to disk.
     bool pictureDirty_ = false;
     bool keepFailed_ = false;

@@ -6,10 +6,12 @@
 #include "ui/Strings.h"
 
 #include <knownfolders.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cwchar>
+#include <vector>
 
 using namespace ui;
 
@@ -18,6 +20,8 @@ const wchar_t kPicture[] = L".bmp";
 const wchar_t kCall[] = L".call";
 const wchar_t kTemp[] = L".tmp";
 const wchar_t kAside[] = L".unreadable";
+const wchar_t kOpened[] = L".opened";
+const wchar_t kLive[] = L".live";
 
 bool EndsWith(const std::wstring& s, const wchar_t* tail) {
     const size_t n = std::wcslen(tail);
@@ -56,10 +60,31 @@ std::wstring RecoveryFolder() {
     return JoinPath(JoinPath(folder.get(), L"Kestrix"), L"Recovery");
 }
 
+namespace {
+// The user's SID as text: one claim per user, also where several users
+// share a session (a program run as another user).
+std::wstring UserSid() {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return L"";
+    KernelHandle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return L"";
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+        return L"";
+    std::wstring sid = text;
+    ::LocalFree(text);
+    return sid;
+}
+}  // namespace
+
 bool ClaimRecoveryStore() {
     // Held until the process ends, however it ends.
     static const bool first = [] {
-        HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"Local\\Kestrix.RecoveryStore");
+        const std::wstring name = L"Local\\Kestrix.RecoveryStore." + UserSid();
+        HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
         return mutex && ::GetLastError() != ERROR_ALREADY_EXISTS;
     }();
     return first;
@@ -112,7 +137,18 @@ struct TRecoveryEntry::Write {
     }
 };
 
-TRecoveryEntry::TRecoveryEntry(std::wstring picturePath) : picture_(std::move(picturePath)) {}
+TRecoveryEntry::TRecoveryEntry(std::wstring picturePath) : picture_(std::move(picturePath)) {
+    // Deleted by the system once this process lets go, however it ends.
+    const std::wstring live = WithoutExtension(picture_) + kLive;
+    const size_t slash = picture_.find_last_of(L'\\');
+    try {
+        CreateFolders(picture_.substr(0, slash));
+    } catch (const Exception&) {
+        return;  // Save says why
+    }
+    live_.reset(::CreateFileW(live.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
 
 TRecoveryEntry::~TRecoveryEntry() = default;
 
@@ -149,7 +185,7 @@ void TRecoveryEntry::FinishSave() {
     if (done->failed) Fail(*done->failed, done->error);
 }
 
-void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
+void TRecoveryEntry::NoteCall(const std::string& plugin, const std::string& id, const char* call) {
     // Nothing under way and nothing noted: no file to touch.
     if (plugin.empty() && !noted_) return;
     if (!call_) {
@@ -159,7 +195,7 @@ void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
         if (!call_) return;  // the picture is what matters; the note is a courtesy
     }
     // Kept by the system for as long as the process lives or dies: no flush.
-    const std::string text = plugin.empty() ? std::string() : plugin + "\n" + call + "\n";
+    const std::string text = plugin.empty() ? std::string() : plugin + "\n" + call + "\n" + id + "\n";
     DWORD written = 0;
     LARGE_INTEGER start{};
     ::SetFilePointerEx(call_.get(), start, nullptr, FILE_BEGIN);
@@ -168,9 +204,31 @@ void TRecoveryEntry::NoteCall(const std::string& plugin, const char* call) {
     noted_ = !plugin.empty();
 }
 
+int TRecoveryEntry::MarkOpening() {
+    const std::wstring path = WithoutExtension(picture_) + kOpened;
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) Fail(path, ::GetLastError());
+    char count = 0;
+    DWORD done = 0;
+    if (!::ReadFile(file.get(), &count, 1, &done, nullptr) || done != 1) count = 0;
+    const char next = static_cast<char>(count < 100 ? count + 1 : count);
+    LARGE_INTEGER start{};
+    ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
+    // On disk before the picture opens: the opening may not come back.
+    if (!::WriteFile(file.get(), &next, 1, &done, nullptr) || done != 1 || !::FlushFileBuffers(file.get()))
+        Fail(path, ::GetLastError());
+    return count;
+}
+
+void TRecoveryEntry::ClearOpenings() noexcept {
+    ::DeleteFileW((WithoutExtension(picture_) + kOpened).c_str());
+}
+
 void TRecoveryEntry::Remove() noexcept {
     write_.reset();
     call_.reset();
+    ::DeleteFileW((WithoutExtension(picture_) + kOpened).c_str());
     ::DeleteFileW((WithoutExtension(picture_) + kCall).c_str());
     ::DeleteFileW(picture_.c_str());
 }
@@ -196,15 +254,21 @@ std::vector<TKeptPicture> KeptPictures() {
     for (const std::wstring& name : names) {
         const std::wstring path = JoinPath(folder, name);
         const std::wstring picturePath = WithoutExtension(path) + kPicture;
+        if (EndsWith(name, kLive)) continue;
         if (EndsWith(name, kTemp) ||
-            (EndsWith(name, kCall) && ::GetFileAttributesW(picturePath.c_str()) == INVALID_FILE_ATTRIBUTES)) {
+            ((EndsWith(name, kCall) || EndsWith(name, kOpened)) &&
+             ::GetFileAttributesW(picturePath.c_str()) == INVALID_FILE_ATTRIBUTES)) {
             // A write that never finished (the last whole copy, if any, is
             // beside it), or the note of a picture that never reached disk.
             ::DeleteFileW(path.c_str());
             continue;
         }
         if (!EndsWith(name, kPicture)) continue;
-        TKeptPicture picture{path, {}, {}};
+        // A picture whose instance still runs is that instance's.
+        if (::GetFileAttributesW((WithoutExtension(path) + kLive).c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !::DeleteFileW((WithoutExtension(path) + kLive).c_str()))
+            continue;
+        TKeptPicture picture{path, {}, {}, {}, 0};
         FileHandle call(::CreateFileW((WithoutExtension(path) + kCall).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -215,9 +279,18 @@ std::vector<TKeptPicture> KeptPictures() {
             const size_t line = note.find('\n');
             if (line != std::string::npos) {
                 picture.Plugin = note.substr(0, line);
-                picture.Call = note.substr(line + 1, note.find('\n', line + 1) - line - 1);
+                const size_t second = note.find('\n', line + 1);
+                picture.Call = note.substr(line + 1, second - line - 1);
+                if (second != std::string::npos)
+                    picture.PluginId = note.substr(second + 1, note.find('\n', second + 1) - second - 1);
             }
         }
+        FileHandle opened(::CreateFileW((WithoutExtension(path) + kOpened).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        char count = 0;
+        if (opened && ::ReadFile(opened.get(), &count, 1, &read, nullptr) && read == 1)
+            picture.Openings = count;
         kept.push_back(std::move(picture));
     }
     return kept;
@@ -231,5 +304,6 @@ std::wstring SetKeptPictureAside(const std::wstring& path) {
         throw Exception("The picture " + Quoted(path) + " could not be moved aside. " +
                         SysErrorMessage(::GetLastError()));
     ::DeleteFileW((WithoutExtension(path) + kCall).c_str());
+    ::DeleteFileW((WithoutExtension(path) + kOpened).c_str());
     return aside;
 }

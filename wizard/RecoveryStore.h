@@ -16,9 +16,9 @@
 // folder.
 std::wstring RecoveryFolder();
 
-// Whether this process is the only instance of the program: only that one
-// looks into the store at start. Asked once, early; the answer holds for
-// the process's life.
+// Whether this process is the only instance of the program run by this
+// user: only that one looks into the store at start. The answer holds for
+// the process's life; a run started for an automation client never asks.
 bool ClaimRecoveryStore();
 
 class TRecoveryEntry {
@@ -44,8 +44,14 @@ public:
     // finished thread's memory for the next one.
     void BeginSave(ui::TBitmap& picture);
     void FinishSave();
-    // Records the plug-in call under way (an empty plug-in: none).
-    void NoteCall(const std::string& plugin, const char* call);
+    // Records the plug-in call under way (an empty plug-in: none): its
+    // name, the call and its identifier.
+    void NoteCall(const std::string& plugin, const std::string& id, const char* call);
+    // Counts an opening of a kept picture on disk before it opens; gives
+    // how many openings before this one never came to an end.
+    int MarkOpening();
+    // The picture's wizard came to an orderly end without removing it.
+    void ClearOpenings() noexcept;
     // The wizard ended as the user meant: the copy is not needed any more.
     void Remove() noexcept;
 
@@ -56,19 +62,27 @@ private:
     std::wstring picture_;
     std::unique_ptr<Write> write_;
     ui::FileHandle call_;
+    // Held open while the picture is live in this process: another
+    // instance leaves such a picture alone.
+    ui::FileHandle live_;
     bool noted_ = false;
 };
 
 // A picture that an earlier run left in the store.
 struct TKeptPicture {
     std::wstring Path;
-    // The plug-in whose call was under way, and the call; empty when none.
+    // The plug-in whose call was under way, the call and the plug-in's
+    // identifier; empty when none.
     std::string Plugin;
     std::string Call;
+    std::string PluginId;
+    // Openings of the picture by earlier starts that never came to an end.
+    int Openings = 0;
 };
 
-// The kept pictures, oldest first. Leftovers of writes that never finished
-// are cleared away on the way.
+// The kept pictures, oldest first; a picture that another running instance
+// holds is none of them. Leftovers of writes that never finished are
+// cleared away on the way.
 std::vector<TKeptPicture> KeptPictures();
 
 // Moves a picture that cannot be read out of the store's way, beside it,

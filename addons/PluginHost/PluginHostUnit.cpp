@@ -27,14 +27,6 @@ const TControlLayout kControls[] = {
     {ckButton,       "Finalize",        nullptr, 459, 277, 75,  25,  "Cancel",  3, loCancel},
 };
 
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-std::string BstrText(BSTR s) { return Utf8(s ? s : L"", s ? static_cast<int>(::SysStringLen(s)) : 0); }
-
 TPixelFormat FormatOfBits(int bits) {
     const TPixelFormat format = PixelFormatOfBits(bits);
     if (format == pfDevice)
@@ -103,6 +95,7 @@ TPluginHostWindow::TPluginHostWindow(const std::string& pluginId, TBitmap& pictu
     Back.OnClick = [this](TControl*) { ShowPluginOptions(); };
     Next.OnClick = [this](TControl*) { NextClick(); };
     Finalize.OnClick = [this](TControl*) { Close(); };
+    Session.OnTrace = [this](const std::string& line) { Report(line); };
 }
 
 void TPluginHostWindow::FormActivate() {
@@ -118,58 +111,37 @@ void TPluginHostWindow::Report(const std::string& line) {
 }
 
 void TPluginHostWindow::ShowPluginOptions() {
-    ready_ = false;
-    ComPtr<IKestrixObject> directory = CoKestrixObject::Create();
-    CLSID optionsId{};
-    {
-        // As the list of plug-ins does: an instance of its own, released at once.
-        ComPtr<IKestrixPlugin> listed;
-        OleCheck(CallGetPlugin(*directory.get(), pluginId_, listed),
-                 "Cannot create the plug-in " + pluginId_);
-        Bstr name, description, optionsName;
-        HRESULT result = S_OK;
-        HRESULT hr = listed->GetPluginInfo(name.put(), description.put(), optionsName.put(), &result);
-        Report("GetPluginInfo: status " + Hex(hr) + ", Result " + Hex(result) + ", Name \"" +
-               BstrText(name.get()) + "\", Description \"" + BstrText(description.get()) +
-               "\", OptionsObjectName \"" + BstrText(optionsName.get()) + "\"");
-        automation::OleCheckCall(hr, listed.get(), IID_IKestrixPlugin);
-        optionsId = StringToClassId(AnsiString(optionsName.get()));
-        SetCaption("Kestrix plug-in host: " + AnsiString(name.get()));
+    if (!listed_) {
+        // As the wizard's list does: an instance of its own, released at
+        // once, inside the same fault frame.
+        PluginListing listing;
+        ListPlugin(pluginId_, {}, listing, nullptr,
+                   [this](const std::string& name, const std::string& description,
+                          const std::string& optionsName, HRESULT status, HRESULT result) {
+                       Report("GetPluginInfo: status " + HexStatus(status) + ", Result " +
+                              HexStatus(result) + ", Name \"" + name + "\", Description \"" +
+                              description + "\", OptionsObjectName \"" + optionsName + "\"");
+                   });
+        if (listing.plugins.empty())
+            throw Exception(listing.failures.empty()
+                                ? "Cannot create the plug-in " + pluginId_ + ": the class is no plug-in"
+                                : listing.failures.back().Reason);
+        const ListedPlugin& listed = listing.plugins.front();
+        if (!listed.entry) throw Exception("The plug-in " + pluginId_ + " names no usable options object");
+        turn_ = PluginTurn{-1, listed.name, *listed.entry};
+        SetCaption("Kestrix plug-in host: " + listed.name);
+        listed_ = true;
     }
-    // From here on what the wizard does at the plug-in's turn.
-    plugin_.reset();
-    OleCheck(CallGetPlugin(*directory.get(), pluginId_, plugin_),
-             "Cannot create the plug-in " + pluginId_);
-    CoTaskString progId;
-    OleCheck(::ProgIDFromCLSID(optionsId, progId.put()),
-             "The options object " + automation::GuidToString(optionsId) + " of the plug-in " +
-                 pluginId_ + " has no ProgID");
-    PluginContainer.CreateObject(progId.get(), false);
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    HRESULT hr = options->SetPlugin(plugin_.get());
-    Report("SetPlugin: status " + Hex(hr) + " (options object " + Utf8(progId.get()) + ")");
-    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
-    PluginContainer.DoVerb(OLEIVERB_SHOW);
-    Report("DoVerb(OLEIVERB_SHOW): the page is shown");
-    ready_ = true;
-}
-
-ComPtr<IKestrixPluginOptions> TPluginHostWindow::PluginOptions() {
-    return PluginOptionsOf(PluginContainer.OleObject());
+    Session.Show(turn_);
 }
 
 void TPluginHostWindow::NextClick() {
-    if (!ready_) {
+    if (!Session.Ready()) {
         ShowPluginOptions();
         return;
     }
     succeeded_ = false;
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    HRESULT result = S_OK;
-    HRESULT hr = options->SaveSettings(&result);
-    Report("SaveSettings: status " + Hex(hr) + ", Result " + Hex(result));
-    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
-    if (FAILED(result)) return;
+    if (!Session.SaveSettings()) return;
 
     ComPtr<IStream> stream = BitmapFileStream(picture_);
     STATSTG stat = {};
@@ -177,33 +149,19 @@ void TPluginHostWindow::NextClick() {
     const std::string what = std::to_string(picture_.Width()) + " x " +
                              std::to_string(picture_.Height()) + " pixels, " +
                              std::to_string(stat.cbSize.QuadPart) + " bytes";
+    bool result = false;
     {
         Hide();
         ScopeExit showAgain([this] { Show(); });
-        hr = plugin_->Execute(stream.get(), static_cast<long>(reinterpret_cast<LONG_PTR>(Handle())),
-                              &result);
+        result = Session.Execute(stream.get(), Handle(), what);
     }
-    Report("Execute: status " + Hex(hr) + ", Result " + Hex(result) + " (picture of " + what + ")");
-    automation::OleCheckCall(hr, plugin_.get(), IID_IKestrixPlugin);
-    if (FAILED(result)) return;
+    if (!result) return;
     succeeded_ = true;
     // As the wizard moves on, this page goes; a fresh one of the same plug-in
     // follows so that it can be run again.
     ShowPluginOptions();
 }
 
-void TPluginHostWindow::PluginContainerEnter() {
-    if (!PluginContainer.HasObject()) return;
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    HRESULT hr = options->Notify(nmGetFocus);
-    WriteOutput("Notify(nmGetFocus): status " + Hex(hr));
-    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
-}
+void TPluginHostWindow::PluginContainerEnter() { Session.Notify(nmGetFocus); }
 
-void TPluginHostWindow::PluginContainerExit() {
-    if (!PluginContainer.HasObject()) return;
-    ComPtr<IKestrixPluginOptions> options = PluginOptions();
-    HRESULT hr = options->Notify(nmLostFocus);
-    WriteOutput("Notify(nmLostFocus): status " + Hex(hr));
-    automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
-}
+void TPluginHostWindow::PluginContainerExit() { Session.Notify(nmLostFocus); }

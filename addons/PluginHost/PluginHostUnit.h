@@ -5,6 +5,7 @@
 // outcome is written to the standard output.
 #pragma once
 
+#include "plugins/PluginSession.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -24,6 +25,8 @@ public:
     ui::TButton& Back = Ctl<ui::TButton>("Back");
     ui::TButton& Next = Ctl<ui::TButton>("Next");
     ui::TButton& Finalize = Ctl<ui::TButton>("Finalize");
+    // The wizard's own plug-in session, fault frame and all.
+    TPluginSession Session{PluginContainer};
 
     // Lists the plug-in as the wizard's list does, then creates and shows
     // its page as the wizard does at the plug-in's turn.
@@ -38,14 +41,14 @@ private:
     void FormActivate();
     void PluginContainerEnter();
     void PluginContainerExit();
-    ui::ComPtr<IKestrixPluginOptions> PluginOptions();
     void Report(const std::string& line);
 
     std::string pluginId_;
     ui::TBitmap& picture_;
-    ui::ComPtr<IKestrixPlugin> plugin_;
+    // The plug-in as its listing found it.
+    PluginTurn turn_;
+    bool listed_ = false;
     bool shown_ = false;
-    bool ready_ = false;
     bool succeeded_ = false;
 };
 

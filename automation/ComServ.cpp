@@ -1,6 +1,7 @@
 #include "automation/ComServ.h"
 
 #include "automation/ServiceProviderMarshal.h"
+#include "ui/Forms.h"
 
 #include <memory>
 
@@ -153,7 +154,7 @@ void TComServer::HandleLastRelease() {
                 this, [](TComObjectFactory& factory) { factory.RevokeClassObject(); });
         } catch (...) {
         }
-        ::PostThreadMessageA(MainThreadID, WM_QUIT, 0, 0);
+        ui::Application.PostQuit(MainThreadID);
     });
     if (OnLastObjectReleased) OnLastObjectReleased(shutdown);
 }

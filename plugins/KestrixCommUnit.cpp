@@ -3,6 +3,7 @@
 #include "automation/ComObj.h"
 #include "common/KestrixInc.h"
 #include "plugins/PluginDirectory.h"
+#include "plugins/PluginSession.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/Exception.h"
 #include "ui/ForeignCall.h"
@@ -296,9 +297,11 @@ void ListPlugin(const std::string& id, const std::vector<std::string>& checked, 
             });
         } catch (const EForeignFault& fault) {
             plugin.Detach();
+            NotePluginFault();
             throw Exception("It stopped working (" + std::string(fault.what()) + ").");
         } catch (const ENotAString&) {
             plugin.Detach();
+            NotePluginFault();
             throw;
         }
         if (!name.empty()) who = Utf8(name.data(), static_cast<int>(name.size()));

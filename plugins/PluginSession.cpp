@@ -7,6 +7,7 @@
 #include "ui/Strings.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <cstdio>
 
 using namespace ui;
@@ -17,11 +18,20 @@ std::string HexStatus(HRESULT hr) {
     return text;
 }
 
+namespace {
+volatile LONG faultsInThisRun = 0;
+}  // namespace
+
+bool PluginFaultedInThisRun() noexcept { return faultsInThisRun != 0; }
+
+void NotePluginFault() noexcept { ::InterlockedIncrement(&faultsInThisRun); }
+
 TPluginSession::TPluginSession(TOleContainer& container) : container_(container) {
     container_.OnObjectFault = [this](const EForeignFault& fault) {
         const intptr_t tag = container_.FaultedTag();
         if (tag > 0 && static_cast<size_t>(tag) <= pages_.size()) Drop(pages_[tag - 1], fault);
     };
+    windows_.OnFault = [this](const EForeignFault& fault) { WindowFault(fault); };
 }
 
 TPluginSession::~TPluginSession() {
@@ -41,25 +51,80 @@ decltype(auto) TPluginSession::Call(const PluginTurn& who, const char* call, F&&
     ScopeExit endNote([this] {
         if (OnCall) OnCall("", "", "");
     });
+    ++calls_;
+    ScopeExit endCall([this] {
+        --calls_;
+        // A modal loop of the plug-in's may have taken a quit meant for ours.
+        Application.RepostSwallowedQuit();
+    });
+    // A fault in a window of the plug-in while the call runs (a dialog of
+    // its own) ends the call's use of it as a fault in the call would.
+    auto windowFault = [&] {
+        DWORD code = 0;
+        const void* address = nullptr;
+        if (windows_.TakeFault(code, address)) Drop(who, EForeignFault(code, address));
+    };
     try {
-        return ForeignCall(std::forward<F>(f));
+        TForeignWindows::Watch watch(windows_);
+        if constexpr (std::is_void_v<decltype(ForeignCall(std::forward<F>(f)))>) {
+            ForeignCall(std::forward<F>(f));
+            windowFault();
+        } else {
+            auto result = ForeignCall(std::forward<F>(f));
+            windowFault();
+            return result;
+        }
     } catch (const EForeignFault& fault) {
         Drop(who, fault);
+    } catch (...) {
+        windowFault();
+        throw;
     }
 }
 
 void TPluginSession::Drop(const PluginTurn& who, const EForeignFault& fault) {
-    if (!Dropped(who.entry.PluginId)) dropped_.push_back(who.entry.PluginId);
+    throw Exception(TurnOff(who, fault));
+}
+
+std::string TPluginSession::TurnOff(const PluginTurn& who, const EForeignFault& fault) noexcept {
+    NotePluginFault();
+    try {
+        if (!Dropped(who.entry.PluginId)) dropped_.push_back(who.entry.PluginId);
+    } catch (...) {
+    }
     // Nothing of a plug-in that faulted is called again, not even Release.
     if (::IsEqualCLSID(who.entry.PluginId, current_.entry.PluginId) && current_.row == who.row) {
         Plugin.Detach();
         container_.AbandonObject();
         ready_ = false;
+        // Whatever its windows had disabled is ours again.
+        if (TForm* form = container_.Form()) ::EnableWindow(form->Handle(), TRUE);
     }
-    Trace(std::string("Fault: ") + fault.what());
-    if (OnFault) OnFault(who, fault);
-    throw Exception("The plug-in \"" + who.name + "\" stopped working (" + fault.what() +
-                    ") and was turned off for this picture.");
+    std::string message;
+    try {
+        Trace(std::string("Fault: ") + fault.what());
+        if (OnFault) OnFault(who, fault);
+        message = "The plug-in \"" + who.name + "\" stopped working (" + fault.what() +
+                  ") and was turned off for this picture.";
+    } catch (...) {
+    }
+    return message;
+}
+
+void TPluginSession::WindowFault(const EForeignFault& fault) noexcept {
+    // Inside a call of ours the call takes it, once it returns.
+    if (calls_ > 0) return;
+    DWORD code = 0;
+    const void* address = nullptr;
+    windows_.TakeFault(code, address);
+    const std::string message = TurnOff(current_, fault);
+    // Inside the plug-in's window procedure nothing may raise: the message
+    // comes once the loop has it.
+    try {
+        throw Exception(message);
+    } catch (...) {
+        Application.PostException();
+    }
 }
 
 bool TPluginSession::Dropped(const CLSID& plugin) const {
@@ -81,6 +146,7 @@ void TPluginSession::Close() { TearDown(); }
 
 void TPluginSession::Show(const PluginTurn& turn) {
     TearDown();
+    windows_.Reset();
     current_ = turn;
     const std::string id = automation::GuidToString(turn.entry.PluginId);
     Call(turn, "GetPlugin", [&] {
@@ -101,6 +167,9 @@ void TPluginSession::Show(const PluginTurn& turn) {
         automation::OleCheckCall(hr, options.get(), IID_IKestrixPluginOptions);
     });
     Call(turn, "DoVerb", [&] { container_.DoVerb(OLEIVERB_SHOW); });
+    // The page of an object that made it before we watched is its own too.
+    for (HWND w = ::GetWindow(container_.Handle(), GW_CHILD); w; w = ::GetWindow(w, GW_HWNDNEXT))
+        windows_.Adopt(w);
     Trace("DoVerb(OLEIVERB_SHOW): the page is shown");
     ready_ = true;
 }

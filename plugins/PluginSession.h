@@ -8,6 +8,7 @@
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/kestrix_TLB.h"
 #include "ui/ForeignCall.h"
+#include "ui/ForeignWindows.h"
 #include "ui/OleCtnrs.h"
 
 #include <functional>
@@ -68,6 +69,10 @@ private:
     template <class F>
     decltype(auto) Call(const PluginTurn& who, const char* call, F&& f);
     [[noreturn]] void Drop(const PluginTurn& who, const ui::EForeignFault& fault);
+    // Turns the plug-in off without raising; gives the message to show.
+    std::string TurnOff(const PluginTurn& who, const ui::EForeignFault& fault) noexcept;
+    // A fault in a window of the current plug-in outside any call of ours.
+    void WindowFault(const ui::EForeignFault& fault) noexcept;
     void Trace(const std::string& line);
     void TearDown();
     ui::ComPtr<IKestrixPluginOptions> Options();
@@ -79,7 +84,16 @@ private:
     // Which turn the container's object belongs to, for faults it reports
     // later.
     std::vector<PluginTurn> pages_;
+    // The current plug-in's windows, each message to them in a frame.
+    ui::TForeignWindows windows_;
+    int calls_ = 0;
 };
 
 // "0x80004005"
 std::string HexStatus(HRESULT hr);
+
+// Whether any plug-in faulted in this process: the libraries of plug-ins
+// are then never asked again whether they can be unloaded, since a faulted
+// one answers from a state nobody can trust.
+bool PluginFaultedInThisRun() noexcept;
+void NotePluginFault() noexcept;

@@ -506,7 +506,21 @@ void TApplication::Terminate() {
     for (TTerminateProc proc : TerminateProcs())
         if (!proc()) return;
     terminated_ = true;
+    ::InterlockedExchange(&quitPending_, 1);
+    quitThread_ = ::GetCurrentThreadId();
     ::PostQuitMessage(0);
+}
+
+void TApplication::PostQuit(DWORD threadId) noexcept {
+    quitThread_ = threadId;
+    ::InterlockedExchange(&quitPending_, 1);
+    ::PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+}
+
+void TApplication::RepostSwallowedQuit() noexcept {
+    if (!quitPending_ || quitThread_ != ::GetCurrentThreadId()) return;
+    MSG msg;
+    if (!::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) ::PostQuitMessage(0);
 }
 
 bool TApplication::ProcessMessage(MSG& msg) {
@@ -554,6 +568,7 @@ void TApplication::Run() {
         if (r == 0 || r == -1) break;
         Guarded([&] { ProcessMessage(msg); });
     }
+    ::InterlockedExchange(&quitPending_, 0);
     terminated_ = true;
     DestroyForms();
     // Errors that came after the last message are shown all the same.

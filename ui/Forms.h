@@ -243,6 +243,13 @@ public:
     // Asks the terminate procedures; quits the loop when none vetoes.
     void Terminate();
     bool Terminated() const { return terminated_; }
+    // Asks the thread's loop to quit from outside it (the last client of
+    // the program's server went): the quit is remembered until the
+    // outermost loop has it.
+    void PostQuit(DWORD threadId) noexcept;
+    // After foreign code ran a message loop of its own: a quit it took and
+    // never passed on is posted again.
+    void RepostSwallowedQuit() noexcept;
     // One message, waiting for it; false when the loop should end.
     bool HandleMessage();
     // The messages waiting now, each through the forms' filters and dialog
@@ -271,6 +278,9 @@ private:
     void ShowPostedErrors();
     std::string title_;
     bool terminated_ = false;
+    // A quit was posted that the outermost loop has not had yet.
+    volatile LONG quitPending_ = 0;
+    DWORD quitThread_ = 0;
     std::deque<std::string> postedErrors_;
     HWND errorWnd_ = nullptr;
     bool showingErrors_ = false;

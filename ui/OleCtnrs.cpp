@@ -524,6 +524,11 @@ void TOleContainer::CloseSteps() {
     // can never reach this container once it is gone.
     ComPtr<IOleObject> object = object_;
     HWND own = ObjectWindow();
+    if (!object_) {
+        // It faulted telling its window, and is abandoned already.
+        object.Detach();
+        return;
+    }
     HWND focus = ::GetFocus();
     // The keyboard stays with the form, not with a window that goes.
     if (own && wnd_ && !Dying() && (focus == own || ::IsChild(own, focus))) ::SetFocus(wnd_);
@@ -574,17 +579,15 @@ void TOleContainer::DoVerb(LONG verb) {
     }
 }
 
-HWND TOleContainer::ObjectWindow() const noexcept {
+HWND TOleContainer::ObjectWindow() noexcept {
     HWND own = nullptr;
     if (!inPlaceObject_) return nullptr;
-    // Reached from noexcept paths of a const object: the fault is dealt
-    // with by the call that follows, which finds the object faulty too.
-    try {
-        if (FAILED(ForeignCall([&] { return inPlaceObject_->GetWindow(&own); }))) return nullptr;
-    } catch (...) {
-        return nullptr;
-    }
-    return own;
+    // A fault here is the object's like any other: it is abandoned and
+    // the fault reported once the message under way is done.
+    QuietObjectCall([&] {
+        if (FAILED(inPlaceObject_->GetWindow(&own))) own = nullptr;
+    });
+    return inPlaceObject_ ? own : nullptr;
 }
 
 bool TOleContainer::InPlaceActivated() noexcept {

@@ -69,7 +69,7 @@ private:
     static LRESULT CALLBACK FocusHookProc(int code, WPARAM wp, LPARAM lp) noexcept;
     bool Iconic() const noexcept { return aspect_ == DVASPECT_ICON; }
 
-    HWND ObjectWindow() const noexcept;
+    HWND ObjectWindow() noexcept;
     void ResizeObject() noexcept;
     void RemoveFormHooks() noexcept;
     bool TranslateObjectKey(MSG& msg) noexcept;

@@ -442,5 +442,11 @@ void FreeWizardLeftovers() noexcept {
     // at all, and a library unloaded after every picture is loaded again
     // for the next one, leaving some of its memory behind each time.
     constexpr DWORD kUnloadDelayMs = 10 * 60 * 1000;
-    ::CoFreeUnusedLibrariesEx(kUnloadDelayMs, 0);
+    if (PluginFaultedInThisRun()) return;
+    // Each library's DllCanUnloadNow is plug-in code too.
+    try {
+        ForeignCall([] { ::CoFreeUnusedLibrariesEx(kUnloadDelayMs, 0); });
+    } catch (...) {
+        NotePluginFault();
+    }
 }

@@ -546,6 +546,28 @@ TEST_F(KestrixWindowTest, TheEndOfTheSessionKeepsThePictureOfAnOpenWizardOnDisk)
     EXPECT_TRUE(pattern_->WaitShown());
 }
 
+TEST_F(KestrixWindowTest, TheEndOfTheSessionWhileTheWizardIsBeingMadeKeepsThePictureSilently) {
+    StartCapture();
+    TBitmap kept;
+    TForm::CreationHook = [&](TForm& f) {
+        if (!dynamic_cast<TAfterScreenShotWindow*>(&f)) return;
+        ::SendMessageA(wnd_->Handle(), WM_ENDSESSION, TRUE, 0);
+        for (const auto& e : std::filesystem::directory_iterator(RecoveryStorePath()))
+            if (e.path().extension() == ".bmp") LoadBitmapFile(e.path().wstring(), kept);
+    };
+    WhenReady([] { return AfterScreenShotWindow && AfterScreenShotWindow->Visible(); },
+              [] { AfterScreenShotWindow->ModalResult = mrOk; });
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 100, 120);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, 140, 150);
+    Send(WM_LBUTTONUP, 0, 140, 150);
+    ASSERT_TRUE(PumpUntil([] { return !PendingWhenReady(); }, 4000));
+    TForm::CreationHook = nullptr;
+    EXPECT_EQ(kept.Width(), 40);
+    EXPECT_EQ(Mismatches(kept, 100, 120), 0);
+    EXPECT_TRUE(RecordedErrors().empty());
+    EXPECT_TRUE(pattern_->WaitShown());
+}
+
 // The copy is written once the wizard is on screen, whether or not any
 // plug-in is ever called.
 TEST_F(KestrixWindowTest, ThePictureIsOnDiskOnceTheWizardIsUp) {

@@ -185,4 +185,34 @@ TEST_F(RecoveryScenario, APictureOutlivesAPluginThatEndsTheProcessAndAnExitWithT
     EXPECT_EQ(VisibleWindow("TAfterScreenShotWindow"), nullptr);
 }
 
+// A plug-in that ends the process as the wizard lists it: the start after
+// that meets the same end, the one after that leaves the plug-in out.
+TEST_F(RecoveryScenario, APluginThatEndsEveryListingIsLeftOutAndThePictureStillOpens) {
+    test_plugin::SetSwitch('A', "GetPluginInfoCrash", 2);
+    auto program = Start();
+    Capture();
+    EXPECT_EQ(program->Wait(20000), 3);
+    PumpUntil([] { return TrayWindow() == nullptr; }, 10000);
+    program = Start();
+    EXPECT_NE(AnswerMessage().find("ended unexpectedly"), std::string::npos);
+    EXPECT_EQ(program->Wait(20000), 3);
+    PumpUntil([] { return TrayWindow() == nullptr; }, 10000);
+    program = Start();
+    EndsProgram ends{*program, icon_};
+    EXPECT_NE(AnswerMessage().find("ended unexpectedly"), std::string::npos);
+    const std::string left = AnswerMessage();
+    EXPECT_NE(left.find(test_plugin::PluginId('A')), std::string::npos) << left;
+    EXPECT_NE(left.find("GetPluginInfo"), std::string::npos) << left;
+    HWND wizard = Wait([] { return VisibleWindow("TAfterScreenShotWindow"); });
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return Shows(wizard, 10, 10, PatternColor(310, 310)); }));
+    // B alone is listed.
+    Press(wizard, "Next  >");
+    HWND list = Wait([&] { return Inside(wizard, "SysListView32"); });
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 1; }));
+    Press(wizard, "Cancel");
+    ASSERT_TRUE(PumpUntil([] { return !::FindWindowA("TAfterScreenShotWindow", nullptr); }));
+}
+
 }  // namespace

@@ -377,7 +377,8 @@ TEST_F(WizardTest, FailingCallsAreShownAndTheWizardStaysWhereItWas) {
 
 TEST_F(WizardTest, APluginThatFaultsIsTurnedOffAndNeverCalledAgainWhileTheNextOneRuns) {
     Check("AB");
-    for (const char* method : {"SetPlugin", "DoVerb", "SaveSettings", "Execute"}) {
+    // Close: A's page torn down as B's is made, a fault of A's, not of B's.
+    for (const char* method : {"SetPlugin", "DoVerb", "SaveSettings", "Execute", "Close"}) {
         test_plugin::ClearSwitches();
         test_plugin::ClearLog();
         RecordedErrors().clear();
@@ -413,6 +414,53 @@ TEST_F(WizardTest, APluginThatFaultsIsTurnedOffAndNeverCalledAgainWhileTheNextOn
     }
 }
 
+// A fault in a window of the plug-in, outside any call (its page) or in a
+// modal loop of its own (a dialog of Execute): the same end as a call's.
+TEST_F(WizardTest, AFaultInAPluginsWindowTurnsItOffAndLeavesTheWizardUsable) {
+    Check("AB");
+    for (const char* where : {"Page", "ExecuteDialog"}) {
+        test_plugin::ClearSwitches();
+        test_plugin::ClearLog();
+        RecordedErrors().clear();
+        test_plugin::SetSwitch('A', std::string(where) + "Crash", 1);
+        const bool page = std::string(where) == "Page";
+        if (!page) test_plugin::SetSwitch('A', "ExecuteDialogCrash", 1);
+        HWND faulted = nullptr;
+        bool usable = false;
+        ASSERT_TRUE(Run([&](Wizard& w) -> std::vector<Step> {
+            return {NextTo(w, 1), NextTo(w, 2),
+                    {[] {}, [&w] { return OptionsWindow(w) != nullptr; }},
+                    {[&w, &faulted, page] {
+                         faulted = OptionsWindow(w);
+                         if (page)
+                             ::PostMessageA(faulted, test_plugin::kCrashMessage, 0, 0);
+                         else
+                             ::PostMessageA(w.Next.Handle(), BM_CLICK, 0, 0);
+                     },
+                     [] { return RecordedErrors().size() == 1; }},
+                    {[&] {
+                        auto checked = [&w](const char* name) {
+                            for (int i = 0; i < w.ActionsView.Count(); ++i)
+                                if (w.ActionsView.Item(i).Caption() == name) return w.ActionsView.Item(i).Checked();
+                            return false;
+                        };
+                        usable = w.Visible() && ::IsWindowEnabled(w.Handle()) && w.Notebook.PageIndex() == 2 &&
+                                 !checked("Test plug-in A") && checked("Test plug-in B") &&
+                                 (!::IsWindow(faulted) || !::IsWindowVisible(faulted));
+                    }},
+                    Click(w.Next, [] { return Logged({"B options", "SetPlugin"}) == 1; }),
+                    Click(w.Next, [&w] { return w.Notebook.PageIndex() == 3; }),
+                    Click(w.Finalize)};
+        })) << where;
+        EXPECT_TRUE(usable) << where;
+        ASSERT_EQ(RecordedErrors().size(), 1u) << where;
+        EXPECT_NE(RecordedErrors()[0].find("The plug-in \"Test plug-in A\" stopped working (access violation at 0x"),
+                  std::string::npos)
+            << RecordedErrors()[0];
+        EXPECT_EQ(Executes('B').size(), 1u) << where;
+    }
+}
+
 TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
     SetDword("LeaveInClipboard", 1);
     SetDword("MaxHistorySteps", 3);
@@ -433,6 +481,8 @@ TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
                {"Test plug-in C", "Test plug-in B"}, "\"Test plug-in A\": \"KestrixTest.OptionsA\" is not a class identifier"},
           Case{"GetPluginInfo faults", [] { test_plugin::SetSwitch('A', "GetPluginInfoCrash", 1); },
                {"Test plug-in C", "Test plug-in B"}, "stopped working (access violation at 0x"},
+          Case{"a name that is no BSTR", [] { test_plugin::SetSwitch('A', "GetPluginInfoBogus", 1); },
+               {"Test plug-in C", "Test plug-in B"}, "returned a string that is not a BSTR"},
           Case{"stale key", [&] {
                 RegKey key;
                 ::RegCreateKeyA(HKEY_CURRENT_USER, (std::string(kPluginsKey) + "\\" + kStale).c_str(), key.put());

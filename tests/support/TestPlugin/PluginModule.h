@@ -24,10 +24,10 @@ public:
     void Crash(const char* method) const;
     // The value, or def when it is not set.
     std::string Text(const char* name, const std::string& def) const;
-
-private:
     // The DWORD value name, or def when it is not set.
     DWORD Number(const std::string& name, DWORD def) const;
+
+private:
 
     ui::RegKey key_;
     char letter_;
@@ -35,6 +35,10 @@ private:
 
 // Appends one line to the call log.
 void Log(const std::string& line);
+
+// A modal dialog owned by parent whose procedure meets the ExecuteDialog
+// crash switch of the letter once its loop runs.
+void ShowCrashingDialog(char letter, LONG parent);
 
 // A failing status of method with its error information set.
 HRESULT Fail(char letter, const char* method, HRESULT status);

@@ -4,6 +4,7 @@
 // class that is no plug-in.
 #include "tests/support/TestPlugin/PluginModule.h"
 
+#include "addons/common/AddonServer.h"
 #include "addons/common/AutoObject.h"
 
 #include <cstdint>
@@ -90,6 +91,35 @@ std::string Switches::Text(const char* name, const std::string& def) const {
     return ReadString(key_.get(), name, def);
 }
 
+namespace {
+INT_PTR CALLBACK CrashingDialogProc(HWND dialog, UINT msg, WPARAM, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        ::SetWindowLongPtrA(dialog, DWLP_USER, lp);
+        // Once the dialog's own loop runs.
+        ::PostMessageA(dialog, kCrashMessage, 0, 0);
+        return TRUE;
+    }
+    if (msg == kCrashMessage) {
+        Switches(static_cast<char>(::GetWindowLongPtrA(dialog, DWLP_USER))).Crash("ExecuteDialog");
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+}  // namespace
+
+void ShowCrashingDialog(char letter, LONG parent) {
+    // A bare template: a caption and no controls.
+    struct alignas(4) {
+        DLGTEMPLATE head;
+        WORD menu, windowClass;
+        wchar_t title[16];
+    } dialog{{WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 10, 10, 120, 60}, 0, 0, L"Test dialog"};
+    ::DialogBoxIndirectParamW(addons::ModuleInstance, &dialog.head,
+                              reinterpret_cast<HWND>(static_cast<LONG_PTR>(parent)), &CrashingDialogProc,
+                              static_cast<LPARAM>(letter));
+}
+
 void Log(const std::string& line) {
     RegKey key;
     ::RegOpenKeyExA(HKEY_CURRENT_USER, kSwitchesKey, 0, KEY_READ, key.put());
@@ -157,6 +187,12 @@ public:
             *OptionsObjectName = ::SysAllocString(
                 ui::WideString(switches.Text("OptionsObjectName", OptionsId(letter_))).c_str());
             *Result = switches.Result("GetPluginInfo");
+            if (switches.Number("GetPluginInfoBogus", 0)) {
+                // A name that is no BSTR: its length prefix runs far past it.
+                static const wchar_t kBogus[] = {0xFFFF, 0x7FFF, L'A', 0};
+                ::SysFreeString(*Name);
+                *Name = const_cast<BSTR>(kBogus + 2);
+            }
             return S_OK;
         });
     }
@@ -168,6 +204,7 @@ public:
             if (Result) *Result = S_OK;
             Switches switches(letter_);
             switches.Crash("Execute");
+            if (switches.Number("ExecuteDialogCrash", 0)) ShowCrashingDialog(letter_, ParentWnd);
             std::string file = switches.Text(
                 "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
             ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

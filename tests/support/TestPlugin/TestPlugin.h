@@ -48,7 +48,10 @@
 //                              inside that call; 2: the process ends there
 //                              (TerminateProcess, exit code 3)
 //     where <Method> is GetPluginInfo, Execute, SetPlugin, SaveSettings, Notify,
-//     DoVerb, or Create: when the class factory creates the plug-in object
+//     DoVerb, Close, or Create: when the class factory creates the plug-in
+//     object; Page: when the options page gets kCrashMessage; ExecuteDialog:
+//     in a modal dialog that Execute shows first (only then)
+//   GetPluginInfoBogus DWORD   1: the Name it returns is no BSTR
 //
 // The log gets one line per call, appended as it happens:
 //   "<L> plugin <n> created" / "destroyed", "<L> plugin <n> GetPluginInfo",
@@ -92,6 +95,8 @@ inline constexpr char kDllName[] = "KestrixTestPlugin.dll";
 // object opens around it when its site cannot take it in place.
 inline constexpr char kOptionsWindowClass[] = "KestrixAddonPage";
 inline constexpr char kOwnWindowClass[] = "KestrixTestPluginOptions";
+// Sent to the options page or Execute's dialog: its Crash switch acts.
+inline constexpr UINT kCrashMessage = WM_APP + 0x7E;
 
 // The plug-in identifier of letter 'A', 'B' or 'C', as the registry names it.
 inline const char* PluginId(char letter) {

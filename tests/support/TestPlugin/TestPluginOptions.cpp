@@ -99,6 +99,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Close(DWORD option) noexcept override {
         Log(Prefix() + "Close");
+        Switches(letter_).Crash("Close");
         HRESULT hr = TOptionsControl::Close(option);
         DestroyOwnWindow();
         return hr;
@@ -187,6 +188,11 @@ protected:
     SIZE PreferredSize() const override { return {kWidth, kHeight}; }
     // The letter's own colour, and the field across the whole width.
     bool PageMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override {
+        if (msg == kCrashMessage) {
+            Switches(letter_).Crash("Page");
+            result = 0;
+            return true;
+        }
         if (msg == WM_ERASEBKGND) {
             RECT rc;
             ::GetClientRect(Page(), &rc);

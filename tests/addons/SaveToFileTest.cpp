@@ -6,11 +6,14 @@
 #include "addons/common/Files.h"
 #include "tests/addons/AddonTestSupport.h"
 #include "tests/support/RegistryScope.h"
+#include "ui/BitmapFile.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
+#include <wincodec.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -361,6 +364,102 @@ TEST_F(SaveToFileTest, AFailedSaveIsTheCallsErrorWithItsReason) {
     EXPECT_EQ(S_OK, plugin->Execute(stream.get(), 0, &result));
     EXPECT_EQ(S_OK, result);
     EXPECT_EQ(std::vector<std::wstring>{L"Shot.png"}, scratch.Files());
+}
+
+// The colours of a picture's pixels as the platform's decoder gives them,
+// row by row as 0xRRGGBB; empty when it cannot read them.
+std::vector<UINT32> DecodedPixels(IStream* stream, const std::wstring& path, UINT& w, UINT& h) {
+    ComPtr<IWICImagingFactory> wic;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICBitmapSource> bgr;
+    w = h = 0;
+    if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, wic.put_void())) ||
+        FAILED(stream ? wic->CreateDecoderFromStream(stream, nullptr,
+                                                     WICDecodeMetadataCacheOnDemand, decoder.put())
+                      : wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                       WICDecodeMetadataCacheOnDemand,
+                                                       decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) ||
+        FAILED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), bgr.put())) ||
+        FAILED(bgr->GetSize(&w, &h)))
+        return {};
+    std::vector<UINT32> pixels(size_t(w) * h);
+    if (FAILED(bgr->CopyPixels(nullptr, w * 4, w * h * 4, reinterpret_cast<BYTE*>(pixels.data()))))
+        return {};
+    for (UINT32& p : pixels) p &= 0xFFFFFF;
+    return pixels;
+}
+
+double Psnr(const std::vector<UINT32>& a, const std::vector<UINT32>& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int shift : {0, 8, 16}) {
+            double d = double(a[i] >> shift & 0xFF) - double(b[i] >> shift & 0xFF);
+            sum += d * d;
+        }
+    double mse = sum / (a.size() * 3.0);
+    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Every depth the program hands over, written in every format and read back
+// by the platform's decoder: lossless formats, and GIF up to 256 colours,
+// exact; JPEG close to the picture.
+TEST_F(SaveToFileTest, EveryFormatFromEveryDepthReadsBack) {
+    ScratchFolder scratch;
+    // Flat areas as on a screen beside a gradient of many colours.
+    ui::TBitmap picture(96, 64, ui::pf32bit);
+    for (int y = 0; y < 64; ++y) {
+        auto* row = reinterpret_cast<UINT32*>(picture.Bits() + (63 - y) * picture.Stride());
+        for (int x = 0; x < 96; ++x)
+            row[x] = x < 48 ? ((x / 12 + y / 16) % 3 == 0 ? 0x1F4E99u : (y / 16) % 2 ? 0xF0F0F0 : 0x202020)
+                            : UINT32((x - 48) * 5 << 16 | y * 4 << 8 | (x + y) * 2);
+    }
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    // The encoder honours the quality when a lower one makes another file.
+    auto jpeg = [&](ui::TBitmap& bitmap, const std::wstring& name, int quality) {
+        StoreSettings(scratch.Path(), name, int(addons::TImageFormat::Jpeg));
+        addons::TAddonKey(kAddonName, true).WriteNumber(L"JpegQuality", DWORD(quality));
+        HRESULT result = E_UNEXPECTED;
+        EXPECT_EQ(S_OK, plugin->Execute(ui::BitmapFileStream(bitmap).get(), 0, &result));
+        return addon_tests::ReadFile(scratch.Path() + L"\\" + name + L".jpg");
+    };
+    const bool qualityHonoured = jpeg(picture, L"q90", 90) != jpeg(picture, L"q30", 30);
+    const double minJpegPsnr = qualityHonoured ? 30 : 25;
+
+    for (ui::TPixelFormat depth :
+         {ui::pf1bit, ui::pf4bit, ui::pf8bit, ui::pf15bit, ui::pf16bit, ui::pf24bit, ui::pf32bit}) {
+        ui::TBitmap source;
+        source.Assign(picture);
+        source.SetPixelFormat(depth);
+        const int bits = ui::BitsPerPixel(depth);
+        UINT w = 0, h = 0;
+        const std::vector<UINT32> want =
+            DecodedPixels(ui::BitmapFileStream(source).get(), {}, w, h);
+        ASSERT_EQ(96u * 64u, want.size()) << bits;
+        for (int f = 0; f < addons::kImageFormatCount; ++f) {
+            const auto format = static_cast<addons::TImageFormat>(f);
+            const std::string what = std::to_string(bits) + " bits to " + ui::Utf8(addons::FormatName(format));
+            const std::wstring name = L"d" + std::to_wstring(bits);
+            StoreSettings(scratch.Path(), name, f);
+            HRESULT result = E_UNEXPECTED;
+            EXPECT_EQ(S_OK, plugin->Execute(ui::BitmapFileStream(source).get(), 0, &result))
+                << what << ": " << ui::Utf8(addon_tests::LastErrorText());
+            const std::vector<UINT32> got = DecodedPixels(
+                nullptr, scratch.Path() + L"\\" + name + addons::FormatExtension(format), w, h);
+            if (got.size() != want.size() || w != 96) {
+                ADD_FAILURE() << what << ": read back " << w << " x " << h;
+                continue;
+            }
+            if (format == addons::TImageFormat::Jpeg)
+                EXPECT_GE(Psnr(want, got), minJpegPsnr) << what;
+            else if (format != addons::TImageFormat::Gif || bits <= 8)
+                EXPECT_TRUE(want == got) << what;
+            else
+                EXPECT_GE(Psnr(want, got), 25) << what;
+        }
+    }
 }
 
 // Writes sources and what the plug-in made of them for tests/addons/formats.sh,

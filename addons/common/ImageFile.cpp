@@ -52,8 +52,6 @@ const char* const kDecodeFailed = kPictureUnreadable;
     throw EOleSysError(std::string(kPictureUnreadable) + ": " + reason + ".", E_INVALIDARG);
 }
 
-const char kEncodeFailed[] = "Cannot encode the picture";
-
 // The decoded picture, held in memory so that the file's bytes may go.
 ComPtr<IWICBitmapSource> Decode(IWICImagingFactory* wic, const TBitmapFile& file) {
     ComPtr<IWICStream> stream;
@@ -105,6 +103,31 @@ bool IsIndexed(const WICPixelFormatGUID& f) {
            f == GUID_WICPixelFormat4bppIndexed || f == GUID_WICPixelFormat8bppIndexed;
 }
 
+bool IsTrueColour(const WICPixelFormatGUID& f) {
+    return f == GUID_WICPixelFormat24bppBGR || f == GUID_WICPixelFormat32bppBGR ||
+           f == GUID_WICPixelFormat32bppBGRA;
+}
+
+// The picture in another pixel format. Wine converts to 24-bit and indexed
+// formats only from 24- and 32-bit ones, so any other picture goes through
+// 32 bits with alpha first, which loses nothing; Windows takes either path.
+ComPtr<IWICBitmapSource> Converted(IWICBitmapSource* source, const WICPixelFormatGUID& to,
+                                   const std::string& failed) {
+    WICPixelFormatGUID have;
+    OleCheck(source->GetPixelFormat(&have), failed);
+    ComPtr<IWICBitmapSource> from = ComPtr<IWICBitmapSource>::Copy(source);
+    if (have == to) return from;
+    ComPtr<IWICBitmapSource> converted;
+    if (!IsTrueColour(have) && to != GUID_WICPixelFormat32bppBGR &&
+        to != GUID_WICPixelFormat32bppBGRA) {
+        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, source, converted.put()),
+                 failed);
+        from = converted;
+    }
+    OleCheck(::WICConvertBitmapSource(to, from.get(), converted.put()), failed);
+    return converted;
+}
+
 // The picture as an 8-bit indexed bitmap with exactly its colours, or null
 // when it has more than 256.
 // The rows of a plain 32-bit bitmap file, read where they lie: the top row
@@ -121,9 +144,9 @@ bool FilePixels(const TBitmapFile& file, const BYTE*& top, ptrdiff_t& step) {
 // The picture as an 8-bit indexed bitmap with exactly its colours, or null
 // when it has more than 256.
 ComPtr<IWICBitmapSource> IndexedIfFewColours(IWICImagingFactory* wic, IWICBitmapSource* source,
-                                             const TBitmapFile& file) {
+                                             const TBitmapFile& file, const std::string& failed) {
     UINT w = 0, h = 0;
-    OleCheck(source->GetSize(&w, &h), kEncodeFailed);
+    OleCheck(source->GetSize(&w, &h), failed);
     // A screen picture's pixels are read in the file itself; other depths
     // through a 32-bit copy.
     const BYTE* data = nullptr;
@@ -131,17 +154,15 @@ ComPtr<IWICBitmapSource> IndexedIfFewColours(IWICImagingFactory* wic, IWICBitmap
     ComPtr<IWICBitmap> bitmap;
     ComPtr<IWICBitmapLock> lock;
     if (!FilePixels(file, data, step)) {
-        ComPtr<IWICBitmapSource> bgr;
-        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, source, bgr.put()),
-                 kEncodeFailed);
+        ComPtr<IWICBitmapSource> bgr = Converted(source, GUID_WICPixelFormat32bppBGR, failed);
         OleCheck(wic->CreateBitmapFromSource(bgr.get(), WICBitmapCacheOnLoad, bitmap.put()),
-                 kEncodeFailed);
+                 failed);
         WICRect all = {0, 0, static_cast<INT>(w), static_cast<INT>(h)};
-        OleCheck(bitmap->Lock(&all, WICBitmapLockRead, lock.put()), kEncodeFailed);
+        OleCheck(bitmap->Lock(&all, WICBitmapLockRead, lock.put()), failed);
         UINT size = 0, stride = 0;
         BYTE* locked = nullptr;
-        OleCheck(lock->GetDataPointer(&size, &locked), kEncodeFailed);
-        OleCheck(lock->GetStride(&stride), kEncodeFailed);
+        OleCheck(lock->GetDataPointer(&size, &locked), failed);
+        OleCheck(lock->GetStride(&stride), failed);
         data = locked;
         step = stride;
     }
@@ -178,41 +199,44 @@ ComPtr<IWICBitmapSource> IndexedIfFewColours(IWICImagingFactory* wic, IWICBitmap
     }
     lock.reset();
     ComPtr<IWICPalette> palette;
-    OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
-    OleCheck(palette->InitializeCustom(colours, count), kEncodeFailed);
+    OleCheck(wic->CreatePalette(palette.put()), failed);
+    OleCheck(palette->InitializeCustom(colours, count), failed);
     ComPtr<IWICBitmap> indexed;
     OleCheck(wic->CreateBitmapFromMemory(w, h, GUID_WICPixelFormat8bppIndexed, w, w * h,
                                          indices.get(), indexed.put()),
-             kEncodeFailed);
-    OleCheck(indexed->SetPalette(palette.get()), kEncodeFailed);
+             failed);
+    OleCheck(indexed->SetPalette(palette.get()), failed);
     return AsSource(indexed);
 }
 
 // More than 256 colours for a GIF: the best 256 the platform finds.
-ComPtr<IWICBitmapSource> Reduced(IWICImagingFactory* wic, IWICBitmapSource* source) {
+ComPtr<IWICBitmapSource> Reduced(IWICImagingFactory* wic, IWICBitmapSource* source,
+                                 const std::string& failed) {
     ComPtr<IWICPalette> palette;
-    OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
-    OleCheck(palette->InitializeFromBitmap(source, 256, FALSE), kEncodeFailed);
+    OleCheck(wic->CreatePalette(palette.put()), failed);
+    OleCheck(palette->InitializeFromBitmap(source, 256, FALSE), failed);
     ComPtr<IWICFormatConverter> converter;
-    OleCheck(wic->CreateFormatConverter(converter.put()), kEncodeFailed);
+    OleCheck(wic->CreateFormatConverter(converter.put()), failed);
     OleCheck(converter->Initialize(source, GUID_WICPixelFormat8bppIndexed,
                                    WICBitmapDitherTypeErrorDiffusion, palette.get(), 0.0,
                                    WICBitmapPaletteTypeCustom),
-             kEncodeFailed);
+             failed);
     return AsSource(converter);
 }
 
 std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TImageFormat format,
-                         int jpegQuality) {
+                         int jpegQuality, const std::string& failed) {
     ComPtr<IWICBitmapSource> source = ComPtr<IWICBitmapSource>::Copy(picture);
     ComPtr<IStream> out;
-    OleCheck(::CreateStreamOnHGlobal(nullptr, TRUE, out.put()), kEncodeFailed);
+    OleCheck(::CreateStreamOnHGlobal(nullptr, TRUE, out.put()), failed);
     ComPtr<IWICBitmapEncoder> encoder;
-    OleCheck(wic->CreateEncoder(*Info(format).container, nullptr, encoder.put()), kEncodeFailed);
-    OleCheck(encoder->Initialize(out.get(), WICBitmapEncoderNoCache), kEncodeFailed);
+    OleCheck(wic->CreateEncoder(*Info(format).container, nullptr, encoder.put()), failed);
+    OleCheck(encoder->Initialize(out.get(), WICBitmapEncoderNoCache), failed);
     ComPtr<IWICBitmapFrameEncode> frame;
     ComPtr<IPropertyBag2> options;
-    OleCheck(encoder->CreateNewFrame(frame.put(), options.put()), kEncodeFailed);
+    OleCheck(encoder->CreateNewFrame(frame.put(), options.put()), failed);
+    // Wine's encoder (8.0) takes the option and ignores it: its files have
+    // libjpeg's default quality of 75 whatever is asked.
     if (format == TImageFormat::Jpeg && options) {
         PROPBAG2 option = {};
         option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
@@ -223,7 +247,7 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
         OleCheck(options->Write(1, &option, &value), "Cannot set the JPEG quality");
     }
     WICPixelFormatGUID have, take;
-    OleCheck(source->GetPixelFormat(&have), kEncodeFailed);
+    OleCheck(source->GetPixelFormat(&have), failed);
     // A screen picture repeats itself from row to row far more than along
     // a row, and its palette indices mean nothing to arithmetic: the "up"
     // filter alone compresses it best. The option is a hint; an encoder
@@ -237,32 +261,30 @@ std::vector<BYTE> Encode(IWICImagingFactory* wic, IWICBitmapSource* picture, TIm
         V_UI1(&value) = WICPngFilterUp;
         options->Write(1, &option, &value);
     }
-    OleCheck(frame->Initialize(options.get()), kEncodeFailed);
+    OleCheck(frame->Initialize(options.get()), failed);
     UINT w = 0, h = 0;
-    OleCheck(source->GetSize(&w, &h), kEncodeFailed);
-    OleCheck(frame->SetSize(w, h), kEncodeFailed);
+    OleCheck(source->GetSize(&w, &h), failed);
+    OleCheck(frame->SetSize(w, h), failed);
     frame->SetResolution(96.0, 96.0);
-    take = have;
-    OleCheck(frame->SetPixelFormat(&take), kEncodeFailed);
-    if (take != have) {
-        ComPtr<IWICBitmapSource> converted;
-        OleCheck(::WICConvertBitmapSource(take, source.get(), converted.put()), kEncodeFailed);
-        source = converted;
-    }
+    // JPEG holds colour as 24 bits, the one such format its encoders take
+    // everywhere; the others are asked for the picture's own.
+    take = format == TImageFormat::Jpeg ? GUID_WICPixelFormat24bppBGR : have;
+    OleCheck(frame->SetPixelFormat(&take), failed);
+    if (take != have) source = Converted(source.get(), take, failed);
     if (IsIndexed(take)) {
         ComPtr<IWICPalette> palette;
-        OleCheck(wic->CreatePalette(palette.put()), kEncodeFailed);
-        OleCheck(source->CopyPalette(palette.get()), kEncodeFailed);
-        OleCheck(frame->SetPalette(palette.get()), kEncodeFailed);
+        OleCheck(wic->CreatePalette(palette.put()), failed);
+        OleCheck(source->CopyPalette(palette.get()), failed);
+        OleCheck(frame->SetPalette(palette.get()), failed);
     }
-    OleCheck(frame->WriteSource(source.get(), nullptr), kEncodeFailed);
-    OleCheck(frame->Commit(), kEncodeFailed);
-    OleCheck(encoder->Commit(), kEncodeFailed);
+    OleCheck(frame->WriteSource(source.get(), nullptr), failed);
+    OleCheck(frame->Commit(), failed);
+    OleCheck(encoder->Commit(), failed);
 
     STATSTG stat = {};
-    OleCheck(out->Stat(&stat, STATFLAG_NONAME), kEncodeFailed);
+    OleCheck(out->Stat(&stat, STATFLAG_NONAME), failed);
     HGLOBAL memory = nullptr;
-    OleCheck(::GetHGlobalFromStream(out.get(), &memory), kEncodeFailed);
+    OleCheck(::GetHGlobalFromStream(out.get(), &memory), failed);
     ui::GlobalLock lock(memory);
     if (!lock.get()) RaiseLastOSError();
     const BYTE* data = static_cast<const BYTE*>(lock.get());
@@ -462,25 +484,29 @@ void TBitmapFile::CheckHeaders() {
 
 std::vector<BYTE> EncodePicture(const TBitmapFile& bitmapFile, TImageFormat format,
                                 int jpegQuality) {
+    const std::string failed = "Cannot encode the " + std::to_string(bitmapFile.BitCount()) +
+                               "-bit picture as " + Utf8(FormatName(format));
     ComPtr<IWICImagingFactory> wic = Imaging();
     ComPtr<IWICBitmapSource> picture = Decode(wic.get(), bitmapFile);
     WICPixelFormatGUID have;
-    OleCheck(picture->GetPixelFormat(&have), kEncodeFailed);
-    if ((format == TImageFormat::Png || format == TImageFormat::Gif) && !IsIndexed(have)) {
-        if (ComPtr<IWICBitmapSource> indexed = IndexedIfFewColours(wic.get(), picture.get(), bitmapFile))
+    OleCheck(picture->GetPixelFormat(&have), failed);
+    // GIF holds 8-bit indices alone, PNG any: fewer colours take exactly
+    // theirs.
+    if ((format == TImageFormat::Png && !IsIndexed(have)) ||
+        (format == TImageFormat::Gif && have != GUID_WICPixelFormat8bppIndexed)) {
+        if (ComPtr<IWICBitmapSource> indexed =
+                IndexedIfFewColours(wic.get(), picture.get(), bitmapFile, failed))
             picture = indexed;
         else if (format == TImageFormat::Gif)
-            picture = Reduced(wic.get(), picture.get());
+            picture = Reduced(
+                wic.get(), Converted(picture.get(), GUID_WICPixelFormat32bppBGR, failed).get(),
+                failed);
     }
     // A TIFF colour map holds 16-bit values, which encoders and readers
     // scale differently (255 may come back as 254): true colour is exact.
-    if (format == TImageFormat::Tiff && IsIndexed(have)) {
-        ComPtr<IWICBitmapSource> bgr;
-        OleCheck(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, picture.get(), bgr.put()),
-                 kEncodeFailed);
-        picture = bgr;
-    }
-    return Encode(wic.get(), picture.get(), format, jpegQuality);
+    if (format == TImageFormat::Tiff && IsIndexed(have))
+        picture = Converted(picture.get(), GUID_WICPixelFormat32bppBGR, failed);
+    return Encode(wic.get(), picture.get(), format, jpegQuality, failed);
 }
 
 }  // namespace addons

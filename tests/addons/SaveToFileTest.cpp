@@ -6,11 +6,14 @@
 #include "addons/common/Files.h"
 #include "tests/addons/AddonTestSupport.h"
 #include "tests/support/RegistryScope.h"
+#include "ui/BitmapFile.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
+#include <wincodec.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -361,6 +364,95 @@ TEST_F(SaveToFileTest, AFailedSaveIsTheCallsErrorWithItsReason) {
     EXPECT_EQ(S_OK, plugin->Execute(stream.get(), 0, &result));
     EXPECT_EQ(S_OK, result);
     EXPECT_EQ(std::vector<std::wstring>{L"Shot.png"}, scratch.Files());
+}
+
+// A picture's pixels as the platform's decoder gives them, as 0xRRGGBB;
+// empty when it cannot read them.
+std::vector<UINT32> Decoded(IStream* stream) {
+    ComPtr<IWICImagingFactory> wic;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICBitmapSource> bgr;
+    UINT w = 0, h = 0;
+    if (!stream ||
+        FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, wic.put_void())) ||
+        FAILED(wic->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand,
+                                            decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) ||
+        FAILED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), bgr.put())) ||
+        FAILED(bgr->GetSize(&w, &h)))
+        return {};
+    std::vector<UINT32> pixels(size_t(w) * h);
+    bgr->CopyPixels(nullptr, w * 4, w * h * 4, reinterpret_cast<BYTE*>(pixels.data()));
+    for (UINT32& p : pixels) p &= 0xFFFFFF;
+    return pixels;
+}
+
+double Psnr(const std::vector<UINT32>& a, const std::vector<UINT32>& b) {
+    double sum = 1e-9;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int shift : {0, 8, 16}) {
+            int d = int(a[i] >> shift & 0xFF) - int(b[i] >> shift & 0xFF);
+            sum += d * d;
+        }
+    return 10 * std::log10(255.0 * 255.0 * 3 * a.size() / sum);
+}
+
+// Every depth the program hands over, written in every format and read back
+// by the platform's decoder: lossless formats, and GIF up to 256 colours,
+// exact; JPEG close to the picture.
+TEST_F(SaveToFileTest, EveryFormatFromEveryDepthReadsBack) {
+    ScratchFolder scratch;
+    // Flat areas as on a screen beside a gradient of many colours.
+    ui::TBitmap picture(96, 64, ui::pf32bit);
+    for (int y = 0; y < 64; ++y) {
+        auto* row = reinterpret_cast<UINT32*>(picture.Bits() + (63 - y) * picture.Stride());
+        for (int x = 0; x < 48; ++x) {
+            row[x] = (x / 12 + y / 16) % 3 ? ((y / 16) % 2 ? 0xF0F0F0 : 0x202020) : 0x1F4E99;
+            row[48 + x] = UINT32(x * 5 << 16 | y * 4 << 8 | (x + y) * 2);
+        }
+    }
+    ComPtr<IKestrixPlugin> plugin = NewPlugin();
+    auto save = [&](ui::TBitmap& bitmap, int format, const std::wstring& name) {
+        StoreSettings(scratch.Path(), name, format);
+        HRESULT result = E_UNEXPECTED;
+        EXPECT_EQ(S_OK, plugin->Execute(ui::BitmapFileStream(bitmap).get(), 0, &result))
+            << ui::Utf8(name) << ": " << ui::Utf8(addon_tests::LastErrorText());
+        return scratch.Path() + L"\\" + name +
+               addons::FormatExtension(addons::TImageFormat(format));
+    };
+    // The encoder honours the quality when a lower one makes another file.
+    // Wine's keeps its own (75), under which a dithered picture of 16
+    // colours comes back at about 25 dB: there it only has to be recognisable.
+    const int jpeg = int(addons::TImageFormat::Jpeg);
+    addons::TAddonKey(kAddonName, true).WriteNumber(L"JpegQuality", 30);
+    const std::string low = addon_tests::ReadFile(save(picture, jpeg, L"q30"));
+    addons::TAddonKey(kAddonName, true).WriteNumber(L"JpegQuality", 90);
+    const double minJpegPsnr = addon_tests::ReadFile(save(picture, jpeg, L"q90")) != low ? 30 : 20;
+
+    for (int bits : {1, 4, 8, 15, 16, 24, 32}) {
+        ui::TBitmap source;
+        source.Assign(picture);
+        source.SetPixelFormat(ui::PixelFormatOfBits(bits));
+        const std::vector<UINT32> want = Decoded(ui::BitmapFileStream(source).get());
+        ASSERT_EQ(96u * 64u, want.size()) << bits;
+        for (int format = 0; format < addons::kImageFormatCount; ++format) {
+            const std::wstring name = std::to_wstring(bits) + L" bits to " +
+                                      addons::FormatName(addons::TImageFormat(format));
+            ComPtr<IStream> file;
+            ::SHCreateStreamOnFileW(save(source, format, name).c_str(), STGM_READ, file.put());
+            const std::vector<UINT32> got = Decoded(file.get());
+            if (got.size() != want.size())
+                ADD_FAILURE() << ui::Utf8(name) << ": not read back";
+            else if (format == jpeg)
+                EXPECT_GE(Psnr(want, got), minJpegPsnr) << ui::Utf8(name);
+            else if (format != int(addons::TImageFormat::Gif) || bits <= 8)
+                EXPECT_TRUE(want == got) << ui::Utf8(name);
+            else  // reduced to 256 colours
+                EXPECT_GE(Psnr(want, got), 25) << ui::Utf8(name);
+        }
+    }
 }
 
 // Writes sources and what the plug-in made of them for tests/addons/formats.sh,

@@ -1,6 +1,7 @@
 // Capture costs against bare blits of the same size (from the capture key
 // too); the resident program's memory against an idle empty message loop,
-// and after quick-mode wizard runs against before them. Prints ratios.
+// and after quick-mode wizard runs (with the test plug-in and with the
+// authors' sample) against before them. Prints ratios.
 #include "bench/BenchTiming.h"
 #include "bench/HostProcess.h"
 #include "bench/ScreenBlit.h"
@@ -8,12 +9,14 @@
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/PluginDirectory.h"
 #include "tests/e2e/ProgramDriver.h"
+#include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
 #include "tests/support/TestPlugin/TestPluginControl.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -224,71 +227,122 @@ void MemoryReport() {
     Report("", "private KiB over the empty loop as a tray server", served.Difference());
 }
 
-// The program's memory before and after quick-mode wizard runs with a
-// plug-in, from outside: started as a user starts it, idle, then captures
-// made through its icon, each handed to the plug-in with Next.
-void WizardMemoryReport() {
+// The program's memory before and after quick-mode wizard runs with one
+// checked plug-in, from outside: started as a user starts it, idle, then
+// captures made through its icon, each handed to the plug-in with Next.
+// install(true) registers the plug-in, install(false) takes it back.
+struct WizardMemory {
+    bool installed = false;
+    long before = -1, afterOne = -1, after = -1;  // private KiB
+    int closed = 0;                               // wizards that closed
+    bool Read() const { return before >= 0 && afterOne >= 0 && after >= 0; }
+};
+
+WizardMemory WizardRunsMemory(const CLSID& plugin, const std::function<bool(bool)>& install, int runs,
+                              const std::function<void()>& beforeRun = [] {}) {
     const char kSettings[] = "Software\\Orvane\\Kestrix";
     SavedKey settings(kSettings), plugins(kPluginsKey);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kPluginsKey);
-    if (test_plugin::RunRegsvr32(true) != 0) {
-        std::printf("wizard memory: the test plug-in cannot be installed here\n");
-        return;
-    }
+    WizardMemory m;
+    m.installed = install(true);
+    if (!m.installed) return m;
     for (auto [name, value] : {std::pair{"QuickMode", 1}, {"LeaveInClipboard", 0}})
         ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettings, name, REG_DWORD, &value, sizeof value);
-    WriteCheckedPlugins(CheckedPluginsPath(), {test_plugin::CLSID_TestPluginA});
-    test_plugin::ClearLog();
+    WriteCheckedPlugins(CheckedPluginsPath(), {plugin});
     const std::string exe = BinPath("kestrix.exe");
     std::string cmd = "\"" + exe + "\"";
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        KernelHandle process(pi.hProcess), thread(pi.hThread);
+        POINT icon;
+        PumpUntil([&] { return TrayIconPoint(icon); }, 20000);
+        // One run: the wizard opens on the plug-in's page; Next runs it and
+        // the wizard closes.
+        auto run = [&](int i) {
+            beforeRun();
+            const int x = 100 + 8 * i;
+            HWND wizard = CaptureSelection(RECT{x, 120, x + 300, 320});
+            if (!wizard) return;
+            HWND next = Wait([&] {
+                return IsShown(Inside(wizard, "TOleContainer")) ? FindDescendant(wizard, "Button", "Next  >") : nullptr;
+            });
+            for (int attempt = 0; attempt < 3 && ::IsWindow(wizard); ++attempt) {
+                ClickWindow(next);
+                PumpUntil([&] { return !::IsWindow(wizard); }, 5000);
+            }
+            m.closed += !::IsWindow(wizard);
+        };
+        auto settled = [&] {
+            Pump(1500);
+            return HostMemoryOf(exe).privateKb;
+        };
+        m.before = settled();
+        run(0);
+        m.afterOne = settled();
+        for (int i = 1; i < runs; ++i) run(i);
+        m.after = settled();
+        if (HWND main = WindowOfProcess(pi.dwProcessId, "TKestrixWnd")) ::PostMessageA(main, WM_CLOSE, 0, 0);
+        if (::WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
+    }
+    install(false);
+    return m;
+}
+
+// With the test plug-in.
+void WizardMemoryReport() {
+    test_plugin::ClearLog();
+    const WizardMemory m = WizardRunsMemory(
+        test_plugin::CLSID_TestPluginA, [](bool on) { return test_plugin::RunRegsvr32(on) == 0; }, 20);
+    if (!m.installed) {
+        std::printf("wizard memory: the test plug-in cannot be installed here\n");
         return;
-    KernelHandle process(pi.hProcess), thread(pi.hThread);
-    POINT icon;
-    PumpUntil([&] { return TrayIconPoint(icon); }, 20000);
-    // One run: the wizard opens on the plug-in's page; Next runs it and
-    // the wizard closes.
-    int done = 0;
-    auto run = [&](int i) {
-        const int x = 100 + 8 * i;
-        HWND wizard = CaptureSelection(RECT{x, 120, x + 300, 320});
-        if (!wizard) return;
-        HWND next = Wait([&] {
-            return IsShown(Inside(wizard, "TOleContainer")) ? FindDescendant(wizard, "Button", "Next  >") : nullptr;
-        });
-        for (int attempt = 0; attempt < 3 && ::IsWindow(wizard); ++attempt) {
-            ClickWindow(next);
-            PumpUntil([&] { return !::IsWindow(wizard); }, 5000);
-        }
-        done += !::IsWindow(wizard);
-    };
-    auto settled = [&] {
-        Pump(1500);
-        return HostMemoryOf(exe).privateKb;
-    };
-    const long before = settled();
-    run(0);
-    const long afterOne = settled();
-    for (int i = 1; i < 20; ++i) run(i);
-    const long after = settled();
-    if (HWND main = WindowOfProcess(pi.dwProcessId, "TKestrixWnd")) ::PostMessageA(main, WM_CLOSE, 0, 0);
-    if (::WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
+    }
     int runs = 0;
     for (const std::string& line : test_plugin::LogLines()) runs += line.find(" Execute ") != std::string::npos;
-    test_plugin::RunRegsvr32(false);
-    if (before < 0 || afterOne < 0 || after < 0) {
+    if (!m.Read()) {
         std::printf("wizard memory: the host's process figures cannot be read here\n");
         return;
     }
     // One sequence of runs, each on the one before: one measurement.
     std::printf("program's memory around quick-mode wizard runs: private %ld KiB idle, %ld KiB after "
                 "the first, %ld KiB after 20 (%d wizards closed, %d plug-in runs logged)\n",
-                before, afterOne, after, done, runs);
-    Report("wizard-memory-after-1-KiB", "growth after one run, KiB", SpreadOf({double(afterOne - before)}),
+                m.before, m.afterOne, m.after, m.closed, runs);
+    Report("wizard-memory-after-1-KiB", "growth after one run, KiB", SpreadOf({double(m.afterOne - m.before)}),
            512);
-    Report("wizard-memory-after-20-KiB", "growth after 20 runs, KiB", SpreadOf({double(after - before)}), 512);
+    Report("wizard-memory-after-20-KiB", "growth after 20 runs, KiB", SpreadOf({double(m.after - m.before)}), 512);
+}
+
+// With the authors' sample plug-in, built apart from the program as an
+// author builds it: its DLL stays in the program, linked as it is linked.
+void SampleWizardMemoryReport() {
+    const CLSID sample = {0x7E080D07, 0x5F36, 0x4A76, {0xB0, 0xB1, 0xB8, 0x23, 0x38, 0x4A, 0xB7, 0x14}};
+    auto install = [](bool on) {
+        ChildProcess regsvr32(std::string("regsvr32.exe /s ") + (on ? "" : "/u ") + "\"" +
+                              BinPath("KestrixSample.dll") + "\"");
+        return regsvr32.Started() && regsvr32.Wait(60000) == 0;
+    };
+    // The file its page names, which it does not replace unless told to.
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring written = std::wstring(temp) + L"KestrixSample.bmp";
+    ::DeleteFileW(written.c_str());
+    int files = 0;
+    const WizardMemory m = WizardRunsMemory(sample, install, 11, [&] {
+        files += ::DeleteFileW(written.c_str()) != 0;
+    });
+    files += ::DeleteFileW(written.c_str()) != 0;
+    if (!m.installed || !m.Read()) {
+        std::printf("wizard memory with the sample plug-in: not measured here\n");
+        return;
+    }
+    std::printf("program's memory around quick-mode wizard runs with the sample plug-in: private "
+                "%ld KiB idle, %ld KiB after the first, %ld KiB after 11 (%d wizards closed, %d files "
+                "written)\n",
+                m.before, m.afterOne, m.after, m.closed, files);
+    Report("wizard-memory-sample-after-1-KiB", "growth after one run with the sample, KiB",
+           SpreadOf({double(m.afterOne - m.before)}), 512);
+    Report("", "growth after 11 runs with the sample, KiB", SpreadOf({double(m.after - m.before)}));
 }
 
 }  // namespace
@@ -305,5 +359,6 @@ int main() {
     RubberBandRatio();
     MemoryReport();
     WizardMemoryReport();
+    SampleWizardMemoryReport();
     return 0;
 }

@@ -53,11 +53,9 @@ public:
             if (!ImageStream ||
                 FAILED(ImageStream->QueryInterface(IID_IStream, stream.put_void())))
                 return Fail(IID_IKestrixPlugin, E_INVALIDARG, L"The picture is not a stream");
-            std::string bytes;
-            if (!ReadBitmapFile(stream.get(), bytes))
-                return Fail(IID_IKestrixPlugin, E_INVALIDARG,
-                            L"The picture is not a bitmap file that can be read");
-            return WriteWhole(bytes);
+            BitmapHead head = {};
+            if (!ReadHead(stream.get(), head)) return NotABitmap();
+            return WriteWhole(stream.get(), head);
         });
     }
 
@@ -67,19 +65,24 @@ public:
     }
 
 private:
-    // The whole bitmap file, after a check that it is one.
-    static bool ReadBitmapFile(IStream* stream, std::string& bytes) {
-        BITMAPFILEHEADER head = {};
-        if (!ReadExactly(stream, &head, sizeof head) || head.bfType != 0x4D42) return false;
+    // The two headers a bitmap file starts with.
+    struct BitmapHead {
+        BITMAPFILEHEADER file;
+        BITMAPINFOHEADER info;
+    };
+    static constexpr DWORD kHeadSize = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    static HRESULT NotABitmap() {
+        return Fail(IID_IKestrixPlugin, E_INVALIDARG,
+                    L"The picture is not a bitmap file that can be read");
+    }
+    // The start of the file, after a check that it is a bitmap file.
+    static bool ReadHead(IStream* stream, BitmapHead& head) {
         const DWORD kMost = 1u << 30;
-        if (head.bfSize < sizeof head + sizeof(BITMAPINFOHEADER) || head.bfSize > kMost ||
-            head.bfOffBits > head.bfSize)
-            return false;
-        bytes.assign(reinterpret_cast<const char*>(&head), sizeof head);
-        bytes.resize(head.bfSize);
-        if (!ReadExactly(stream, bytes.data() + sizeof head, head.bfSize - sizeof head)) return false;
-        const auto* info = reinterpret_cast<const BITMAPINFOHEADER*>(bytes.data() + sizeof head);
-        return info->biSize >= sizeof(BITMAPINFOHEADER);
+        return ReadExactly(stream, &head.file, sizeof head.file) && head.file.bfType == 0x4D42 &&
+               head.file.bfSize >= kHeadSize && head.file.bfSize <= kMost &&
+               head.file.bfOffBits <= head.file.bfSize &&
+               ReadExactly(stream, &head.info, sizeof head.info) &&
+               head.info.biSize >= sizeof(BITMAPINFOHEADER);
     }
     static bool ReadExactly(IStream* stream, void* to, ULONG size) {
         auto* p = static_cast<char*>(to);
@@ -93,8 +96,10 @@ private:
     }
 
     // Written beside the target and renamed into place, so that the target
-    // is either whole or untouched.
-    HRESULT WriteWhole(const std::string& bytes) {
+    // is either whole or untouched. The picture goes across piece by piece:
+    // a copy of it all would grow the C runtime's heap, which the program
+    // keeps for as long as it runs.
+    HRESULT WriteWhole(IStream* stream, const BitmapHead& head) {
         auto fail = [&](DWORD error) {
             return Fail(IID_IKestrixPlugin, HRESULT_FROM_WIN32(error),
                         L"Cannot write the picture to \"" + file_ + L"\": " + SystemText(error));
@@ -103,23 +108,35 @@ private:
             return fail(ERROR_FILE_EXISTS);
         const std::wstring part = file_ + L".part";
         DWORD error = 0;
+        bool whole = true;
         {
             FileHandle out{::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr)};
             if (out.h == INVALID_HANDLE_VALUE) return fail(::GetLastError());
-            DWORD written = 0;
-            if (!::WriteFile(out.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                             nullptr))
-                error = ::GetLastError();
-            else if (written != bytes.size())
-                error = ERROR_DISK_FULL;
+            auto write = [&](const void* bytes, DWORD size) {
+                DWORD written = 0;
+                if (!::WriteFile(out.h, bytes, size, &written, nullptr))
+                    error = ::GetLastError();
+                else if (written != size)
+                    error = ERROR_DISK_FULL;
+                return error == 0;
+            };
+            char piece[16384];
+            DWORD left = head.file.bfSize - kHeadSize;
+            bool more = write(&head.file, sizeof head.file) && write(&head.info, sizeof head.info);
+            while (more && left > 0) {
+                const DWORD size = left < sizeof piece ? left : DWORD(sizeof piece);
+                whole = ReadExactly(stream, piece, size);
+                more = whole && write(piece, size);
+                left -= size;
+            }
         }  // closed here, so that it can be removed
-        if (!error &&
+        if (!error && whole &&
             !::MoveFileExW(part.c_str(), file_.c_str(), replace_ ? MOVEFILE_REPLACE_EXISTING : 0))
             error = ::GetLastError();
-        if (!error) return S_OK;
+        if (!error && whole) return S_OK;
         ::DeleteFileW(part.c_str());
-        return fail(error);
+        return whole ? fail(error) : NotABitmap();
     }
 
     std::wstring file_;

@@ -602,6 +602,17 @@ TEST_F(KestrixWindowTest, AKeptPictureThatCannotBeReadIsMovedAsideWithAMessage) 
     RecordedErrors().clear();
 }
 
+TEST_F(KestrixWindowTest, APictureThatAnotherRunningInstanceHoldsIsLeftAlone) {
+    std::unique_ptr<TRecoveryEntry> live = TRecoveryEntry::Create();
+    TBitmap picture(8, 8);
+    live->Save(picture);
+    ::SendMessageA(wnd_->IconData().hWnd, WM_BRINGBACK, 0, 0);
+    EXPECT_EQ(AfterScreenShotWindow, nullptr);
+    EXPECT_TRUE(RecordedErrors().empty());
+    EXPECT_TRUE(std::filesystem::exists(live->PicturePath()));
+    live->Remove();
+}
+
 TEST_F(KestrixWindowTest, AFailingDialogIsDestroyedAndTheErrorShown) {
     // The wizard and the about window fail as they are shown.
     TForm::CreationHook = [](TForm& f) {

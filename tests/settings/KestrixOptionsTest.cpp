@@ -389,13 +389,11 @@ TEST_F(KestrixOptionsTest, ABareLetterIsRefusedAsCaptureKeyButPauseAloneIsTaken)
     const WORD ctrlAltA = MAKEWORD('A', HOTKEYF_CONTROL | HOTKEYF_ALT);
     WORD shown = 0;
     std::string message;
-    DWORD storedMeanwhile = 0;
     ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
         shown = d.CaptureKeyField.HotKey();
         return {
             Click(d.Button1, [&] { return FindMessageBox(&message) != nullptr; }),
             Key(VK_RETURN, [] { return !FindMessageBox(); }),
-            {[&] { storedMeanwhile = static_cast<DWORD>(ReadCaptureHotkey()); }},
             Click(d.CaptureKeyField, [&d] { return d.CaptureKeyField.Focused(); }),
             {[] { PressKey('A'); },
              [&d, ctrlAltA] { return d.CaptureKeyField.HotKey() == ctrlAltA; }, 2},
@@ -408,7 +406,6 @@ TEST_F(KestrixOptionsTest, ABareLetterIsRefusedAsCaptureKeyButPauseAloneIsTaken)
     EXPECT_EQ(shown, 'A') << "the stored key is shown as it is";
     EXPECT_EQ(message, "The capture key needs Ctrl or Alt: only Print Screen, Pause and F1 to F24 "
                        "can start a capture alone.");
-    EXPECT_EQ(storedMeanwhile, DWORD('A'));
     EXPECT_EQ(ReadCaptureHotkey(), VK_PAUSE);
 }
 

@@ -1,5 +1,7 @@
 #include "app/CaptureKey.h"
 
+#include "settings/SettingsStore.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -51,10 +53,20 @@ bool TCaptureKey::Apply(WORD hotkey, CaptureKeyNotice& notice) {
     key_ = hotkey;
     const BYTE vk = LOBYTE(hotkey);
     if (!vk) return false;
+    const std::string name = HotkeyName(hotkey);
+    // A stored key the settings dialog would refuse (written by hand, or by
+    // an older version) is not held: it would take that key from every
+    // program the user types into.
+    if (!CaptureHotkeyAllowed(hotkey)) {
+        notice.Title = "The capture key needs Ctrl or Alt";
+        notice.Text = name + " alone would capture whenever it is typed, so it does not start a "
+                      "capture. Choose another capture key in Settings (right-click this icon, "
+                      "Options...). A double-click on the icon still captures.";
+        return Tell(hotkey);
+    }
     // Held down, the key would repeat: one capture a press is enough.
     registered_ = ::RegisterHotKey(target_, id_, Modifiers(hotkey) | MOD_NOREPEAT, vk) ||
                   ::RegisterHotKey(target_, id_, Modifiers(hotkey), vk);
-    const std::string name = HotkeyName(hotkey);
     if (vk == VK_SNAPSHOT && !Modifiers(hotkey) && SnippingTakesPrintScreen()) {
         notice.Title = "Print Screen opens Windows' snipping";
         notice.Text = "Windows keeps Print Screen for its own screen snipping, so the key does not "
@@ -68,6 +80,10 @@ bool TCaptureKey::Apply(WORD hotkey, CaptureKeyNotice& notice) {
     } else {
         return false;
     }
+    return Tell(hotkey);
+}
+
+bool TCaptureKey::Tell(WORD hotkey) {
     if (std::find(told_.begin(), told_.end(), hotkey) != told_.end()) return false;
     told_.push_back(hotkey);
     return true;

@@ -22,15 +22,18 @@ public:
     ~TCaptureKey() { Release(); }
 
     // Holds hotkey (low byte the virtual key, high byte HOTKEYF_*) instead
-    // of the key held so far. Gives what the user should be told when it
-    // cannot capture, the first time only for each key in a run: trying the
-    // same key again must not repeat it.
+    // of the key held so far; a key the settings do not allow holds nothing.
+    // Gives what the user should be told when it cannot capture, the first
+    // time only for each key in a run: trying the same key again must not
+    // repeat it.
     bool Apply(WORD hotkey, CaptureKeyNotice& notice);
     WORD Key() const { return key_; }
     bool Registered() const { return registered_; }
 
 private:
     void Release();
+    // True the first time a notice is due for this key in this run.
+    bool Tell(WORD hotkey);
 
     HWND target_;
     int id_;

@@ -36,6 +36,17 @@ const TControlLayout kControls[] = {
 
 const char kQuickModeMessage[] =
     "For QuickMode you will check some plugins for automatic activation.";
+const char kCaptureKeyMessage[] =
+    "The capture key needs Ctrl or Alt: only Print Screen, Pause and F1 to F24 can start a "
+    "capture alone.";
+
+// The field puts Ctrl+Alt in place of no modifier or Shift alone. Its rules
+// know no keys, so they are lifted for each press of a key that may stand
+// alone, before the field takes it.
+void FollowCaptureKeyRules(HWND field, WORD key) {
+    const WPARAM refused = CaptureHotkeyAllowed(key) ? 0 : HKCOMB_NONE | HKCOMB_S;
+    ::SendMessageA(field, HKM_SETRULES, refused, MAKELPARAM(HOTKEYF_CONTROL | HOTKEYF_ALT, 0));
+}
 
 }  // namespace
 
@@ -44,6 +55,9 @@ TKestrixOptions::TKestrixOptions() : TForm(kForm, kControls) {
     ActionsView.AddColumn("Name", 150);
     ActionsView.AddColumn("Description", 500);
     Button1.OnClick = [this](TControl*) { Button1Click(); };
+    CaptureKeyField.OnKeyDown = [this](TControl*, WORD& key, TShiftState) {
+        FollowCaptureKeyRules(CaptureKeyField.Handle(), key);
+    };
     DoCreate([this] { FormCreate(); });
 }
 
@@ -94,6 +108,14 @@ void TKestrixOptions::Button1Click() {
     if (!CheckQuickModePlugins()) {
         Application.MessageBox(kQuickModeMessage, MB_OK | MB_ICONERROR);
         ModalResult = mrNone;
+        return;
+    }
+    // Typed keys follow the rule already; a stored key that does not is
+    // shown as it is and stops here.
+    if (!CaptureHotkeyAllowed(CaptureKeyField.HotKey())) {
+        Application.MessageBox(kCaptureKeyMessage, MB_OK | MB_ICONERROR);
+        ModalResult = mrNone;
+        CaptureKeyField.SetFocus();
         return;
     }
     TDialogSettings settings;

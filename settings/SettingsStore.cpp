@@ -4,6 +4,9 @@
 #include "ui/Handles.h"
 #include "ui/Strings.h"
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -124,6 +127,12 @@ void DialogWriteSettings(const TDialogSettings& Settings) {
         // Absent already is as good as deleted.
         ::RegDeleteValueA(run.get(), kAutoRunValue);
     }
+}
+
+bool CaptureHotkeyAllowed(unsigned short hotkey) {
+    const unsigned vk = hotkey & 0xFF, mods = hotkey >> 8;
+    return vk == 0 || (mods & (HOTKEYF_CONTROL | HOTKEYF_ALT)) || vk == VK_SNAPSHOT ||
+           vk == VK_PAUSE || (vk >= VK_F1 && vk <= VK_F24);
 }
 
 unsigned short ReadCaptureHotkey() {

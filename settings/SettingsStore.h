@@ -22,6 +22,11 @@ struct TWizardSettings {
 // none. Print Screen alone until the user chooses.
 constexpr unsigned short kDefaultCaptureHotkey = 0x2C;  // VK_SNAPSHOT
 
+// Whether the key may start a capture: Print Screen, Pause and F1 to F24 may
+// stand alone or with Shift; any other key needs Ctrl or Alt, since it would
+// otherwise fire while the user types. None (0) is allowed.
+bool CaptureHotkeyAllowed(unsigned short hotkey);
+
 // What the settings dialog reads when it opens and writes on OK.
 struct TDialogSettings {
     bool QuickMode = false;

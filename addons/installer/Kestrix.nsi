@@ -7,8 +7,10 @@
 ; which the build writes from its list of add-ons.
 ; No administrator rights: everything goes to the user's own programs
 ; folder, the user's Start menu and the user's uninstall list. /S installs
-; and uninstalls silently; installing over an installation upgrades it. Every
-; installation ends by starting Kestrix, which registers itself.
+; and uninstalls silently; installing over an installation upgrades it. An
+; installation ends by starting Kestrix with the rights of the user's shell
+; (Kestrix registers itself at every start); where that cannot be done it
+; starts nothing, and its last page says to start Kestrix from the Start menu.
 
 !ifndef VERSION | BIN | ICON | OUTFILE | ADDONS_NSH
   !error "Define VERSION, BIN, ICON, OUTFILE and ADDONS_NSH (see the head of this script)"
@@ -22,6 +24,7 @@ ManifestDPIAware true
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
 !include "WinMessages.nsh"
+!include "nsDialogs.nsh"
 !include "${ADDONS_NSH}"
 
 !define PRODUCT "Kestrix"
@@ -31,6 +34,11 @@ ManifestDPIAware true
 !define PLUGINS_KEY "Software\Orvane\Kestrix\Plugins"
 ; The program's hidden main window.
 !define MAIN_WINDOW_CLASS "TKestrixWnd"
+; Where an unfinished capture's picture is kept (the user's, not ours).
+!define RECOVERY_DIR "$LOCALAPPDATA\Kestrix\Recovery"
+
+; 1 once Kestrix was started at the end of the installation.
+Var Started
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -50,6 +58,7 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) ${PUBLISHER}"
 
 Page directory
 Page instfiles
+Page custom LastPage
 UninstPage uninstConfirm
 UninstPage instfiles
 
@@ -98,13 +107,14 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; Starts the installed Kestrix with the rights of the user's shell, not the
-; installer's: an installer run elevated must not hand that on. Where the
-; shell's token cannot be had or used (no shell; a standard user, who may
-; not start a process with another token, but whose installer then has no
-; more than the user's rights anyway), a plain start.
+; Starts the installed Kestrix with the rights of the user's shell, never
+; the installer's: an elevated Kestrix would load in-process plug-ins named
+; in the user's own key from folders any of the user's unelevated programs
+; can write. Where the shell's token cannot be had or used (no shell; a
+; standard user, who may not start a process with another token), nothing
+; is started and Started stays 0.
 Function StartKestrix
-  StrCpy $R0 0
+  StrCpy $Started 0
   System::Call 'user32::GetShellWindow() p .r0'
   ${If} $0 P<> 0
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
@@ -125,7 +135,7 @@ Function StartKestrix
           System::Call 'advapi32::CreateProcessWithTokenW(p r5, i 0, w "$INSTDIR\kestrix.exe", \
             w `"$INSTDIR\kestrix.exe"`, i 0, p 0, w "$INSTDIR", p r6, p r7) i .r4'
           ${If} $4 <> 0
-            StrCpy $R0 1
+            StrCpy $Started 1
             System::Call '*$7(p .r8, p .r9)'
             System::Call 'kernel32::CloseHandle(p r8)'
             System::Call 'kernel32::CloseHandle(p r9)'
@@ -139,9 +149,20 @@ Function StartKestrix
       System::Call 'kernel32::CloseHandle(p r2)'
     ${EndIf}
   ${EndIf}
-  ${If} $R0 == 0
-    Exec '"$INSTDIR\kestrix.exe"'
+FunctionEnd
+
+; Says where Kestrix is; a silent installation shows no page.
+Function LastPage
+  nsDialogs::Create 1018
+  Pop $0
+  ${If} $Started == 1
+    StrCpy $1 "Kestrix is installed and running: its icon is in the notification area."
+  ${Else}
+    StrCpy $1 "Kestrix is installed. Start it from the Start menu (Kestrix); its icon then appears in the notification area."
   ${EndIf}
+  ${NSD_CreateLabel} 0 0 100% 40u $1
+  Pop $0
+  nsDialogs::Show
 FunctionEnd
 
 Section "Kestrix"
@@ -174,8 +195,9 @@ Section "Kestrix"
 
   ; Kestrix registers itself at every start, and says so in its own window
   ; when it cannot: run here with /RegServer, its message would hold a
-  ; silent installation for ever. So the installation ends by starting it,
-  ; which also gives an upgrade back the Kestrix it had to close.
+  ; silent installation for ever, and it would run with the installer's
+  ; rights. So the installation ends by starting it, which also gives an
+  ; upgrade back the Kestrix it had to close.
   Call StartKestrix
 SectionEnd
 
@@ -200,4 +222,14 @@ Section "Uninstall"
   DeleteRegKey HKCU "${UNINST_KEY}"
   ; The pictures Open in image editor handed to the editor.
   RMDir /r "$TEMP\Kestrix"
+  ; A picture kept from a capture that ended unexpectedly may be the only
+  ; copy: it goes only when the user says so, never silently.
+  ${If} ${FileExists} "${RECOVERY_DIR}\Picture-*"
+    MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
+      "Kestrix kept pictures of captures that did not end normally in ${RECOVERY_DIR}. Remove them too?" \
+      /SD IDNO IDNO keep_pictures
+    RMDir /r "${RECOVERY_DIR}"
+    RMDir "$LOCALAPPDATA\Kestrix"
+    keep_pictures:
+  ${EndIf}
 SectionEnd

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The installer under Wine, in a fresh prefix of its own: silent install,
-# which starts Kestrix, the add-ons listed by the program's directory from
-# another process, the shortcut and the uninstall entry; an upgrade while
-# Kestrix runs; a silent uninstall that leaves nothing of ours but the
-# user's settings; a silent install whose registration fails.
+# which starts nothing (Wine has no shell whose rights Kestrix could be
+# started with), Kestrix started from the Start menu, the add-ons listed by
+# the program's directory from another process, the shortcut and the
+# uninstall entry; an upgrade while Kestrix runs; a silent uninstall that
+# leaves nothing of ours but the user's settings and the recovery pictures;
+# a silent install whose registration fails.
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 export KESTRIX_BUILD="$build"
@@ -42,6 +44,11 @@ wait_for() { for _ in $(seq 1 300); do "$@" && return 0; sleep 0.1; done; return
 wait_slowly() { for _ in $(seq 1 20); do "$@" && return 0; sleep 1; done; return 1; }
 no_kestrix() { [ -z "$(kestrix_pids)" ]; }
 some_kestrix() { [ -n "$(kestrix_pids)" ]; }
+# Every process of the prefix has ended: nothing was left running.
+all_ended() { timeout 60 wineserver -w; }
+menu="$(echo "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs)"
+# As the user starts it.
+start_from_menu() { wine start /unix "$menu/Kestrix.lnk" >/dev/null 2>&1; }
 
 # What the installation registers, as an export of the registry spells it.
 ours=(EC4EEBF1-28C8-40FC-80A5-C1438CD9A240 8ADBCEE3-9F03-409B-989D-BF3CA9CE9EC9
@@ -70,14 +77,19 @@ all_registered() { test "$(registered | wc -l)" -eq ${#ours[@]}; }
 
 # ---- install ------------------------------------------------------------
 check "silent install ends with 0" wine "$setup" /S
-# Kestrix registers itself when the installer starts it.
-check "the installer starts Kestrix" wait_for some_kestrix
+# Without the shell's rights, no start with the installer's own (elevated
+# under Wine) rights either.
+check "the installer starts nothing" all_ended
+check "no Kestrix runs" no_kestrix
+# Kestrix registers itself at its first start.
+start_from_menu
+check "Kestrix starts from the Start menu" wait_for some_kestrix
 check "everything is registered" wait_slowly all_registered
 dir="$(echo "$WINEPREFIX"/drive_c/users/*/AppData/Local/Programs/Kestrix)"
 for f in kestrix.exe KestrixSaveToFile.dll KestrixOpenInEditor.dll uninstall.exe; do
   check "installed $f" test -f "$dir/$f"
 done
-check "Start-menu shortcut" test -f "$(echo "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs)/Kestrix.lnk"
+check "Start-menu shortcut" test -f "$menu/Kestrix.lnk"
 check "uninstall entry: name" test "$(regval "$uninst" DisplayName)" = Kestrix
 check "uninstall entry: publisher" test "$(regval "$uninst" Publisher)" = Orvane
 check "uninstall entry: version" test -n "$(regval "$uninst" DisplayVersion)"
@@ -96,8 +108,10 @@ old="$(kestrix_pids)"
 check "upgrade ends with 0" wine "$setup" /S
 gone() { ! grep -qx "$old" <<<"$(kestrix_pids)"; }
 check "the running Kestrix was asked to exit" wait_for gone
-check "Kestrix runs again after the upgrade" wait_for some_kestrix
+check "the upgrade starts nothing either" all_ended
 check "the upgrade replaced the program" cmp -s "$build/bin/kestrix.exe" "$dir/kestrix.exe"
+start_from_menu
+check "Kestrix runs again from the Start menu" wait_for some_kestrix
 check "the add-ons are still listed" grep -qi "$save_id" <<<"$(client list)"
 
 # ---- uninstall ----------------------------------------------------------------
@@ -107,6 +121,9 @@ wine reg add 'HKCU\Software\Orvane\Kestrix' /v LeaveInClipboard /t REG_DWORD /d 
 wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kestrix /t REG_SZ /d 'C:\x\kestrix.exe' /f >/dev/null 2>&1
 temp="$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")"
 mkdir -p "$temp/Kestrix" && echo picture >"$temp/Kestrix/Kestrix 1.png"
+# Kestrix looks at its recovery folder only as it starts.
+recovery="$(echo "$WINEPREFIX"/drive_c/users/*/AppData/Local)/Kestrix/Recovery"
+mkdir -p "$recovery" && echo picture >"$recovery/Picture-20240101-120000-1-1.bmp"
 check "silent uninstall ends with 0" wine "$dir/uninstall.exe" /S
 # The uninstaller runs on from a copy of itself: wait for every process.
 wineserver -w
@@ -116,6 +133,8 @@ check "no shortcut is left" test -z "$(find "$WINEPREFIX/drive_c/users" -name 'K
 left="$(registered)"
 check "no registration of ours is left" test -z "$left"
 check "no picture of Open in image editor is left" test ! -e "$temp/Kestrix"
+check "the recovery folder's pictures are kept" test -f "$recovery/Picture-20240101-120000-1-1.bmp"
+rm -rf "$recovery"
 check "no autorun value is left" test -z "$(regval 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' Kestrix)"
 [ -z "$left" ] || echo "$left"
 settings="$(sed -n '/^\[Software\\\\Orvane\\\\Kestrix\]/,/^$/p' "$WINEPREFIX/user.reg")"
@@ -124,14 +143,15 @@ check "MaxHistorySteps is kept" grep -q '"MaxHistorySteps"=dword:00000007' <<<"$
 check "LeaveInClipboard is kept" grep -q '"LeaveInClipboard"=dword:00000001' <<<"$settings"
 
 # ---- a registration that fails holds no silent install ----------------------
-# The type library may not be written: Kestrix, started at the end, says so
-# in a message box of its own, which nobody answers here.
+# The type library may not be written: Kestrix, started from the Start
+# menu, says so in a message box of its own, which nobody answers here.
 typelib='TypeLib\{EB2E2FCC-DE77-4560-AD4C-F16486D5819B}'
 wine "$build/bin/key_dacl.exe" "$typelib\\1.0" 'D:(D;;0x0006;;;WD)(A;;KA;;;WD)'
 rc=0
 timeout 60 wine "$setup" /S || rc=$?
 check "a silent install whose registration fails ends in time with 0" test $rc = 0
 check "the installed program is there" test -f "$dir/kestrix.exe"
+start_from_menu
 message_shown() { xdotool search --onlyvisible --name '^Kestrix$' >/dev/null 2>&1; }
 check "Kestrix says in its own window that it cannot register" wait_for message_shown
 # The user closes the message; the key goes back to normal.

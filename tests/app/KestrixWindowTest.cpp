@@ -4,6 +4,7 @@
 #include "about/AboutUnit.h"
 #include "plugins/KestrixObjectUnit.h"
 #include "settings/KestrixOptionsUnit.h"
+#include "settings/SettingsStore.h"
 #include "tests/support/Input.h"
 #include "tests/support/Processes.h"
 #include "tests/support/RegistryScope.h"
@@ -723,6 +724,23 @@ TEST_F(KestrixWindowTest, PrintScreenKeptForWindowsSnippingIsTold) {
     EXPECT_NE(text.find("Windows keeps Print Screen for its own screen snipping"), std::string::npos)
         << text;
     EXPECT_NE(text.find("Turn that off"), std::string::npos) << text;
+}
+
+TEST_F(KestrixWindowTest, AStoredBareLetterIsNotHeldAndIsToldOnce) {
+    SavedKey settings(kSettingsKey);
+    const DWORD bareA = 'A';
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "CaptureHotkey", REG_DWORD, &bareA,
+                      sizeof bareA);
+    wnd_.reset();
+    wnd_ = std::make_unique<TKestrixWnd>();
+    KestrixWnd = wnd_.get();
+    EXPECT_EQ(wnd_->BalloonsShown(), 1);
+    const std::string text = wnd_->BalloonData().szInfo;
+    EXPECT_NE(text.find("A alone would capture whenever it is typed"), std::string::npos) << text;
+    EXPECT_TRUE(::RegisterHotKey(nullptr, 9, 0, 'A')) << "the letter is free for others";
+    ::UnregisterHotKey(nullptr, 9);
+    wnd_->ApplyCaptureKey();
+    EXPECT_EQ(wnd_->BalloonsShown(), 1);
 }
 
 }  // namespace

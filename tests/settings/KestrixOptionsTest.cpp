@@ -384,6 +384,31 @@ TEST_F(KestrixOptionsTest, ACaptureKeyChosenHereReplacesPrintScreenAtOnceAndAfte
     EXPECT_EQ(ReadCaptureHotkey(), VK_SNAPSHOT);
 }
 
+TEST_F(KestrixOptionsTest, ABareLetterIsRefusedAsCaptureKeyButPauseAloneIsTaken) {
+    SetDword("CaptureHotkey", 'A');
+    const WORD ctrlAltA = MAKEWORD('A', HOTKEYF_CONTROL | HOTKEYF_ALT);
+    WORD shown = 0;
+    std::string message;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        shown = d.CaptureKeyField.HotKey();
+        return {
+            Click(d.Button1, [&] { return FindMessageBox(&message) != nullptr; }),
+            Key(VK_RETURN, [] { return !FindMessageBox(); }),
+            Click(d.CaptureKeyField, [&d] { return d.CaptureKeyField.Focused(); }),
+            {[] { PressKey('A'); },
+             [&d, ctrlAltA] { return d.CaptureKeyField.HotKey() == ctrlAltA; }, 2},
+            {[] { PressKeys({VK_SHIFT, 'B'}); },
+             [&d] { return d.CaptureKeyField.HotKey() == MAKEWORD('B', HOTKEYF_CONTROL | HOTKEYF_ALT); }},
+            {[] { PressKey(VK_PAUSE); }, [&d] { return d.CaptureKeyField.HotKey() == VK_PAUSE; }, 2},
+            Ok(d),
+        };
+    }));
+    EXPECT_EQ(shown, 'A') << "the stored key is shown as it is";
+    EXPECT_EQ(message, "The capture key needs Ctrl or Alt: only Print Screen, Pause and F1 to F24 "
+                       "can start a capture alone.");
+    EXPECT_EQ(ReadCaptureHotkey(), VK_PAUSE);
+}
+
 // The client area and control positions, as the child run reports them.
 std::string LayoutReport(TKestrixOptions& d) {
     std::ostringstream out;

@@ -110,11 +110,16 @@ FunctionEnd
 ; Starts the installed Kestrix with the rights of the user's shell, never
 ; the installer's: an elevated Kestrix would load in-process plug-ins named
 ; in the user's own key from folders any of the user's unelevated programs
-; can write. Where the shell's token cannot be had or used (no shell; a
-; standard user, who may not start a process with another token), nothing
-; is started and Started stays 0.
+; can write. An installer that is not elevated has the user's own rights,
+; so it starts Kestrix itself (a standard user may not start a process with
+; another token). Otherwise, where the shell's token cannot be had or used,
+; nothing is started and Started stays 0.
 Function StartKestrix
   StrCpy $Started 0
+  Call StartIfNotElevated
+  ${If} $Started == 1
+    Return
+  ${EndIf}
   System::Call 'user32::GetShellWindow() p .r0'
   ${If} $0 P<> 0
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
@@ -147,6 +152,27 @@ Function StartKestrix
         System::Call 'kernel32::CloseHandle(p r3)'
       ${EndIf}
       System::Call 'kernel32::CloseHandle(p r2)'
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; A plain start when this installer's token is not elevated (TokenElevation
+; says so; where it cannot be read, nothing is started).
+Function StartIfNotElevated
+  System::Call 'kernel32::GetCurrentProcess() p .r0'
+  ; TOKEN_QUERY
+  System::Call 'advapi32::OpenProcessToken(p r0, i 0x0008, *p .r1) i .r2'
+  ${If} $2 <> 0
+    System::Call '*(i 1) p .r3'
+    ; TokenElevation
+    System::Call 'advapi32::GetTokenInformation(p r1, i 20, p r3, i 4, *i .r4) i .r2'
+    System::Call '*$3(i .r5)'
+    System::Free $3
+    System::Call 'kernel32::CloseHandle(p r1)'
+    ${If} $2 <> 0
+    ${AndIf} $5 == 0
+      Exec '"$INSTDIR\kestrix.exe"'
+      StrCpy $Started 1
     ${EndIf}
   ${EndIf}
 FunctionEnd

@@ -18,14 +18,57 @@ struct FaultFrame {
     const void* address;
 };
 
+// Raised by the C++ runtime of Microsoft's compiler.
+constexpr DWORD kMsvcException = 0xE06D7363;
+// Raised by GCC's own unwinder where it works through SEH: ours to handle.
+constexpr DWORD kGccException = 0x20474343;
+
+// What no handler below ours took and would otherwise end the process;
+// not the debugger's events, nor notes their raiser continues itself
+// (debug output, thread names: informational codes).
+bool IsFault(const EXCEPTION_RECORD& record) noexcept {
+    if (record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) return true;
+    switch (record.ExceptionCode) {
+        case EXCEPTION_BREAKPOINT:
+        case EXCEPTION_SINGLE_STEP:
+        case kGccException:
+            return false;
+        default:
+            return (record.ExceptionCode >> 30) != 1;
+    }
+}
+
+// Calls every handler registered below frame with the unwinding flag, as
+// the system does when a handler takes an exception. Windows' RtlUnwind
+// does not keep ebx, esi, edi and ebp for its caller.
+void UnwindTo(EXCEPTION_REGISTRATION_RECORD* frame, EXCEPTION_RECORD* record) noexcept {
+    void* unwind = reinterpret_cast<void*>(&::RtlUnwind);
+    asm volatile(
+        "pushl %%ebp\n\t"
+        "pushl $0\n\t"
+        "pushl %1\n\t"
+        "pushl $1f\n\t"
+        "pushl %0\n\t"
+        "call *%2\n"
+        "1:\n\t"
+        "popl %%ebp"
+        : "+a"(frame), "+c"(record), "+d"(unwind)
+        :
+        : "ebx", "esi", "edi", "memory", "cc");
+}
+
 EXCEPTION_DISPOSITION __cdecl FaultHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT*,
                                            void*) {
     if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
         return ExceptionContinueSearch;
+    if (!IsFault(*record)) return ExceptionContinueSearch;
     auto* f = static_cast<FaultFrame*>(frame);
     f->code = record->ExceptionCode;
     f->address = record->ExceptionAddress;
-    // Back into RunInFaultFrame; the faulting frames below are abandoned.
+    // The faulting code's own handlers run first: its __finally blocks, the
+    // destructors of its C++, the locks they release.
+    UnwindTo(&f->registration, record);
+    // Back into RunInFaultFrame.
     __builtin_longjmp(f->jump, 1);
 }
 }  // namespace
@@ -37,8 +80,8 @@ __attribute__((noinline)) bool RunInFaultFrame(void (*fn)(void*), void* context,
     frame.registration.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(FaultHandler);
     frame.registration.Next = reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(__readfsdword(0));
     if (__builtin_setjmp(frame.jump)) {
-        // The dispatcher's own records lie below us now: the chain goes on
-        // from where it was before the call.
+        // The unwind left our record on top: the chain goes on from where
+        // it was before the call.
         __writefsdword(0, reinterpret_cast<DWORD>(frame.registration.Next));
         code = frame.code;
         address = frame.address;
@@ -64,6 +107,7 @@ std::string FaultDescription(DWORD code, const void* address) {
         case EXCEPTION_IN_PAGE_ERROR: name = "page read error"; break;
         case EXCEPTION_DATATYPE_MISALIGNMENT: name = "misaligned data"; break;
         case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: name = "array bounds exceeded"; break;
+        case kMsvcException: name = "C++ exception"; break;
         default: break;
     }
     char text[96];

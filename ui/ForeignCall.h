@@ -11,8 +11,8 @@
 
 namespace ui {
 
-// A fault (access violation, illegal instruction, ...) that foreign code
-// did not handle itself.
+// A fault (access violation, illegal instruction, a C++ exception of
+// another compiler, ...) that foreign code did not handle itself.
 class EForeignFault : public Exception {
 public:
     EForeignFault(DWORD code, const void* address);
@@ -30,7 +30,7 @@ bool RunInFaultFrame(void (*fn)(void*), void* context, DWORD& code, const void*&
 }  // namespace detail
 
 // Runs f and gives back what it returns. A fault in it raises
-// EForeignFault once the frames of the faulting code are gone; a C++
+// EForeignFault once the frames of the faulting code are unwound; a C++
 // exception from f passes on as it is.
 template <class F>
 decltype(auto) ForeignCall(F&& f) {

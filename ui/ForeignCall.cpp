@@ -9,6 +9,14 @@
 namespace ui {
 
 namespace {
+// What a call may change of the floating-point state and must give back.
+struct FloatControl {
+    WORD x87;
+    DWORD mxcsr;
+};
+
+const bool hasSse = ::IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE) != 0;
+
 // The frame's registration record first: the system hands the handler a
 // pointer to it.
 struct FaultFrame {
@@ -16,12 +24,37 @@ struct FaultFrame {
     void* jump[5];
     DWORD code;
     const void* address;
+    FloatControl control;
 };
 
 // Raised by the C++ runtime of Microsoft's compiler.
 constexpr DWORD kMsvcException = 0xE06D7363;
 // Raised by GCC's own unwinder where it works through SEH: ours to handle.
 constexpr DWORD kGccException = 0x20474343;
+
+FloatControl SaveFloatControl() noexcept {
+    FloatControl control{};
+    asm volatile("fnstcw %0" : "=m"(control.x87));
+    if (hasSse) asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
+    return control;
+}
+
+// After a fault the x87 may hold anything (a full register stack, an
+// exception pending), so it starts afresh. After a normal return only the
+// control words go back: they belong to the caller, and a plug-in that
+// leaves floating-point exceptions unmasked (some runtimes do as they load)
+// would make our own arithmetic fault later, outside any frame.
+void RestoreFloatControl(const FloatControl& saved, bool fault) noexcept {
+    if (fault) {
+        asm volatile("fninit\n\tfldcw %0" : : "m"(saved.x87));
+    } else {
+        WORD x87;
+        asm volatile("fnstcw %0" : "=m"(x87));
+        // Flags the call left set must not go off under our control word.
+        if (x87 != saved.x87) asm volatile("fnclex\n\tfldcw %0" : : "m"(saved.x87));
+    }
+    if (hasSse) asm volatile("ldmxcsr %0" : : "m"(saved.mxcsr));
+}
 
 // What no handler below ours took and would otherwise end the process;
 // not the debugger's events, nor notes their raiser continues itself
@@ -79,10 +112,12 @@ __attribute__((noinline)) bool RunInFaultFrame(void (*fn)(void*), void* context,
     FaultFrame frame{};
     frame.registration.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(FaultHandler);
     frame.registration.Next = reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(__readfsdword(0));
+    frame.control = SaveFloatControl();
     if (__builtin_setjmp(frame.jump)) {
         // The unwind left our record on top: the chain goes on from where
         // it was before the call.
         __writefsdword(0, reinterpret_cast<DWORD>(frame.registration.Next));
+        RestoreFloatControl(frame.control, true);
         code = frame.code;
         address = frame.address;
         // The guard page the overflow used up must be there for the next one.
@@ -92,6 +127,7 @@ __attribute__((noinline)) bool RunInFaultFrame(void (*fn)(void*), void* context,
     __writefsdword(0, reinterpret_cast<DWORD>(&frame.registration));
     fn(context);
     __writefsdword(0, reinterpret_cast<DWORD>(frame.registration.Next));
+    RestoreFloatControl(frame.control, false);
     return true;
 }
 }  // namespace detail

@@ -31,7 +31,8 @@ bool RunInFaultFrame(void (*fn)(void*), void* context, DWORD& code, const void*&
 
 // Runs f and gives back what it returns. A fault in it raises
 // EForeignFault once the frames of the faulting code are unwound; a C++
-// exception from f passes on as it is.
+// exception from f passes on as it is. Either way the floating-point
+// control words are back as they were before the call.
 template <class F>
 decltype(auto) ForeignCall(F&& f) {
     using R = std::invoke_result_t<F&>;

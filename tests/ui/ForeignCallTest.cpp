@@ -10,6 +10,34 @@ using ui::ForeignCall;
 
 namespace {
 
+struct FloatState {
+    WORD control;
+    WORD tags;
+    DWORD mxcsr;
+};
+
+const bool hasSse = ::IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE) != 0;
+
+FloatState ReadFloatState() {
+    struct {
+        DWORD control, status, tags, pointers[4];
+    } env;
+    // fnstenv masks every exception: fldenv puts the state back as it was.
+    asm volatile("fnstenv %0\n\tfldenv %0" : "+m"(env));
+    FloatState state{static_cast<WORD>(env.control), static_cast<WORD>(env.tags), 0};
+    if (hasSse) asm volatile("stmxcsr %0" : "=m"(state.mxcsr));
+    return state;
+}
+
+// Truncating, 24-bit precision; SSE: flush to zero, denormals as zero,
+// rounding up. All exceptions stay masked: only the words are odd.
+void SetOddFloatControl() {
+    const WORD x87 = 0x0C3F;
+    const DWORD mxcsr = 0xDFC0;
+    asm volatile("fldcw %0" : : "m"(x87));
+    if (hasSse) asm volatile("ldmxcsr %0" : : "m"(mxcsr));
+}
+
 void Fault() {
     volatile std::uintptr_t address = 0x10;
     *reinterpret_cast<volatile int*>(address) = 1;
@@ -62,6 +90,29 @@ __attribute__((noinline)) void Recurse(volatile char* outer) {
 }
 
 }  // namespace
+
+TEST(ForeignCall, FaultLeavesTheFloatingPointStateAsBeforeTheCall) {
+    const FloatState before = ReadFloatState();
+    EXPECT_THROW(ForeignCall([] {
+                     SetOddFloatControl();
+                     // Values left on the x87 register stack.
+                     asm volatile("fld1\n\tfld1\n\tfld1");
+                     Fault();
+                 }),
+                 EForeignFault);
+    const FloatState after = ReadFloatState();
+    EXPECT_EQ(before.control, after.control);
+    EXPECT_EQ(before.mxcsr, after.mxcsr);
+    EXPECT_EQ(0xFFFF, after.tags) << "the x87 register stack is empty";
+}
+
+TEST(ForeignCall, ControlWordsChangedByACallAreGivenBack) {
+    const FloatState before = ReadFloatState();
+    ForeignCall([] { SetOddFloatControl(); });
+    const FloatState after = ReadFloatState();
+    EXPECT_EQ(before.control, after.control);
+    EXPECT_EQ(before.mxcsr, after.mxcsr);
+}
 
 TEST(ForeignCall, HandlersOfTheFaultingCodeSeeTheUnwind) {
     const DWORD chain = __readfsdword(0);

@@ -27,6 +27,12 @@ struct FaultFrame {
     FloatControl control;
 };
 
+volatile LONG stopped = 0;
+
+const char kStopped[] =
+    "Plug-ins are turned off until Kestrix is started again: after a stack overflow in one of "
+    "them, the stack could not be protected against the next one.";
+
 // Raised by the C++ runtime of Microsoft's compiler.
 constexpr DWORD kMsvcException = 0xE06D7363;
 // Raised by GCC's own unwinder where it works through SEH: ours to handle.
@@ -120,8 +126,9 @@ __attribute__((noinline)) bool RunInFaultFrame(void (*fn)(void*), void* context,
         RestoreFloatControl(frame.control, true);
         code = frame.code;
         address = frame.address;
-        // The guard page the overflow used up must be there for the next one.
-        if (code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
+        // The guard page the overflow used up must be there for the next
+        // one; without it the next overflow ends the process.
+        if (code == EXCEPTION_STACK_OVERFLOW && !_resetstkoflw()) ::InterlockedExchange(&stopped, 1);
         return false;
     }
     __writefsdword(0, reinterpret_cast<DWORD>(&frame.registration));
@@ -131,6 +138,10 @@ __attribute__((noinline)) bool RunInFaultFrame(void (*fn)(void*), void* context,
     return true;
 }
 }  // namespace detail
+
+bool ForeignCallsStopped() noexcept {
+    return stopped != 0;
+}
 
 std::string FaultDescription(DWORD code, const void* address) {
     const char* name = nullptr;
@@ -158,6 +169,11 @@ std::string FaultDescription(DWORD code, const void* address) {
 }
 
 EForeignFault::EForeignFault(DWORD code, const void* address)
-    : Exception(FaultDescription(code, address)), Code(code), Address(address) {}
+    : Exception(ForeignCallsStopped() ? FaultDescription(code, address) + ". " + kStopped
+                                      : FaultDescription(code, address)),
+      Code(code),
+      Address(address) {}
+
+EForeignCallsStopped::EForeignCallsStopped() : Exception(kStopped) {}
 
 }  // namespace ui

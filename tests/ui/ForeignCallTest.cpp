@@ -162,4 +162,5 @@ TEST(ForeignCall, StackOverflowIsRecoveredAgainAndAgain) {
             EXPECT_EQ(EXCEPTION_STACK_OVERFLOW, fault.Code) << round;
         }
     }
+    EXPECT_FALSE(ui::ForeignCallsStopped());
 }

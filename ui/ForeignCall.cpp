@@ -9,6 +9,14 @@
 namespace ui {
 
 namespace {
+// What a call may change of the floating-point state and must give back.
+struct FloatControl {
+    WORD x87;
+    DWORD mxcsr;
+};
+
+const bool hasSse = ::IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE) != 0;
+
 // The frame's registration record first: the system hands the handler a
 // pointer to it.
 struct FaultFrame {
@@ -16,16 +24,90 @@ struct FaultFrame {
     void* jump[5];
     DWORD code;
     const void* address;
+    FloatControl control;
 };
+
+volatile LONG stopped = 0;
+
+const char kStopped[] =
+    "Plug-ins are turned off until Kestrix is started again: after a stack overflow in one of "
+    "them, the stack could not be protected against the next one.";
+
+// Raised by the C++ runtime of Microsoft's compiler.
+constexpr DWORD kMsvcException = 0xE06D7363;
+// Raised by GCC's own unwinder where it works through SEH: ours to handle.
+constexpr DWORD kGccException = 0x20474343;
+
+FloatControl SaveFloatControl() noexcept {
+    FloatControl control{};
+    asm volatile("fnstcw %0" : "=m"(control.x87));
+    if (hasSse) asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
+    return control;
+}
+
+// After a fault the x87 may hold anything (a full register stack, an
+// exception pending), so it starts afresh. After a normal return only the
+// control words go back: they belong to the caller, and a plug-in that
+// leaves floating-point exceptions unmasked (some runtimes do as they load)
+// would make our own arithmetic fault later, outside any frame.
+void RestoreFloatControl(const FloatControl& saved, bool fault) noexcept {
+    if (fault) {
+        asm volatile("fninit\n\tfldcw %0" : : "m"(saved.x87));
+    } else {
+        WORD x87;
+        asm volatile("fnstcw %0" : "=m"(x87));
+        // Flags the call left set must not go off under our control word.
+        if (x87 != saved.x87) asm volatile("fnclex\n\tfldcw %0" : : "m"(saved.x87));
+    }
+    if (hasSse) asm volatile("ldmxcsr %0" : : "m"(saved.mxcsr));
+}
+
+// What no handler below ours took and would otherwise end the process;
+// not the debugger's events, nor notes their raiser continues itself
+// (debug output, thread names: informational codes).
+bool IsFault(const EXCEPTION_RECORD& record) noexcept {
+    if (record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) return true;
+    switch (record.ExceptionCode) {
+        case EXCEPTION_BREAKPOINT:
+        case EXCEPTION_SINGLE_STEP:
+        case kGccException:
+            return false;
+        default:
+            return (record.ExceptionCode >> 30) != 1;
+    }
+}
+
+// Calls every handler registered below frame with the unwinding flag, as
+// the system does when a handler takes an exception. Windows' RtlUnwind
+// does not keep ebx, esi, edi and ebp for its caller.
+void UnwindTo(EXCEPTION_REGISTRATION_RECORD* frame, EXCEPTION_RECORD* record) noexcept {
+    void* unwind = reinterpret_cast<void*>(&::RtlUnwind);
+    asm volatile(
+        "pushl %%ebp\n\t"
+        "pushl $0\n\t"
+        "pushl %1\n\t"
+        "pushl $1f\n\t"
+        "pushl %0\n\t"
+        "call *%2\n"
+        "1:\n\t"
+        "popl %%ebp"
+        : "+a"(frame), "+c"(record), "+d"(unwind)
+        :
+        : "ebx", "esi", "edi", "memory", "cc");
+}
 
 EXCEPTION_DISPOSITION __cdecl FaultHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT*,
                                            void*) {
     if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
         return ExceptionContinueSearch;
+    if (!IsFault(*record)) return ExceptionContinueSearch;
     auto* f = static_cast<FaultFrame*>(frame);
     f->code = record->ExceptionCode;
     f->address = record->ExceptionAddress;
-    // Back into RunInFaultFrame; the faulting frames below are abandoned.
+    // The faulting code's own handlers run first: its __finally blocks, the
+    // destructors of its C++, the locks they release.
+    UnwindTo(&f->registration, record);
+    // Back into RunInFaultFrame.
     __builtin_longjmp(f->jump, 1);
 }
 }  // namespace
@@ -36,22 +118,30 @@ __attribute__((noinline)) bool RunInFaultFrame(void (*fn)(void*), void* context,
     FaultFrame frame{};
     frame.registration.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(FaultHandler);
     frame.registration.Next = reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(__readfsdword(0));
+    frame.control = SaveFloatControl();
     if (__builtin_setjmp(frame.jump)) {
-        // The dispatcher's own records lie below us now: the chain goes on
-        // from where it was before the call.
+        // The unwind left our record on top: the chain goes on from where
+        // it was before the call.
         __writefsdword(0, reinterpret_cast<DWORD>(frame.registration.Next));
+        RestoreFloatControl(frame.control, true);
         code = frame.code;
         address = frame.address;
-        // The guard page the overflow used up must be there for the next one.
-        if (code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
+        // The guard page the overflow used up must be there for the next
+        // one; without it the next overflow ends the process.
+        if (code == EXCEPTION_STACK_OVERFLOW && !_resetstkoflw()) ::InterlockedExchange(&stopped, 1);
         return false;
     }
     __writefsdword(0, reinterpret_cast<DWORD>(&frame.registration));
     fn(context);
     __writefsdword(0, reinterpret_cast<DWORD>(frame.registration.Next));
+    RestoreFloatControl(frame.control, false);
     return true;
 }
 }  // namespace detail
+
+bool ForeignCallsStopped() noexcept {
+    return stopped != 0;
+}
 
 std::string FaultDescription(DWORD code, const void* address) {
     const char* name = nullptr;
@@ -64,6 +154,7 @@ std::string FaultDescription(DWORD code, const void* address) {
         case EXCEPTION_IN_PAGE_ERROR: name = "page read error"; break;
         case EXCEPTION_DATATYPE_MISALIGNMENT: name = "misaligned data"; break;
         case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: name = "array bounds exceeded"; break;
+        case kMsvcException: name = "C++ exception"; break;
         default: break;
     }
     char text[96];
@@ -78,6 +169,11 @@ std::string FaultDescription(DWORD code, const void* address) {
 }
 
 EForeignFault::EForeignFault(DWORD code, const void* address)
-    : Exception(FaultDescription(code, address)), Code(code), Address(address) {}
+    : Exception(ForeignCallsStopped() ? FaultDescription(code, address) + ". " + kStopped
+                                      : FaultDescription(code, address)),
+      Code(code),
+      Address(address) {}
+
+EForeignCallsStopped::EForeignCallsStopped() : Exception(kStopped) {}
 
 }  // namespace ui

@@ -11,14 +11,27 @@
 
 namespace ui {
 
-// A fault (access violation, illegal instruction, ...) that foreign code
-// did not handle itself.
+// A fault (access violation, illegal instruction, a C++ exception of
+// another compiler, ...) that foreign code did not handle itself. Once
+// foreign calls are stopped its message says so too.
 class EForeignFault : public Exception {
 public:
     EForeignFault(DWORD code, const void* address);
     DWORD Code;
     const void* Address;
 };
+
+// Raised instead of any foreign call once a stack overflow in foreign code
+// left the stack without its guard page: the next overflow would end the
+// process, picture and all.
+class EForeignCallsStopped : public Exception {
+public:
+    EForeignCallsStopped();
+};
+
+// True once foreign calls are stopped; they stay so until the program
+// starts again.
+bool ForeignCallsStopped() noexcept;
 
 // "access violation at 0x6A2B1C40"
 std::string FaultDescription(DWORD code, const void* address);
@@ -30,10 +43,12 @@ bool RunInFaultFrame(void (*fn)(void*), void* context, DWORD& code, const void*&
 }  // namespace detail
 
 // Runs f and gives back what it returns. A fault in it raises
-// EForeignFault once the frames of the faulting code are gone; a C++
-// exception from f passes on as it is.
+// EForeignFault once the frames of the faulting code are unwound; a C++
+// exception from f passes on as it is. Either way the floating-point
+// control words are back as they were before the call.
 template <class F>
 decltype(auto) ForeignCall(F&& f) {
+    if (ForeignCallsStopped()) throw EForeignCallsStopped();
     using R = std::invoke_result_t<F&>;
     struct Context {
         F* f;

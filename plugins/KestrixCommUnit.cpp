@@ -330,6 +330,11 @@ PluginListing LoadPluginEntries(const PluginCallNote& note, const PluginSkip& sk
         // itself is still worth having.
         listing.failures.push_back({"", e.what()});
     }
+    // Said once, not for every plug-in.
+    if (ForeignCallsStopped()) {
+        listing.failures.push_back({"", EForeignCallsStopped().what()});
+        return listing;
+    }
     std::vector<std::string> ids;
     try {
         plugin_directory::ReadPluginIds(ids);

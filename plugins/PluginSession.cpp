@@ -134,6 +134,13 @@ bool TPluginSession::Dropped(const CLSID& plugin) const {
 
 void TPluginSession::TearDown() {
     ready_ = false;
+    if (ForeignCallsStopped()) {
+        // No plug-in code runs any more, not even a release.
+        Plugin.Detach();
+        container_.AbandonObject();
+        current_ = PluginTurn{};
+        return;
+    }
     // The page and the instance are the plug-in's own: a fault in either
     // turns off that plug-in, not the one that comes next.
     const PluginTurn owner = current_;

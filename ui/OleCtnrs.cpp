@@ -441,6 +441,9 @@ void TOleContainer::QuietObjectCall(F&& f) noexcept {
         faultAddress_ = fault.Address;
         faultTag_ = ObjectTag;
         if (wnd_) ::PostMessageA(wnd_, WM_OBJECTFAULT, 0, 0);
+    } catch (const EForeignCallsStopped&) {
+        // No call reaches it any more, not even its last release.
+        AbandonObject();
     } catch (...) {
     }
 }

@@ -474,6 +474,14 @@ TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
         std::vector<std::string> rows;
         const char* message;
     };
+    // The message shows over the editor, not over the list it speaks of.
+    int pageAtMessage = -1;
+    const auto record = Application.OnException;
+    Application.OnException = [&](const std::string& text) {
+        if (AfterScreenShotWindow) pageAtMessage = AfterScreenShotWindow->Notebook.PageIndex();
+        record(text);
+    };
+    ScopeExit restore([&] { Application.OnException = record; });
     for (const Case& c :
          {Case{"GetPluginInfo fails", [] { test_plugin::SetSwitch('A', "GetPluginInfoStatus", static_cast<DWORD>(E_FAIL)); },
                {"Test plug-in C", "Test plug-in B"}, "GetPluginInfo failed in test plug-in A"},
@@ -501,6 +509,7 @@ TEST_F(WizardTest, AFailingRowIsLeftOutNamedOnceAndTheSettingsAreStillRead) {
         })) << c.name;
         EXPECT_EQ(rows, c.rows) << c.name;
         EXPECT_TRUE(read) << c.name;
+        EXPECT_EQ(pageAtMessage, 0) << c.name;
         ASSERT_EQ(RecordedErrors().size(), 1u) << c.name;
         EXPECT_NE(RecordedErrors()[0].find(c.message), std::string::npos) << RecordedErrors()[0];
         EXPECT_EQ(StoredDword("LeaveInClipboard"), 1u) << c.name;

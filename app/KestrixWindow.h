@@ -14,7 +14,6 @@ constexpr UINT WM_TRAYICON = 45140;
 // Opens the pictures an earlier run left behind, once the loop runs.
 constexpr UINT WM_BRINGBACK = WM_APP + 0x4B1;
 
-class TRecoveryEntry;
 class TCaptureKey;
 
 // NOTIFYICONDATA in its first, 88-byte layout: the one every shell accepts.

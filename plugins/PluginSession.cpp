@@ -75,6 +75,10 @@ decltype(auto) TPluginSession::Call(const PluginTurn& who, const char* call, F&&
             return result;
         }
     } catch (const EForeignFault& fault) {
+        // One fault is enough to say: a window's that came first goes with it.
+        DWORD code = 0;
+        const void* address = nullptr;
+        windows_.TakeFault(code, address);
         Drop(who, fault);
     } catch (...) {
         windowFault();

@@ -8,8 +8,9 @@
 ; No administrator rights: everything goes to the user's own programs
 ; folder, the user's Start menu and the user's uninstall list. /S installs
 ; and uninstalls silently; installing over an installation upgrades it. An
-; installation ends by starting Kestrix with the rights of the user's shell
-; (Kestrix registers itself at every start); where that cannot be done it
+; installation ends by starting Kestrix, never elevated (Kestrix registers
+; itself at every start): with the installer's own rights when they are not
+; elevated, else with those of the user's shell; where neither can be done it
 ; starts nothing, and its last page says to start Kestrix from the Start menu.
 
 !ifndef VERSION | BIN | ICON | OUTFILE | ADDONS_NSH

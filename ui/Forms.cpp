@@ -7,6 +7,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <utility>
 #include <map>
 
 namespace ui {
@@ -511,10 +512,20 @@ void TApplication::Terminate() {
     ::PostQuitMessage(0);
 }
 
+namespace {
+void CALLBACK QuitWatch(HWND, UINT, UINT_PTR, DWORD) noexcept { Application.RepostSwallowedQuit(); }
+}  // namespace
+
 void TApplication::PostQuit(DWORD threadId) noexcept {
     quitThread_ = threadId;
     ::InterlockedExchange(&quitPending_, 1);
     ::PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+    // A loop of foreign code (a plug-in's dialog, called by a client) may
+    // take the quit and never pass it on: until the outermost loop has it,
+    // a timer of the thread posts it again whenever it is gone from the
+    // queue, so that no process is left that no client can reach.
+    if (threadId == ::GetCurrentThreadId() && !quitWatch_)
+        quitWatch_ = ::SetTimer(nullptr, 0, 250, &QuitWatch);
 }
 
 void TApplication::RepostSwallowedQuit() noexcept {
@@ -569,6 +580,7 @@ void TApplication::Run() {
         Guarded([&] { ProcessMessage(msg); });
     }
     ::InterlockedExchange(&quitPending_, 0);
+    if (quitWatch_) ::KillTimer(nullptr, std::exchange(quitWatch_, 0));
     terminated_ = true;
     DestroyForms();
     // Errors that came after the last message are shown all the same.

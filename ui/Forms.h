@@ -281,6 +281,7 @@ private:
     // A quit was posted that the outermost loop has not had yet.
     volatile LONG quitPending_ = 0;
     DWORD quitThread_ = 0;
+    UINT_PTR quitWatch_ = 0;
     std::deque<std::string> postedErrors_;
     HWND errorWnd_ = nullptr;
     bool showingErrors_ = false;

@@ -255,6 +255,30 @@ TEST_F(AutomationServer, ARunStartedForAClientEndsWithItsLastObject) {
     EXPECT_TRUE(PumpUntil([] { return TrayWindow() == nullptr; }, 5000)) << "icon removed";
 }
 
+// The last object goes while a plug-in's own loop runs in the program and
+// takes the quit: the run still ends once that loop does.
+TEST_F(AutomationServer, AQuitThatAPluginsLoopKeptStillEndsTheRun) {
+    ASSERT_EQ(0, ChildProcess(Program() + " /RegServer").Wait(30000));
+    test_plugin::ClearSwitches();
+    test_plugin::ClearLog();
+    test_plugin::SetSwitch('A', "ExecuteLoopsUntilQuit", 1);
+    Holder holder;
+    ASSERT_TRUE(holder.ready.Wait(60000)) << holder.client.Output();
+    std::vector<DWORD> pids = ProcessIdsNamed("kestrix.exe");
+    ASSERT_EQ(1u, pids.size());
+    ui::KernelHandle server(::OpenProcess(SYNCHRONIZE, FALSE, pids.front()));
+    ChildProcess executes(Client() + " execute " + GuidToString(test_plugin::CLSID_TestPluginA));
+    ASSERT_TRUE(PumpUntil([] {
+        for (const std::string& l : test_plugin::LogLines())
+            if (l.find("Execute loops") != std::string::npos) return true;
+        return false;
+    }, 30000)) << executes.Output();
+    holder.release.Set();
+    EXPECT_EQ(0, executes.Wait(30000)) << executes.Output();
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(server.get(), 20000)) << "no client can reach it";
+    test_plugin::ClearSwitches();
+}
+
 TEST_F(AutomationServer, ExitWhileAClientHoldsAnObjectAsksWithNoPreselected) {
     auto program = StartProgram();
     Holder holder;

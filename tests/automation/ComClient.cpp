@@ -77,6 +77,20 @@ int Plugin(IKestrixObject* directory, const char* id) {
     return hr == S_OK ? 0 : 1;
 }
 
+// Execute of a plug-in instance that the program serves, once the
+// directory object is gone: the instance alone keeps nothing running.
+int Execute(ComPtr<IKestrixObject>& directory, const char* id) {
+    std::wstring wide(id, id + std::strlen(id));
+    Bstr nick(wide.c_str());
+    ComPtr<IKestrixPlugin> plugin;
+    HRESULT hr = directory->GetPlugin(nick.get(), plugin.put());
+    directory.reset();
+    HRESULT result = E_UNEXPECTED;
+    if (SUCCEEDED(hr) && plugin) hr = plugin->Execute(nullptr, 0, &result);
+    std::printf("execute %08lX\n", static_cast<unsigned long>(hr));
+    return hr == S_OK ? 0 : 1;
+}
+
 int Malformed(IKestrixObject* directory) {
     Bstr nick(L"{not-a-class}");
     // A garbage pointer that the server must overwrite with null.
@@ -160,11 +174,13 @@ int main(int argc, char** argv) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int rc = 1;
     if (ComPtr<IKestrixObject> owner = CreateDirectory()) {
-        IKestrixObject* directory = owner.get();
+        IKestrixObject* const directory = owner.get();
         if (command == "list")
             rc = List(directory);
         else if (command == "plugin" && argc > 2)
             rc = Plugin(directory, argv[2]);
+        else if (command == "execute" && argc > 2)
+            rc = Execute(owner, argv[2]);
         else if (command == "malformed")
             rc = Malformed(directory);
         else if (command == "calls" && argc > 2)

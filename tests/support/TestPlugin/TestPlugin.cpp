@@ -205,6 +205,16 @@ public:
             Switches switches(letter_);
             switches.Crash("Execute");
             if (switches.Number("ExecuteDialogCrash", 0)) ShowCrashingDialog(letter_, ParentWnd);
+            if (switches.Number("ExecuteLoopsUntilQuit", 0)) {
+                // A loop of its own that ends at a quit and keeps it.
+                Log(Prefix() + "Execute loops");
+                MSG msg;
+                while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+                    ::TranslateMessage(&msg);
+                    ::DispatchMessageA(&msg);
+                }
+                return S_OK;
+            }
             std::string file = switches.Text(
                 "ExecuteFile", TempPath(std::string("KestrixTestPlugin") + letter_ + ".bmp"));
             ui::FileHandle out(::CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -52,6 +52,8 @@
 //     object; Page: when the options page gets kCrashMessage; ExecuteDialog:
 //     in a modal dialog that Execute shows first (only then)
 //   GetPluginInfoBogus DWORD   1: the Name it returns is no BSTR
+//   ExecuteLoopsUntilQuit DWORD 1: Execute runs a message loop of its own
+//                              until WM_QUIT, which it keeps, and returns
 //
 // The log gets one line per call, appended as it happens:
 //   "<L> plugin <n> created" / "destroyed", "<L> plugin <n> GetPluginInfo",

@@ -40,8 +40,8 @@ kestrix_pids() {
 }
 # Polls until the command succeeds, for up to 30 s.
 wait_for() { for _ in $(seq 1 300); do "$@" && return 0; sleep 0.1; done; return 1; }
-# The same, once a second for up to 20 s, for checks that take a while.
-# A program started through the shell may take long on a busy machine.
+# The same, once a second for up to a minute, for checks that take a while
+# (a program started through the shell may take long on a busy machine).
 wait_slowly() { for _ in $(seq 1 60); do "$@" && return 0; sleep 1; done; return 1; }
 no_kestrix() { [ -z "$(kestrix_pids)" ]; }
 some_kestrix() { [ -n "$(kestrix_pids)" ]; }

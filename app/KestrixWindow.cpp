@@ -11,6 +11,7 @@
 #include "wizard/RecoveryStore.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
 
 using namespace ui;
@@ -258,6 +259,12 @@ bool TKestrixWnd::WndProc(TMessage& msg) {
         // foreground): the capture ends all the same.
         ::PostMessageA(Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
         return false;
+    }
+    if (msg.Msg == WM_MOUSEWHEEL && Capturing()) {
+        overlay_.MouseWheel(GET_WHEEL_DELTA_WPARAM(msg.WParam),
+                            POINT{GET_X_LPARAM(msg.LParam), GET_Y_LPARAM(msg.LParam)});
+        msg.Result = 0;
+        return true;
     }
     if (msg.Msg == WM_ERASEBKGND) {
         // The image covers the whole client area: filling it first would

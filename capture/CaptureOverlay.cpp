@@ -3,6 +3,7 @@
 #include "ui/Exception.h"
 
 #include <algorithm>
+#include <array>
 
 using namespace ui;
 
@@ -22,6 +23,21 @@ void BlackenUncovered(HDC picture, const RECT& desktop) {
     }
     ::FillRgn(picture, uncovered.get(), static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
 }
+
+// The four edges of a rectangle, `w` wide at the sides and `h` high at the
+// top and bottom, not overlapping (an inverted corner stays inverted); an
+// edge that the others already cover comes out empty.
+std::array<RECT, 4> Edges(const RECT& r, int w, int h) {
+    const LONG top = std::min(r.top + h, r.bottom), bottom = std::max(r.bottom - h, top);
+    const LONG left = std::min(r.left + w, r.right), right = std::max(r.right - w, left);
+    return {{{r.left, r.top, r.right, top},
+             {r.left, bottom, r.right, r.bottom},
+             {r.left, top, left, bottom},
+             {right, top, r.right, bottom}}};
+}
+
+// The hover frame's width in physical pixels.
+constexpr int kFrameWidth = 3;
 
 }  // namespace
 
@@ -44,6 +60,8 @@ void TCaptureOverlay::TakeScreenshot() {
             ::BitBlt(dest.get(), 0, 0, w, h, screen.get(), desktop.left, desktop.top, SRCCOPY);
             BlackenUncovered(dest.get(), desktop);
         }
+        // The windows as they are in the copy, for the pointer to frame.
+        windows_.Take(desktop, window_.Handle());
         window_.SetBounds(desktop.left, desktop.top, w, h);
         FSelecting = false;
         window_.Show();
@@ -52,6 +70,10 @@ void TCaptureOverlay::TakeScreenshot() {
         ::RedrawWindow(Image.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
         Screen.SetCursor(crCross);
     }
+    POINT p{};
+    ::GetCursorPos(&p);
+    ::ScreenToClient(Image.Handle(), &p);
+    Hover(p);
 }
 
 RECT TCaptureOverlay::SelectionRect() const {
@@ -64,11 +86,22 @@ void TCaptureOverlay::ImageMouseDown(int X, int Y) {
     FStartX = FCurX = X;
     FStartY = FCurY = Y;
     FSelecting = true;
+    dragged_ = false;
+    // What is under the press is what a click hands over; its frame gives
+    // way to the band.
+    Hover(POINT{X, Y});
+    EraseFrame();
     DrawSelection();
 }
 
 void TCaptureOverlay::ImageMouseMove(int X, int Y) {
-    if (!FSelecting) return;
+    if (!FSelecting) {
+        if (FScreenBitmap) Hover(POINT{X, Y});
+        return;
+    }
+    if (std::abs(X - FStartX) > ::GetSystemMetrics(SM_CXDRAG) ||
+        std::abs(Y - FStartY) > ::GetSystemMetrics(SM_CYDRAG))
+        dragged_ = true;
     EraseSelection();
     FCurX = X;
     FCurY = Y;
@@ -81,7 +114,53 @@ void TCaptureOverlay::ImageMouseUp() {
     if (!FSelecting || !FScreenBitmap) return;
     EraseSelection();
     FSelecting = false;
-    HandOver(SelectionRect());
+    // A click hands over the window or control framed under it: the empty
+    // picture of a point would help nobody and every plug-in refuses it.
+    // With nothing framed a click is a point as before.
+    HandOver(!dragged_ && framed_ ? frame_ : SelectionRect());
+}
+
+void TCaptureOverlay::MouseWheel(int delta, POINT screenPoint) {
+    if (FSelecting || !FScreenBitmap || !delta) return;
+    ::ScreenToClient(Image.Handle(), &screenPoint);
+    const size_t levels = windows_.ChainAt(screenPoint).size();
+    if (!levels) return;
+    // From wherever the frame is shown now, which may be less deep than asked.
+    depth_ = std::clamp(std::min(depth_, static_cast<int>(levels) - 1) + (delta < 0 ? 1 : -1), 0,
+                        static_cast<int>(levels) - 1);
+    Hover(screenPoint);
+}
+
+void TCaptureOverlay::Hover(POINT p) {
+    const std::vector<RECT> chain = windows_.ChainAt(p);
+    const bool framed = !chain.empty();
+    // Another window starts at its own frame again, not at a control.
+    if (!framed || !::EqualRect(&chain[0], &windowFrame_)) depth_ = 0;
+    if (framed) windowFrame_ = chain[0];
+    const RECT frame = framed ? chain[std::min<size_t>(depth_, chain.size() - 1)] : RECT{};
+    if (framed == framed_ && ::EqualRect(&frame, &frame_) && frameShown_ == framed) return;
+    EraseFrame();
+    framed_ = framed;
+    frame_ = frame;
+    DrawFrame();
+}
+
+void TCaptureOverlay::DrawFrame() {
+    if (!framed_ || frameShown_) return;
+    // Inverted, so that it shows on any picture; drawn on the window only.
+    TCanvas::Lease dc(window_.Canvas());
+    for (const RECT& e : Edges(frame_, kFrameWidth, kFrameWidth))
+        if (!::IsRectEmpty(&e))
+            ::PatBlt(dc.get(), e.left, e.top, e.right - e.left, e.bottom - e.top, DSTINVERT);
+    frameShown_ = true;
+}
+
+void TCaptureOverlay::EraseFrame() {
+    if (!frameShown_) return;
+    TCanvas& frozen = Image.Picture.Bitmap().Canvas();
+    for (const RECT& e : Edges(frame_, kFrameWidth, kFrameWidth))
+        if (!::IsRectEmpty(&e)) window_.Canvas().CopyRect(e, frozen, e);
+    frameShown_ = false;
 }
 
 void TCaptureOverlay::HandOver(const RECT& sel) {
@@ -118,14 +197,9 @@ void TCaptureOverlay::EraseSelection() {
     ::SystemParametersInfoA(SPI_GETFOCUSBORDERWIDTH, 0, &borderX, 0);
     ::SystemParametersInfoA(SPI_GETFOCUSBORDERHEIGHT, 0, &borderY, 0);
     const int w = static_cast<int>(borderX) + 1, h = static_cast<int>(borderY) + 1;
-    const RECT strips[] = {
-        {r.left, r.top, r.right, std::min(r.top + h, r.bottom)},
-        {r.left, std::max(r.bottom - h, r.top), r.right, r.bottom},
-        {r.left, r.top, std::min(r.left + w, r.right), r.bottom},
-        {std::max(r.right - w, r.left), r.top, r.right, r.bottom},
-    };
     TCanvas& frozen = Image.Picture.Bitmap().Canvas();
-    for (const RECT& s : strips) window_.Canvas().CopyRect(s, frozen, s);
+    for (const RECT& s : Edges(r, w, h))
+        if (!::IsRectEmpty(&s)) window_.Canvas().CopyRect(s, frozen, s);
 }
 
 void TCaptureOverlay::EndCapture() {
@@ -133,6 +207,9 @@ void TCaptureOverlay::EndCapture() {
     window_.Hide();
     if (::GetCapture() == Image.Handle()) ::ReleaseCapture();
     FSelecting = false;
+    windows_.Clear();
+    framed_ = frameShown_ = false;
+    depth_ = 0;
     Image.Picture.Bitmap().FreeImage();
     if (FScreenBitmap) FScreenBitmap->FreeImage();
     FScreenBitmap.reset();

@@ -5,6 +5,7 @@
 // OnHandOver.
 #pragma once
 
+#include "capture/WindowSnapshot.h"
 #include "ui/Forms.h"
 
 #include <functional>
@@ -23,6 +24,9 @@ public:
     void ImageMouseDown(int X, int Y);
     void ImageMouseMove(int X, int Y);
     void ImageMouseUp();
+    // The wheel at a point of the screen: towards the user walks down to
+    // the control under the pointer, away from the user back up.
+    void MouseWheel(int delta, POINT screenPoint);
     void DrawSelection();
     void EraseSelection();
     void EndCapture();
@@ -33,6 +37,9 @@ public:
 
 private:
     void HandOver(const RECT& selection);
+    void Hover(POINT p);
+    void DrawFrame();
+    void EraseFrame();
 
     ui::TForm& window_;
     ui::TImage& Image;
@@ -42,4 +49,13 @@ private:
     int FCurX = 0;
     int FCurY = 0;
     bool FSelecting = false;
+    TWindowSnapshot windows_;
+    // How far below its window the frame is, in child controls.
+    int depth_ = 0;
+    RECT windowFrame_{};
+    bool framed_ = false;
+    // Whether the frame is on the screen now (not while the band is).
+    bool frameShown_ = false;
+    RECT frame_{};
+    bool dragged_ = false;
 };

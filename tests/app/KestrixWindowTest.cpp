@@ -131,11 +131,16 @@ protected:
     }
 
     // A click after hovering and turning the wheel (in notches, towards the
-    // user when positive) at one point.
-    Handed Click(POINT at, std::initializer_list<int> notches = {}) {
+    // user when positive) at one point; the hover frame shows at `edge`.
+    Handed Click(POINT at, std::initializer_list<int> notches = {}, POINT edge = {-1, -1}) {
         MoveCursor(at.x, at.y);
         StartCapture();
         Send(WM_MOUSEMOVE, 0, at.x, at.y);
+        if (edge.x >= 0)
+            EXPECT_TRUE(PumpUntil([&] {
+                return ScreenPixel(edge.x, edge.y) !=
+                       wnd_->Image.Picture.Bitmap().PixelColor(edge.x, edge.y);
+            }, 3000)) << "no frame on the screen";
         for (int n : notches)
             ::SendMessageA(wnd_->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, -n * WHEEL_DELTA),
                            MAKELPARAM(at.x, at.y));
@@ -453,7 +458,7 @@ TEST_F(KestrixWindowTest, AClickHandsOverTheWindowUnderItPastSeeThroughOnes) {
     pattern_ = std::make_unique<PatternWindow>(0, 0, false);
     const RECT area{300, 200, 600, 330};
     PatternWindow target(area, 1, true);
-    Handed h = Click({380, 260});
+    Handed h = Click({380, 260}, {}, {area.left + 1, 260});
     ASSERT_TRUE(h.opened);
     EXPECT_EQ(h.width, 300);
     EXPECT_EQ(h.height, 130);

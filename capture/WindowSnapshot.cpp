@@ -8,8 +8,7 @@ namespace {
 // system without it (or with an older one) still captures.
 constexpr DWORD kExtendedFrameBounds = 9;
 constexpr DWORD kCloaked = 14;
-// Far more than any desktop holds: a window list that changes under the
-// walk cannot keep it going.
+// Far more than any desktop holds.
 constexpr size_t kMostWindows = 20000;
 
 bool IsTray(HWND wnd) {
@@ -27,6 +26,15 @@ bool SeeThrough(HWND wnd) {
     DWORD flags = 0;
     return (ex & WS_EX_LAYERED) && ::GetLayeredWindowAttributes(wnd, nullptr, &alpha, &flags) &&
            (flags & LWA_ALPHA) && alpha == 0;
+}
+
+BOOL CALLBACK Collect(HWND wnd, LPARAM list) noexcept {
+    try {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(wnd);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
 }
 
 }  // namespace
@@ -58,27 +66,41 @@ void TWindowSnapshot::Take(const RECT& desktop, HWND skip) {
             getAttribute_ = reinterpret_cast<decltype(getAttribute_)>(
                 ::GetProcAddress(dwmapi_.get(), "DwmGetWindowAttribute"));
     }
-    for (HWND w = ::GetTopWindow(nullptr); w && entries_.size() < kMostWindows;
-         w = ::GetWindow(w, GW_HWNDNEXT)) {
+    // The system lists a level at once; asking window by window
+    // (GetWindow) costs a round trip to the window server for each.
+    std::vector<HWND> top;
+    ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&top));
+    for (HWND w : top) {
+        if (entries_.size() >= kMostWindows) break;
         if (w == skip || !Shown(w)) continue;
         RECT frame = VisibleFrame(w);
         if (!::IntersectRect(&frame, &frame, &desktop)) continue;
         entries_.push_back({frame, -1});
-        AddChildren(w, static_cast<int>(entries_.size()) - 1);
+        AddChildren(w);
     }
     for (Entry& e : entries_) ::OffsetRect(&e.frame, -desktop.left, -desktop.top);
 }
 
-void TWindowSnapshot::AddChildren(HWND wnd, int parent) {
-    const RECT within = entries_[parent].frame;
-    for (HWND c = ::GetWindow(wnd, GW_CHILD); c && entries_.size() < kMostWindows;
-         c = ::GetWindow(c, GW_HWNDNEXT)) {
-        if (!::IsWindowVisible(c) || SeeThrough(c)) continue;
+void TWindowSnapshot::AddChildren(HWND wnd) {
+    // All the descendants, each after its parent and siblings topmost
+    // first; the ancestors taken so far are a stack.
+    std::vector<HWND> children;
+    ::EnumChildWindows(wnd, Collect, reinterpret_cast<LPARAM>(&children));
+    std::vector<std::pair<HWND, int>> taken{{wnd, static_cast<int>(entries_.size()) - 1}};
+    for (HWND c : children) {
+        if (entries_.size() >= kMostWindows) return;
+        const HWND parent = ::GetAncestor(c, GA_PARENT);
+        while (taken.size() > 1 && taken.back().first != parent) taken.pop_back();
+        // Under a control that was left out, the control is left out too.
+        const int up = taken.back().first == parent ? taken.back().second : -1;
+        int index = -1;
         RECT frame{};
-        ::GetWindowRect(c, &frame);
-        if (!::IntersectRect(&frame, &frame, &within)) continue;
-        entries_.push_back({frame, parent});
-        AddChildren(c, static_cast<int>(entries_.size()) - 1);
+        if (up >= 0 && ::IsWindowVisible(c) && !SeeThrough(c) && ::GetWindowRect(c, &frame) &&
+            ::IntersectRect(&frame, &frame, &entries_[up].frame)) {
+            entries_.push_back({frame, up});
+            index = static_cast<int>(entries_.size()) - 1;
+        }
+        taken.push_back({c, index});
     }
 }
 

@@ -27,7 +27,7 @@ private:
     };
     bool Shown(HWND wnd) const;
     RECT VisibleFrame(HWND wnd) const;
-    void AddChildren(HWND wnd, int parent);
+    void AddChildren(HWND wnd);
 
     std::vector<Entry> entries_;
     ui::Module dwmapi_;

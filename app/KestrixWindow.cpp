@@ -11,9 +11,8 @@
 #include "wizard/RecoveryStore.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
-#include <algorithm>
-#include <cstring>
 
 using namespace ui;
 
@@ -48,21 +47,6 @@ void RunDialog(T*& slot) {
     form->ShowModal();
 }
 
-// Paints black, in a picture of the virtual screen, what no monitor shows:
-// the screen's device context gives whatever lies there, which no user saw.
-void BlackenUncovered(HDC picture, const RECT& desktop) {
-    GdiRegion uncovered(
-        ::CreateRectRgn(0, 0, desktop.right - desktop.left, desktop.bottom - desktop.top));
-    if (!uncovered) RaiseLastOSError();
-    for (RECT m : Screen.MonitorRects()) {
-        ::OffsetRect(&m, -desktop.left, -desktop.top);
-        GdiRegion shown(::CreateRectRgnIndirect(&m));
-        if (!shown) RaiseLastOSError();
-        ::CombineRgn(uncovered.get(), uncovered.get(), shown.get(), RGN_DIFF);
-    }
-    ::FillRgn(picture, uncovered.get(), static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
-}
-
 }  // namespace
 
 TKestrixWnd::TKestrixWnd()
@@ -87,6 +71,7 @@ TKestrixWnd::TKestrixWnd()
         ImageMouseUp(s, b, sh, x, y);
     };
     OnKeyPress = [this](char& key) { FormKeyPress(key); };
+    overlay_.OnHandOver = [this](TBitmap& picture, HMONITOR monitor) { HandOver(picture, monitor); };
 
     DoCreate([this] { FormCreate(); });
 }
@@ -105,7 +90,6 @@ void TKestrixWnd::FormCreate() {
     NotifyIcon(NIM_ADD);
     captureKey_ = std::make_unique<TCaptureKey>(FIconData.hWnd, kCaptureKeyId);
     ApplyCaptureKey();
-    FScreenBitmap.reset();
     TrimWorkingSet();
 }
 
@@ -204,80 +188,21 @@ void TKestrixWnd::Exit1Click() { Close(); }
 
 // ---- capture ----
 
-void TKestrixWnd::TakeScreenshot() {
-    // A capture already up stays as it is: a second copy would contain it.
-    if (Visible()) return;
-    FScreenBitmap.reset();
-    // Every monitor at once, one screen pixel to one picture pixel: the
-    // window's client coordinates are the picture's.
-    const RECT desktop = Screen.DesktopRect();
-    const int w = desktop.right - desktop.left, h = desktop.bottom - desktop.top;
-    FScreenBitmap = std::make_unique<TBitmap>(w, h);
-    {
-        WindowDc screen(nullptr);
-        if (!screen) RaiseLastOSError();
-        {
-            TCanvas::Lease dest(FScreenBitmap->Canvas());
-            ::BitBlt(dest.get(), 0, 0, w, h, screen.get(), desktop.left, desktop.top, SRCCOPY);
-            BlackenUncovered(dest.get(), desktop);
-        }
-        SetBounds(desktop.left, desktop.top, w, h);
-        FSelecting = false;
-        Show();
-        Image.Picture.Bitmap().Assign(*FScreenBitmap);
-        // Paint now, so that the frozen copy covers the screen at once.
-        ::RedrawWindow(Image.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        Screen.SetCursor(crCross);
-    }
-}
-
-RECT TKestrixWnd::SelectionRect() const {
-    return RECT{std::min(FStartX, FCurX), std::min(FStartY, FCurY), std::max(FStartX, FCurX),
-                std::max(FStartY, FCurY)};
-}
+void TKestrixWnd::TakeScreenshot() { overlay_.TakeScreenshot(); }
 
 void TKestrixWnd::ImageMouseDown(TControl*, TMouseButton, TShiftState, int X, int Y) {
-    if (!FScreenBitmap) return;
-    FStartX = FCurX = X;
-    FStartY = FCurY = Y;
-    FSelecting = true;
-    DrawSelection();
+    overlay_.ImageMouseDown(X, Y);
 }
 
 void TKestrixWnd::ImageMouseMove(TControl*, TShiftState, int X, int Y) {
-    if (!FSelecting) return;
-    EraseSelection();
-    FCurX = X;
-    FCurY = Y;
-    DrawSelection();
+    overlay_.ImageMouseMove(X, Y);
 }
 
 void TKestrixWnd::ImageMouseUp(TControl*, TMouseButton, TShiftState, int, int) {
-    // A release without a press of this capture (or after it ended) has no
-    // rectangle to hand over.
-    if (!FSelecting || !FScreenBitmap) return;
-    EraseSelection();
-    FSelecting = false;
-    HandOver(SelectionRect());
+    overlay_.ImageMouseUp();
 }
 
-void TKestrixWnd::HandOver(const RECT& sel) {
-    // The picture leaves the capture first: anything that runs a message
-    // loop from here on (a message in the wizard's creation) may end the
-    // capture and free its bitmaps.
-    const int w = sel.right - sel.left, h = sel.bottom - sel.top;
-    // The wizard opens on the monitor that holds most of the selection.
-    RECT onScreen = sel, capture{};
-    ::GetWindowRect(Handle(), &capture);
-    ::OffsetRect(&onScreen, capture.left, capture.top);
-    const HMONITOR monitor = ::MonitorFromRect(&onScreen, MONITOR_DEFAULTTONEAREST);
-    TBitmap picture(w, h, FScreenBitmap->PixelFormat());
-    if (w > 0 && h > 0) {
-        TCanvas::Lease dest(picture.Canvas());
-        TCanvas::Lease frozen(Image.Picture.Bitmap().Canvas(), true);
-        ::BitBlt(dest.get(), 0, 0, w, h, frozen.get(), sel.left, sel.top, SRCCOPY);
-    }
-    EndCapture();
+void TKestrixWnd::HandOver(TBitmap& picture, HMONITOR monitor) {
     RunPictureWizard(picture, nullptr, monitor);
 }
 
@@ -309,43 +234,15 @@ void TKestrixWnd::BringBackNow() {
     }
 }
 
-void TKestrixWnd::DrawSelection() { Canvas().DrawFocusRect(SelectionRect()); }
+void TKestrixWnd::DrawSelection() { overlay_.DrawSelection(); }
 
-void TKestrixWnd::EraseSelection() {
-    RECT r = SelectionRect();
-    ::InflateRect(&r, 1, 1);
-    // The band lies on the rectangle's edges only: restoring the four edge
-    // strips of the grown rectangle looks the same as restoring all of it
-    // and costs the perimeter instead of the area. The system draws the
-    // band as wide as its focus border (wider at a high DPI); each strip
-    // covers that and the one pixel the rectangle was grown by.
-    UINT borderX = 1, borderY = 1;
-    ::SystemParametersInfoA(SPI_GETFOCUSBORDERWIDTH, 0, &borderX, 0);
-    ::SystemParametersInfoA(SPI_GETFOCUSBORDERHEIGHT, 0, &borderY, 0);
-    const int w = static_cast<int>(borderX) + 1, h = static_cast<int>(borderY) + 1;
-    const RECT strips[] = {
-        {r.left, r.top, r.right, std::min(r.top + h, r.bottom)},
-        {r.left, std::max(r.bottom - h, r.top), r.right, r.bottom},
-        {r.left, r.top, std::min(r.left + w, r.right), r.bottom},
-        {std::max(r.right - w, r.left), r.top, r.right, r.bottom},
-    };
-    TCanvas& frozen = Image.Picture.Bitmap().Canvas();
-    for (const RECT& s : strips) Canvas().CopyRect(s, frozen, s);
-}
+void TKestrixWnd::EraseSelection() { overlay_.EraseSelection(); }
 
 void TKestrixWnd::FormKeyPress(char& Key) {
     if (Key == 27) Hide();
 }
 
-void TKestrixWnd::EndCapture() {
-    Screen.SetCursor(crDefault);
-    Hide();
-    if (::GetCapture() == Image.Handle()) ::ReleaseCapture();
-    FSelecting = false;
-    Image.Picture.Bitmap().FreeImage();
-    if (FScreenBitmap) FScreenBitmap->FreeImage();
-    FScreenBitmap.reset();
-}
+void TKestrixWnd::EndCapture() { overlay_.EndCapture(); }
 
 bool TKestrixWnd::WndProc(TMessage& msg) {
     if (msg.Msg == WM_ENDSESSION && msg.WParam) {
@@ -357,11 +254,17 @@ bool TKestrixWnd::WndProc(TMessage& msg) {
         EndCapture();
         return false;
     }
-    if (msg.Msg == WM_SHOWWINDOW && msg.WParam == FALSE && FScreenBitmap) {
+    if (msg.Msg == WM_SHOWWINDOW && msg.WParam == FALSE && Capturing()) {
         // Hidden without ever having been active (the system may refuse the
         // foreground): the capture ends all the same.
         ::PostMessageA(Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
         return false;
+    }
+    if (msg.Msg == WM_MOUSEWHEEL && Capturing()) {
+        overlay_.MouseWheel(GET_WHEEL_DELTA_WPARAM(msg.WParam),
+                            POINT{GET_X_LPARAM(msg.LParam), GET_Y_LPARAM(msg.LParam)});
+        msg.Result = 0;
+        return true;
     }
     if (msg.Msg == WM_ERASEBKGND) {
         // The image covers the whole client area: filling it first would

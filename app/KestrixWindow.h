@@ -2,6 +2,7 @@
 // full-screen surface on which a region of the frozen screen is selected.
 #pragma once
 
+#include "capture/CaptureOverlay.h"
 #include "ui/Forms.h"
 #include "ui/Menus.h"
 
@@ -72,9 +73,9 @@ public:
     // The last balloon shown from the icon, and how many were shown.
     const NOTIFYICONDATAA& BalloonData() const { return balloon_; }
     int BalloonsShown() const { return balloonsShown_; }
-    bool Capturing() const { return FScreenBitmap != nullptr; }
-    bool Selecting() const { return FSelecting; }
-    RECT SelectionRect() const;
+    bool Capturing() const { return overlay_.Capturing(); }
+    bool Selecting() const { return overlay_.Selecting(); }
+    RECT SelectionRect() const { return overlay_.SelectionRect(); }
 
 protected:
     bool WndProc(ui::TMessage& msg) override;
@@ -83,18 +84,15 @@ private:
     void NotifyIcon(DWORD action);
     void ShowBalloon(const std::string& title, const std::string& text);
     void TrayWndProc(ui::TMessage& Message);
-    void HandOver(const RECT& selection);
+    void HandOver(ui::TBitmap& picture, HMONITOR monitor);
     void BringBackNow();
     // While a dialog runs, tray requests bring it forward instead.
     bool BringOpenDialogForward();
 
     NotifyIconData88 FIconData{};
-    std::unique_ptr<ui::TBitmap> FScreenBitmap;
-    int FStartX = 0;
-    int FStartY = 0;
-    int FCurX = 0;
-    int FCurY = 0;
-    bool FSelecting = false;
+    // The frozen screen (FScreenBitmap), the selection (FStartX, FStartY,
+    // FCurX, FCurY, FSelecting) and its band.
+    TCaptureOverlay overlay_{*this, Image};
     UINT taskbarCreated_ = 0;
     std::unique_ptr<TCaptureKey> captureKey_;
     // The 488-byte layout: the first with the balloon's fields.

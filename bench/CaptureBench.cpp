@@ -1,11 +1,13 @@
 // Capture costs against bare blits of the same size (from the capture key
 // too); the resident program's memory against an idle empty message loop,
 // and after quick-mode wizard runs (with the test plug-in and with the
-// authors' sample) against before them. Prints ratios.
+// authors' sample) against before them; the window snapshot taken at the
+// freeze against the capture's blit. Prints ratios.
 #include "bench/BenchTiming.h"
 #include "bench/HostProcess.h"
 #include "bench/ScreenBlit.h"
 #include "app/KestrixWindow.h"
+#include "capture/WindowSnapshot.h"
 #include "plugins/KestrixCommUnit.h"
 #include "plugins/PluginDirectory.h"
 #include "tests/e2e/ProgramDriver.h"
@@ -55,6 +57,33 @@ void CaptureRatio() {
     std::printf("capture of %dx%d: TakeScreenshot %.2f ms, bare blit and back %.2f ms (medians)\n",
                 Screen.Width(), Screen.Height(), runs.Cost() * 1e3, runs.Base() * 1e3);
     Report("capture/bare-blit", "ratio capture / bare blit", runs.Ratio(), 1.3);
+}
+
+// The windows taken at the freeze, on a busy desktop (sixty windows of eight
+// controls each), against the capture's own blit of the screen.
+void WindowSnapshotRatio() {
+    std::vector<Window> windows;
+    for (int i = 0; i < 60; ++i) {
+        windows.emplace_back(::CreateWindowExA(0, "STATIC", "", WS_POPUP, (i % 10) * 90,
+                                               (i / 10) * 90, 300, 200, nullptr, nullptr,
+                                               nullptr, nullptr));
+        for (int c = 0; c < 8; ++c)
+            ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, c * 30, c * 20, 60, 30,
+                              windows.back().get(), nullptr, nullptr, nullptr);
+        ::ShowWindow(windows.back().get(), SW_SHOWNOACTIVATE);
+    }
+    Pump(200);
+    const RECT desktop = Screen.DesktopRect();
+    TWindowSnapshot snapshot;
+    snapshot.Take(desktop, nullptr);
+    const Runs runs = Measure(15, [&](int) {
+        SettleDisplay();
+        const double bare = BareBlit(desktop, nullptr);
+        return std::pair{Once([&] { snapshot.Take(desktop, nullptr); }), bare};
+    });
+    std::printf("window snapshot of %d windows: %.3f ms, bare blit %.2f ms (medians)\n",
+                static_cast<int>(windows.size()), runs.Cost() * 1e3, runs.Base() * 1e3);
+    Report("capture/window-snapshot", "ratio window snapshot / bare blit", runs.Ratio(), 0.1);
 }
 
 // From a press of the capture key to the frozen picture on the screen,
@@ -353,6 +382,7 @@ int main() {
     Application.OnException = [](const std::string& text) {
         std::printf("error: %s\n", text.c_str());
     };
+    WindowSnapshotRatio();
     CaptureRatio();
     CaptureKeyRatio();
     CapturePhases();

@@ -118,13 +118,35 @@ protected:
         EXPECT_EQ(AfterScreenShotWindow, nullptr);
     }
 
-    // Counts the pixels of a picture that differ from the pattern at an offset.
-    static int Mismatches(TBitmap& pic, int left, int top, int variant = 0) {
+    // Counts the pixels of a picture that differ from the pattern at an
+    // offset, leaving out a hole (in screen pixels).
+    static int Mismatches(TBitmap& pic, int left, int top, int variant = 0, RECT hole = {}) {
         int bad = 0;
         for (int y = 0; y < pic.Height(); ++y)
             for (int x = 0; x < pic.Width(); ++x)
-                if (pic.PixelColor(x, y) != PatternColor(left + x, top + y, variant)) ++bad;
+                if (!::PtInRect(&hole, POINT{left + x, top + y}) &&
+                    pic.PixelColor(x, y) != PatternColor(left + x, top + y, variant))
+                    ++bad;
         return bad;
+    }
+
+    // A click after hovering and turning the wheel (in notches, towards the
+    // user when positive) at one point; the hover frame shows at `edge`.
+    Handed Click(POINT at, std::initializer_list<int> notches = {}, POINT edge = {-1, -1}) {
+        MoveCursor(at.x, at.y);
+        StartCapture();
+        Send(WM_MOUSEMOVE, 0, at.x, at.y);
+        if (edge.x >= 0)
+            EXPECT_TRUE(PumpUntil([&] {
+                return ScreenPixel(edge.x, edge.y) !=
+                       wnd_->Image.Picture.Bitmap().PixelColor(edge.x, edge.y);
+            }, 3000)) << "no frame on the screen";
+        for (int n : notches)
+            ::SendMessageA(wnd_->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, -n * WHEEL_DELTA),
+                           MAKELPARAM(at.x, at.y));
+        Send(WM_LBUTTONDOWN, MK_LBUTTON, at.x, at.y);
+        Send(WM_MOUSEMOVE, MK_LBUTTON, at.x + 1, at.y);
+        return Release(WM_LBUTTONUP, at.x + 1, at.y);
     }
 
     std::unique_ptr<PatternWindow> pattern_;
@@ -396,7 +418,6 @@ TEST_F(KestrixWindowTest, AnyButtonSelectsAndDegenerateDragsHandOverEmptyPicture
     } cases[] = {
         {WM_RBUTTONDOWN, WM_RBUTTONUP, {200, 100}, {260, 140}, 60, 40},
         {WM_MBUTTONDOWN, WM_MBUTTONUP, {260, 140}, {200, 100}, 60, 40},
-        {WM_LBUTTONDOWN, WM_LBUTTONUP, {50, 50}, {50, 50}, 0, 0},
         {WM_LBUTTONDOWN, WM_LBUTTONUP, {50, 50}, {90, 50}, 40, 0},
         {WM_LBUTTONDOWN, WM_LBUTTONUP, {50, 50}, {50, 80}, 0, 30},
     };
@@ -422,6 +443,70 @@ TEST_F(KestrixWindowTest, AnyButtonSelectsAndDegenerateDragsHandOverEmptyPicture
     Handed h = Release(WM_LBUTTONUP, 170, 120);
     EXPECT_EQ(h.width, 0);
     EXPECT_EQ(h.height, 0);
+    // A click is no point any more: it hands over the window under it,
+    // here the pattern over the whole screen.
+    StartCapture();
+    Send(WM_LBUTTONDOWN, 0, 50, 50);
+    h = Release(WM_LBUTTONUP, 50, 50);
+    EXPECT_EQ(h.width, Screen.Width());
+    EXPECT_EQ(h.height, Screen.Height());
+}
+
+TEST_F(KestrixWindowTest, AClickHandsOverTheWindowUnderItPastSeeThroughOnes) {
+    // The pattern under all: the window that the closing wizard activates
+    // stays below the one clicked.
+    pattern_ = std::make_unique<PatternWindow>(0, 0, false);
+    const RECT area{300, 200, 600, 330};
+    PatternWindow target(area, 1, true);
+    Handed h = Click({380, 260}, {}, {area.left + 1, 260});
+    ASSERT_TRUE(h.opened);
+    EXPECT_EQ(h.width, 300);
+    EXPECT_EQ(h.height, 130);
+    EXPECT_EQ(Mismatches(*h.picture, area.left, area.top, 1), 0) << "the frame is not in it";
+    // Over it a window faded out entirely and one the pointer goes through;
+    // without a compositor the display may still show them.
+    const RECT above{360, 240, 400, 280};
+    auto make = [&](DWORD ex) {
+        HWND w = ::CreateWindowExA(WS_EX_TOPMOST | WS_EX_NOACTIVATE | ex, "STATIC", "", WS_POPUP,
+                                   above.left, above.top, 40, 40, nullptr, nullptr, nullptr, nullptr);
+        if (ex & WS_EX_LAYERED) ::SetLayeredWindowAttributes(w, 0, 0, LWA_ALPHA);
+        ::ShowWindow(w, SW_SHOWNOACTIVATE);
+        return Window(w);
+    };
+    Window faded = make(WS_EX_LAYERED), through = make(WS_EX_TRANSPARENT);
+    h = Click({380, 260});
+    EXPECT_EQ(h.width, 300);
+    EXPECT_EQ(h.height, 130);
+    EXPECT_EQ(Mismatches(*h.picture, area.left, area.top, 1, above), 0);
+}
+
+TEST_F(KestrixWindowTest, TheWheelWalksDownToTheControlUnderThePointerAndBackUp) {
+    pattern_ = std::make_unique<PatternWindow>(0, 0, false);
+    const RECT area{300, 200, 600, 330};
+    PatternWindow target(area, 1, true);
+    const RECT control{340, 230, 400, 270};
+    // The pattern must not paint over its control when it is shown again.
+    ::SetWindowLongPtrA(target.Handle(), GWL_STYLE,
+                        ::GetWindowLongPtrA(target.Handle(), GWL_STYLE) | WS_CLIPCHILDREN);
+    Window child(::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_BLACKRECT, 40, 30,
+                                   60, 40, target.Handle(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return ScreenPixel(control.left, control.top) != PatternColor(340, 230, 1); }));
+    const COLORREF black = ScreenPixel(control.left, control.top);
+    Handed h = Click({360, 250}, {1, 1});
+    ASSERT_TRUE(h.opened);
+    EXPECT_EQ(h.width, 60);
+    EXPECT_EQ(h.height, 40);
+    // All of it the control's colour, none of the pattern around it.
+    int other = 0;
+    for (int y = 0; y < h.height; ++y)
+        for (int x = 0; x < h.width; ++x)
+            if (h.picture->PixelColor(x, y) != black) ++other;
+    EXPECT_EQ(other, 0);
+    h = Click({360, 250}, {1, -1});
+    EXPECT_EQ(h.width, 300);
+    EXPECT_EQ(h.height, 130);
+    EXPECT_EQ(Mismatches(*h.picture, area.left, area.top, 1, control), 0);
 }
 
 TEST_F(KestrixWindowTest, EscapeAndDeactivationEndTheCaptureWithoutAWizard) {

@@ -9,6 +9,7 @@
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TrayDialog.h"
 #include "ui/Dpi.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <sstream>
+#include <type_traits>
 
 using namespace ui;
 using namespace testing_support;
@@ -407,6 +409,50 @@ TEST_F(KestrixOptionsTest, ABareLetterIsRefusedAsCaptureKeyButPauseAloneIsTaken)
     EXPECT_EQ(message, "The capture key needs Ctrl or Alt: only Print Screen, Pause and F1 to F24 "
                        "can start a capture alone.");
     EXPECT_EQ(ReadCaptureHotkey(), VK_PAUSE);
+}
+
+// The text of the metafile's text records, in order.
+int CALLBACK CollectText(HDC, HANDLETABLE*, const ENHMETARECORD* r, int, LPARAM out) {
+    if (r->iType == EMR_EXTTEXTOUTW) {
+        const auto* t = reinterpret_cast<const EMREXTTEXTOUTW*>(r);
+        *reinterpret_cast<std::string*>(out) +=
+            Utf8(reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(r) + t->emrtext.offString),
+                 static_cast<int>(t->emrtext.nChars));
+    }
+    return 1;
+}
+
+// What the capture-key field draws, as it paints itself into a metafile.
+std::string FieldText(HWND field) {
+    HDC dc = ::CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
+    ::SendMessageA(field, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    std::unique_ptr<std::remove_pointer_t<HENHMETAFILE>, decltype(&::DeleteEnhMetaFile)> picture(
+        ::CloseEnhMetaFile(dc), &::DeleteEnhMetaFile);
+    std::string text;
+    ::EnumEnhMetaFile(nullptr, picture.get(), CollectText, &text, nullptr);
+    return text;
+}
+
+TEST_F(KestrixOptionsTest, TheCaptureKeyFieldNamesExtendedKeysNotTheirKeypadTwins) {
+    // What the platform calls each key (X's names under Wine).
+    const std::pair<WORD, const char*> keys[] = {
+        {0, "Print"},
+        {MAKEWORD(VK_INSERT, HOTKEYF_CONTROL | HOTKEYF_ALT), "Control + Alt + Insert"},
+        {MAKEWORD(VK_HOME, HOTKEYF_ALT), "Alt + Home"},
+    };
+    for (auto [stored, name] : keys) {
+        if (stored)
+            SetDword("CaptureHotkey", stored);
+        else
+            ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "CaptureHotkey");
+        std::string shown;
+        ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+            shown = FieldText(d.CaptureKeyField.Handle());
+            return {Ok(d)};
+        }));
+        EXPECT_EQ(shown, name);
+        EXPECT_EQ(ReadCaptureHotkey(), stored ? stored : VK_SNAPSHOT) << name;
+    }
 }
 
 // The client area and control positions, as the child run reports them.

@@ -20,7 +20,8 @@ using namespace ui;
 
 TAfterScreenShotWindow* AfterScreenShotWindow = nullptr;
 
-const char TAfterScreenShotWindow::kPluginsPage[] = "https://www.orvane.com/kestrix/plugins/";
+// The reserved example name, as the about window uses: no real site of anyone's.
+const char TAfterScreenShotWindow::kPluginsPage[] = "https://www.orvane.example/kestrix/plugins/";
 
 namespace {
 const FormLayout kForm = {

@@ -26,8 +26,10 @@ const TControlLayout kControls[] = {
     // the numbers of the older controls stay.
     {ckLabel,     "CaptureKeyLabel",    nullptr, 210, 8,   0,   0,   "Capture key:"},
     {ckHotKey,    "CaptureKeyField",    nullptr, 210, 23,  128, 20,  "",                           6},
-    {ckLabel,     "Label2",             nullptr, 345, 9,   0,   0,   "Undo buffer steps:"},
-    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5, loAfter(4)},
+    // A font wider than this table's wraps the label in the room before the
+    // field, which keeps its place and width so that its number shows whole.
+    {ckLabel,     "Label2",             nullptr, 345, 9,   94,  0,   "Undo buffer steps:"},
+    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5},
     {ckBevel,     "Bevel1",             nullptr, 8,   49,  474, 2},
     {ckLabel,     "Label1",             nullptr, 7,   56,  0,   0,   "Default plugins:"},
     {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           4},

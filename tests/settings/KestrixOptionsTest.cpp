@@ -454,6 +454,23 @@ TEST_F(KestrixOptionsTest, TheCaptureKeyFieldNamesExtendedKeysNotTheirKeypadTwin
     }
 }
 
+TEST_F(KestrixOptionsTest, AWiderFontWrapsTheUndoLabelAndLeavesTheFieldWhereItIs) {
+    RECT field{}, label{};
+    int line = 0;
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        d.Label2.Font().SetHeight(-16);
+        field = d.seBufferSteps.BoundsRect();
+        label = d.Label2.BoundsRect();
+        line = -d.Label2.Font().Height();
+        return {{[&d] { d.Close(); }}};
+    }));
+    EXPECT_EQ(field.left, 443);
+    EXPECT_EQ(field.right, 483);
+    EXPECT_EQ(label.left, 345);
+    EXPECT_LE(label.right, 439);
+    EXPECT_GE(label.bottom - label.top, 2 * line) << "two lines";
+}
+
 // The client area and control positions, as the child run reports them.
 std::string LayoutReport(TKestrixOptions& d) {
     std::ostringstream out;

@@ -3,6 +3,7 @@
 #include "ui/Exception.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 using namespace ui;
@@ -23,22 +24,42 @@ bool EnabledInForm(HWND wnd) {
     return true;
 }
 
-// The text as a whole number: an optional sign and decimal digits, nothing
-// else, within 32 bits.
+// The text as a whole number, read as the platform's StrToInt reads it:
+// leading blanks, an optional sign, then decimal digits within 32 bits or
+// hexadecimal ones after "$" or "0x" (up to 8, as the bits of the number);
+// nothing may follow.
 bool ParseInt(const std::string& text, int& value) {
-    size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
-    if (i == text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > 2147483648LL) return false;
+    size_t i = text.find_first_not_of(' ');
+    if (i == std::string::npos) return false;
+    const bool negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') ++i;
+    int base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
     }
-    if (negative) v = -v;
-    if (v > 2147483647LL) return false;
-    value = static_cast<int>(v);
+    if (i == text.size()) return false;
+    unsigned long long v = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        v = v * base + digit;
+        if (v > (base == 16 ? 0xFFFFFFFFull : 2147483648ull)) return false;
+    }
+    if (base == 10 && !negative && v > 2147483647ull) return false;
+    const uint32_t bits = static_cast<uint32_t>(v);
+    value = static_cast<int>(negative ? 0u - bits : bits);
     return true;
 }
 

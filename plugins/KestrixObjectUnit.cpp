@@ -9,6 +9,8 @@ using namespace automation;
 using namespace ui;
 
 HRESULT TKestrixObject::GetPluginList(BSTR* PluginList) noexcept {
+    // A null out-pointer is a caller's fault, answered as COM answers it,
+    // not a write through null.
     if (!PluginList) return E_POINTER;
     *PluginList = nullptr;
     std::vector<std::string> names;
@@ -32,6 +34,7 @@ HRESULT TKestrixObject::AddPlugin(BSTR FileName) noexcept { return S_OK; }
 HRESULT TKestrixObject::RemovePlugin(BSTR FileName) noexcept { return S_OK; }
 
 HRESULT TKestrixObject::GetPlugin(BSTR PluginNick, IKestrixPlugin** PluginInstance) noexcept {
+    // As GetPluginList: no instance is made for nowhere to go.
     if (!PluginInstance) return E_POINTER;
     *PluginInstance = nullptr;
     return SafeCall(IID_IKestrixObject, [&]() -> HRESULT {

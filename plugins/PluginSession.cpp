@@ -160,6 +160,8 @@ void TPluginSession::Show(const PluginTurn& turn) {
     windows_.Reset();
     current_ = turn;
     const std::string id = automation::GuidToString(turn.entry.PluginId);
+    // Created in-process, as the wizard lists: a directory object of its own
+    // would count as served and, released, end a program started for automation.
     Call(turn, "GetPlugin", [&] {
         OleCheck(plugin_directory::CreatePlugin(turn.entry.PluginId, id, Plugin),
                  "Cannot create the plug-in " + id);

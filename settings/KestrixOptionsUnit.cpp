@@ -22,14 +22,17 @@ const TControlLayout kControls[] = {
     // kind       name                  parent   left top  w    h    text                          tab
     {ckCheckBox,  "cbStartWithWindows", nullptr, 6,   7,   197, 17,  "Start Kestrix with Windows", 2},
     {ckCheckBox,  "cbQuickMode",        nullptr, 6,   27,  199, 17,  "Quick mode",                 3},
-    // In the free space right of the check boxes, reached after them.
+    // In the free space right of the check boxes; last in the Tab order, so
+    // the numbers of the older controls stay.
     {ckLabel,     "CaptureKeyLabel",    nullptr, 210, 8,   0,   0,   "Capture key:"},
-    {ckHotKey,    "CaptureKeyField",    nullptr, 210, 23,  128, 20,  "",                           4},
-    {ckLabel,     "Label2",             nullptr, 345, 9,   0,   0,   "Undo buffer steps:"},
-    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          6, loAfter(4)},
+    {ckHotKey,    "CaptureKeyField",    nullptr, 210, 23,  128, 20,  "",                           6},
+    // A font wider than this table's wraps the label in the room before the
+    // field, which keeps its place and width so that its number shows whole.
+    {ckLabel,     "Label2",             nullptr, 345, 9,   94,  0,   "Undo buffer steps:"},
+    {ckSpinEdit,  "seBufferSteps",      nullptr, 443, 4,   40,  22,  "0",                          5},
     {ckBevel,     "Bevel1",             nullptr, 8,   49,  474, 2},
     {ckLabel,     "Label1",             nullptr, 7,   56,  0,   0,   "Default plugins:"},
-    {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           5},
+    {ckListView,  "ActionsView",        nullptr, 6,   71,  478, 178, "",                           4},
     {ckButton,    "Button1",            nullptr, 334, 260, 75,  25,  "OK",     1, loDefault, mrOk},
     {ckButton,    "Button2",            nullptr, 412, 260, 75,  25,  "Cancel", 0, loCancel,  mrCancel},
 };

@@ -72,11 +72,9 @@ size_t ExtraBytes(const BITMAPINFOHEADER& h) {
 }  // namespace
 
 void TClipboard::Assign(TBitmap& bitmap) {
+    // Nothing to put: what the clipboard holds is worth more than nothing.
+    if (bitmap.Empty()) return;
     Session s(*this);
-    if (bitmap.Empty()) {
-        Clear();
-        return;
-    }
     DibHeader info;
     const size_t head = DescribeDib(bitmap, info);
     const size_t pixels = info.header.biSizeImage;

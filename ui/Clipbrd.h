@@ -34,7 +34,8 @@ public:
     bool HasFormat(UINT format) const { return ::IsClipboardFormatAvailable(format) != FALSE; }
     // The picture as a device-independent bitmap of its own pixel format
     // (5-6-5 bit fields for 16 bits, plain 16-bit RGB for 15); the system
-    // keeps it after the program has ended. An empty picture puts nothing.
+    // keeps it after the program has ended. An empty picture leaves the
+    // clipboard as it is.
     void Assign(TBitmap& bitmap);
     // The clipboard's device-independent bitmap, in its pixel format;
     // false when there is none or it is damaged.

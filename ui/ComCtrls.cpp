@@ -1,6 +1,7 @@
 #include "ui/ComCtrls.h"
 
 #include "ui/Exception.h"
+#include "ui/Handles.h"
 #include "ui/Strings.h"
 
 #include <windowsx.h>
@@ -85,9 +86,53 @@ THotKey::THotKey(TWinControl& parent, const TControlLayout& layout)
 
 WORD THotKey::HotKey() const { return LOWORD(::SendMessageA(wnd_, HKM_GETHOTKEY, 0, 0)); }
 
-void THotKey::SetHotKey(WORD value) { ::SendMessageA(wnd_, HKM_SETHOTKEY, value, 0); }
+void THotKey::SetHotKey(WORD value) {
+    ::SendMessageA(wnd_, HKM_SETRULES, 0, 0);
+    if (ExtendedKey(LOBYTE(value))) value |= HOTKEYF_EXT << 8;
+    // Wine's field names a key it is given from the scan code without the
+    // extended bit, whatever the flag says; a key pressed into it keeps the
+    // whole scan code, as from the keyboard.
+    if ((HIBYTE(value) & HOTKEYF_EXT) && PressKey(value)) return;
+    ::SendMessageA(wnd_, HKM_SETHOTKEY, value, 0);
+}
+
+// The key and its modifiers pressed into the field alone, past this
+// object's own key handling; true when the field took the value.
+bool THotKey::PressKey(WORD value) {
+    const BYTE vk = LOBYTE(value), mods = HIBYTE(value);
+    const UINT scan = ::MapVirtualKeyA(vk, MAPVK_VK_TO_VSC) & 0xFF;
+    if (!scan) return false;
+    const std::pair<BYTE, BYTE> modifiers[] = {
+        {HOTKEYF_CONTROL, VK_CONTROL}, {HOTKEYF_SHIFT, VK_SHIFT}, {HOTKEYF_ALT, VK_MENU}};
+    auto send = [this](UINT msg, WPARAM key, LPARAM flags) { ::SendMessageA(wnd_, msg, key, flags); };
+    pressing_ = true;
+    ScopeExit done([this] { pressing_ = false; });
+    // The field counts the modifiers it has seen go down: none from before.
+    for (auto [flag, key] : modifiers) send(WM_KEYUP, key, 0xC0000001);
+    for (auto [flag, key] : modifiers)
+        if (mods & flag) send(WM_KEYDOWN, key, 1);
+    send(WM_KEYDOWN, vk, 1 | static_cast<LPARAM>(scan | KF_EXTENDED) << 16);
+    for (auto [flag, key] : modifiers)
+        if (mods & flag) send(WM_KEYUP, key, 0xC0000001);
+    const WORD taken = HotKey();
+    return LOBYTE(taken) == vk && (HIBYTE(taken) & ~HOTKEYF_EXT) == (mods & ~HOTKEYF_EXT);
+}
+
+bool ExtendedKey(BYTE vk) {
+    switch (vk) {
+        case VK_CANCEL: case VK_PRIOR: case VK_NEXT: case VK_END: case VK_HOME:
+        case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN: case VK_SNAPSHOT:
+        case VK_INSERT: case VK_DELETE: case VK_LWIN: case VK_RWIN: case VK_APPS:
+        case VK_DIVIDE: case VK_NUMLOCK: case VK_RCONTROL: case VK_RMENU:
+            return true;
+        default:
+            // The browser, volume, media and launch keys.
+            return vk >= VK_BROWSER_BACK && vk <= VK_LAUNCH_APP2;
+    }
+}
 
 bool THotKey::WndProc(TMessage& msg) {
+    if (pressing_) return false;
     // Windows hands Print Screen to a window as a release alone, which the
     // field would never take: without this, Print Screen could not be chosen
     // again once another key had been.

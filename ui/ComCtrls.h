@@ -112,11 +112,24 @@ class THotKey : public TControl {
 public:
     THotKey(TWinControl& parent, const TControlLayout& layout);
     WORD HotKey() const;
+    // Shows value as it is, whatever rules the field held (they are
+    // cleared). A key of the keyboard's extended part gets HOTKEYF_EXT, so
+    // that the field names it and not its keypad twin; what HotKey() then
+    // gives may carry the flag or not, the key and modifiers are the same.
     void SetHotKey(WORD value);
 
 protected:
     bool WndProc(TMessage& msg) override;
+
+private:
+    bool PressKey(WORD value);
+    bool pressing_ = false;
 };
+
+// Whether a key with this virtual-key code lies on the keyboard's extended
+// part (its scan code comes with the E0 prefix). Enter is not: the keypad's
+// is the rarer one, and a value that means it carries HOTKEYF_EXT already.
+bool ExtendedKey(BYTE vk);
 
 constexpr TControlKind ckHotKey = &CreateControl<THotKey>;
 

@@ -177,7 +177,8 @@ void TCustomEdit::DoEnter() {
 
 TLabel::TLabel(TWinControl& parent, const TControlLayout& layout)
     : TControl(parent, layout, {"STATIC", SS_LEFT | SS_NOTIFY, 0}),
-      autoSize_(layout.Width == 0 || layout.Height == 0) {
+      autoSize_(layout.Width == 0 || layout.Height == 0),
+      wrapWidth_(layout.Height == 0 ? layout.Width : 0) {
     if (autoSize_) AdjustBounds();
 }
 
@@ -196,8 +197,12 @@ void TLabel::AdjustBounds() {
         ::GetTextMetricsA(dc.get(), &tm);
         r.bottom = tm.tmHeight;
     } else {
-        ::DrawTextA(dc.get(), text.c_str(), static_cast<int>(text.size()), &r,
-                    DT_CALCRECT | DT_LEFT | DT_EXPANDTABS);
+        UINT flags = DT_CALCRECT | DT_LEFT | DT_EXPANDTABS;
+        if (wrapWidth_ > 0) {
+            r.right = ScaleValue(wrapWidth_);
+            flags |= DT_WORDBREAK;
+        }
+        ::DrawTextA(dc.get(), text.c_str(), static_cast<int>(text.size()), &r, flags);
     }
     RECT b = BoundsRect();
     ::MoveWindow(wnd_, b.left, b.top, r.right, r.bottom, TRUE);

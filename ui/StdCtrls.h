@@ -87,6 +87,8 @@ public:
 };
 
 // A static text on its parent's colour; fits its text unless given a size.
+// Given a width but no height, it fits its text within that width, wrapping
+// it at spaces where a wider font needs more room.
 class TLabel : public TControl {
 public:
     TLabel(TWinControl& parent, const TControlLayout& layout);
@@ -102,6 +104,7 @@ protected:
 
 private:
     bool autoSize_ = true;
+    int wrapWidth_ = 0;  // 96-DPI pixels; 0: one line as long as the text
 };
 
 // Layout kinds of the controls above.

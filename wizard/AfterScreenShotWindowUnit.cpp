@@ -20,7 +20,8 @@ using namespace ui;
 
 TAfterScreenShotWindow* AfterScreenShotWindow = nullptr;
 
-const char TAfterScreenShotWindow::kPluginsPage[] = "https://www.orvane.com/kestrix/plugins/";
+// The reserved example name, as the about window uses: no real site of anyone's.
+const char TAfterScreenShotWindow::kPluginsPage[] = "https://www.orvane.example/kestrix/plugins/";
 
 namespace {
 const FormLayout kForm = {
@@ -82,6 +83,7 @@ const TControlLayout kControls[] = {
 
     {ckBevel,     "Bevel1",             nullptr,          0,   270, 542, 2},
     {ckButton,    "Back",               nullptr,          298, 277, 75,  25,  "<  Back",  1},
+    // Default: Enter in a plug-in's one-line field goes on, as in any wizard.
     {ckButton,    "Next",               nullptr,          373, 277, 75,  25,  "Next  >",  2, loDefault},
     {ckButton,    "Finalize",           nullptr,          459, 277, 75,  25,  "Cancel",   3, loCancel},
 };
@@ -189,6 +191,9 @@ void TAfterScreenShotWindow::LoadPluginList() {
         return true;
     };
     // A row without a usable entry could only fail later, at its turn.
+    // Listed in-process, not through a directory object: released, one of
+    // the wizard's own would count as the last served object and end a
+    // program started for automation.
     PluginListing listing = LoadPluginEntries(
         [this](const std::string& plugin, const std::string& id, const char* call) {
             KeepPicture();

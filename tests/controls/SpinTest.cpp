@@ -144,6 +144,16 @@ TEST_F(SpinEditTest, WithoutBoundsEveryNumberStaysAsTyped) {
     EXPECT_EQ(0, beeps);
 }
 
+TEST_F(SpinEditTest, PastedTextIsReadAsStrToIntReadsIt) {
+    for (auto [text, value] : {std::pair{"  12", 12}, {"$1F", 31}, {"-0x10", -16}, {"$FFFFFFFF", -1},
+                               {"12 ", 0}, {"$100000000", 0}}) {
+        CopyToClipboard(text);
+        spin().SelectAll();
+        ::SendMessageA(spin().Handle(), WM_PASTE, 0, 0);
+        EXPECT_EQ(value, spin().Value()) << '"' << text << '"';
+    }
+}
+
 TEST_F(SpinEditTest, BoundsHoldOnLeavingAndStepping) {
     spin().MinValue = 1;
     spin().MaxValue = 10;

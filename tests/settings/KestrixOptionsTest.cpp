@@ -9,6 +9,7 @@
 #include "tests/support/TestPlugin/TestPluginControl.h"
 #include "tests/support/TrayDialog.h"
 #include "ui/Dpi.h"
+#include "ui/Strings.h"
 
 #include <gtest/gtest.h>
 
@@ -310,7 +311,7 @@ TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSav
                 walk.push_back(focusName());
                 return true;
             }, i == 0 ? 2 : 0));
-        // Back on Cancel: Shift+Tab to the spin field, then to the list.
+        // Back on Cancel: Shift+Tab to the capture key, the spin field, then the list.
         steps.push_back({[] {
             INPUT in[4] = {};
             for (auto& i : in) i.type = INPUT_KEYBOARD;
@@ -319,8 +320,7 @@ TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSav
             in[2].ki.dwFlags = KEYEVENTF_KEYUP;
             in[3].ki.wVk = VK_SHIFT;
             in[3].ki.dwFlags = KEYEVENTF_KEYUP;
-            ::SendInput(4, in, sizeof in[0]);
-            ::SendInput(4, in, sizeof in[0]);
+            for (int i = 0; i < 3; ++i) ::SendInput(4, in, sizeof in[0]);
         }, [&d] { return d.ActionsView.Focused(); }});
         steps.push_back({[&d] { d.ActionsView.Item(0).SetSelected(true); }});
         steps.push_back(Key(VK_SPACE, [&d] { return d.ActionsView.Item(0).Checked(); }));
@@ -330,8 +330,8 @@ TEST_F(KestrixOptionsTest, TheKeyboardWalksTheTabOrderAndSpaceTogglesAndEnterSav
         return steps;
     }));
     EXPECT_EQ(walk, (std::vector<std::string>{"Button2", "Button1", "cbStartWithWindows",
-                                              "cbQuickMode", "CaptureKeyField", "ActionsView",
-                                              "seBufferSteps", "Button2"}));
+                                              "cbQuickMode", "ActionsView", "seBufferSteps",
+                                              "CaptureKeyField", "Button2"}));
     EXPECT_TRUE(WizardReadSettings().QuickMode) << "Enter is OK";
     EXPECT_EQ(ReadBytes(list_), Line(test_plugin::PluginId('A')));
 }
@@ -407,6 +407,53 @@ TEST_F(KestrixOptionsTest, ABareLetterIsRefusedAsCaptureKeyButPauseAloneIsTaken)
     EXPECT_EQ(message, "The capture key needs Ctrl or Alt: only Print Screen, Pause and F1 to F24 "
                        "can start a capture alone.");
     EXPECT_EQ(ReadCaptureHotkey(), VK_PAUSE);
+}
+
+// What the capture-key field draws, from the metafile it paints itself into.
+int CALLBACK CollectText(HDC, HANDLETABLE*, const ENHMETARECORD* r, int, LPARAM out) {
+    const auto* t = reinterpret_cast<const EMREXTTEXTOUTW*>(r);
+    if (r->iType == EMR_EXTTEXTOUTW)
+        *reinterpret_cast<std::string*>(out) += Utf8(reinterpret_cast<const wchar_t*>(
+            reinterpret_cast<const BYTE*>(r) + t->emrtext.offString), int(t->emrtext.nChars));
+    return 1;
+}
+std::string FieldText(HWND field) {
+    HDC dc = ::CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
+    ::SendMessageA(field, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    HENHMETAFILE picture = ::CloseEnhMetaFile(dc);
+    std::string text;
+    ::EnumEnhMetaFile(nullptr, picture, CollectText, &text, nullptr);
+    ::DeleteEnhMetaFile(picture);
+    return text;
+}
+
+TEST_F(KestrixOptionsTest, TheCaptureKeyFieldNamesExtendedKeysNotTheirKeypadTwins) {
+    // X's names under Wine; none stored is Print Screen.
+    const std::pair<WORD, const char*> keys[] = {
+        {0, "Print"}, {MAKEWORD(VK_INSERT, HOTKEYF_CONTROL | HOTKEYF_ALT), "Control + Alt + Insert"},
+        {MAKEWORD(VK_HOME, HOTKEYF_ALT), "Alt + Home"}};
+    for (auto [stored, name] : keys) {
+        if (stored) SetDword("CaptureHotkey", stored);
+        std::string shown;
+        ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+            shown = FieldText(d.CaptureKeyField.Handle());
+            return {Ok(d)};
+        }));
+        EXPECT_EQ(shown, name);
+        EXPECT_EQ(ReadCaptureHotkey(), stored ? stored : VK_SNAPSHOT) << name;
+    }
+}
+
+TEST_F(KestrixOptionsTest, AWiderFontWrapsTheUndoLabelAndLeavesTheFieldWhereItIs) {
+    RECT field{}, label{};
+    ASSERT_TRUE(Run([&](TKestrixOptions& d) -> std::vector<Step> {
+        d.Label2.Font().SetHeight(-16);
+        field = d.seBufferSteps.BoundsRect(), label = d.Label2.BoundsRect();
+        return {{[&d] { d.Close(); }}};
+    }));
+    EXPECT_EQ(field.left, 443);
+    EXPECT_LE(label.right, 439);
+    EXPECT_GE(label.bottom - label.top, 32) << "two lines";
 }
 
 // The client area and control positions, as the child run reports them.

@@ -528,6 +528,11 @@ void TApplication::PostQuit(DWORD threadId) noexcept {
         quitWatch_ = ::SetTimer(nullptr, 0, 250, &QuitWatch);
 }
 
+void TApplication::QuitReceived() noexcept {
+    ::InterlockedExchange(&quitPending_, 0);
+    if (quitWatch_) ::KillTimer(nullptr, std::exchange(quitWatch_, 0));
+}
+
 void TApplication::RepostSwallowedQuit() noexcept {
     if (!quitPending_ || quitThread_ != ::GetCurrentThreadId()) return;
     MSG msg;
@@ -579,8 +584,7 @@ void TApplication::Run() {
         if (r == 0 || r == -1) break;
         Guarded([&] { ProcessMessage(msg); });
     }
-    ::InterlockedExchange(&quitPending_, 0);
-    if (quitWatch_) ::KillTimer(nullptr, std::exchange(quitWatch_, 0));
+    QuitReceived();
     terminated_ = true;
     DestroyForms();
     // Errors that came after the last message are shown all the same.

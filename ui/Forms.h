@@ -250,6 +250,8 @@ public:
     // After foreign code ran a message loop of its own: a quit it took and
     // never passed on is posted again.
     void RepostSwallowedQuit() noexcept;
+    // The outermost loop has the quit: nothing posts it again.
+    void QuitReceived() noexcept;
     // One message, waiting for it; false when the loop should end.
     bool HandleMessage();
     // The messages waiting now, each through the forms' filters and dialog

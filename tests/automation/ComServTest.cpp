@@ -78,6 +78,8 @@ bool TakeQuitMessage() {
     MSG msg;
     bool quit = false;
     while (::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) quit = true;
+    // Taken as the program's outermost loop takes it.
+    if (quit) ui::Application.QuitReceived();
     return quit;
 }
 

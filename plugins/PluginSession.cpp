@@ -36,7 +36,7 @@ TPluginSession::TPluginSession(TOleContainer& container) : container_(container)
 
 TPluginSession::~TPluginSession() {
     container_.OnObjectFault = nullptr;
-    Guarded([this] { TearDown(); });
+    Guarded([this] { Close(); });
 }
 
 void TPluginSession::Trace(const std::string& line) {
@@ -52,11 +52,7 @@ decltype(auto) TPluginSession::Call(const PluginTurn& who, const char* call, F&&
         if (OnCall) OnCall("", "", "");
     });
     ++calls_;
-    ScopeExit endCall([this] {
-        --calls_;
-        // A modal loop of the plug-in's may have taken a quit meant for ours.
-        Application.RepostSwallowedQuit();
-    });
+    ScopeExit endCall([this] { --calls_; });
     // A fault in a window of the plug-in while the call runs (a dialog of
     // its own) ends the call's use of it as a fault in the call would.
     auto windowFault = [&] {
@@ -136,7 +132,7 @@ bool TPluginSession::Dropped(const CLSID& plugin) const {
                        [&](const CLSID& id) { return ::IsEqualCLSID(id, plugin); });
 }
 
-void TPluginSession::TearDown() {
+void TPluginSession::Close() {
     ready_ = false;
     if (ForeignCallsStopped()) {
         // No plug-in code runs any more, not even a release.
@@ -153,10 +149,8 @@ void TPluginSession::TearDown() {
     current_ = PluginTurn{};
 }
 
-void TPluginSession::Close() { TearDown(); }
-
 void TPluginSession::Show(const PluginTurn& turn) {
-    TearDown();
+    Close();
     windows_.Reset();
     current_ = turn;
     const std::string id = automation::GuidToString(turn.entry.PluginId);

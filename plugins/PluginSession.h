@@ -74,7 +74,6 @@ private:
     // A fault in a window of the current plug-in outside any call of ours.
     void WindowFault(const ui::EForeignFault& fault) noexcept;
     void Trace(const std::string& line);
-    void TearDown();
     ui::ComPtr<IKestrixPluginOptions> Options();
 
     ui::TOleContainer& container_;

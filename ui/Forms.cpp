@@ -507,9 +507,8 @@ void TApplication::Terminate() {
     for (TTerminateProc proc : TerminateProcs())
         if (!proc()) return;
     terminated_ = true;
-    ::InterlockedExchange(&quitPending_, 1);
-    quitThread_ = ::GetCurrentThreadId();
     ::PostQuitMessage(0);
+    WatchQuit(::GetCurrentThreadId());
 }
 
 namespace {
@@ -517,13 +516,17 @@ void CALLBACK QuitWatch(HWND, UINT, UINT_PTR, DWORD) noexcept { Application.Repo
 }  // namespace
 
 void TApplication::PostQuit(DWORD threadId) noexcept {
+    ::PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+    WatchQuit(threadId);
+}
+
+void TApplication::WatchQuit(DWORD threadId) noexcept {
     quitThread_ = threadId;
     ::InterlockedExchange(&quitPending_, 1);
-    ::PostThreadMessageA(threadId, WM_QUIT, 0, 0);
-    // A loop of foreign code (a plug-in's dialog, called by a client) may
-    // take the quit and never pass it on: until the outermost loop has it,
-    // a timer of the thread posts it again whenever it is gone from the
-    // queue, so that no process is left that no client can reach.
+    // A loop of foreign code (a plug-in's dialog) may take the quit and
+    // never pass it on: until the outermost loop has it, a timer of the
+    // thread posts it again whenever it is gone from the queue, so that no
+    // process is left that neither the user nor a client can end.
     if (threadId == ::GetCurrentThreadId() && !quitWatch_)
         quitWatch_ = ::SetTimer(nullptr, 0, 250, &QuitWatch);
 }

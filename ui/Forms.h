@@ -247,8 +247,8 @@ public:
     // the program's server went): the quit is remembered until the
     // outermost loop has it.
     void PostQuit(DWORD threadId) noexcept;
-    // After foreign code ran a message loop of its own: a quit it took and
-    // never passed on is posted again.
+    // A quit that a loop of foreign code took and never passed on is
+    // posted again; the quit's timer asks.
     void RepostSwallowedQuit() noexcept;
     // The outermost loop has the quit: nothing posts it again.
     void QuitReceived() noexcept;
@@ -275,6 +275,8 @@ public:
 
 private:
     bool ProcessMessage(MSG& msg);
+    // Remembers the quit asked of the thread until the outermost loop has it.
+    void WatchQuit(DWORD threadId) noexcept;
     bool PostError(const std::string& text) noexcept;
     void ShowError(const std::string& text);
     void ShowPostedErrors();
